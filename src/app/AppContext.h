@@ -1,0 +1,51 @@
+#pragma once
+// The program's process-wide values, in one object created by the program entry and
+// handed to everything that needs it. No Qt: the few needs of the user interface are
+// callbacks, which tests replace by recorders.
+#include <functional>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace quindle {
+
+// Screen pointers the core asks for.
+enum class Cursor { Default, HourGlass };
+
+struct AppContext {
+    // Host folders, each with a trailing '/'.
+    std::string ProgramFolder;
+    std::string PackageFolder;
+    std::string InfoSection = "Special Information about this disk by Quindle";
+    // Stop request for the long walks; set by Stop and Abort, cleared when a walk starts.
+    bool AbortFlag = false;
+
+    // Drives, volumes and the program's current directory.
+    Platform platform;
+
+    // The message log: appends a line and selects it.
+    std::function<void(const std::string&)> AddToLog;
+    // Runs pending window messages once (the walks call it once per directory).
+    std::function<void()> ProcessMessages;
+    // The screen's mouse pointer: read, and set.
+    std::function<Cursor()> GetScreenCursor;
+    std::function<void(Cursor)> SetScreenCursor;
+
+    void Log(const std::string& line) const {
+        if (AddToLog) AddToLog(line);
+    }
+    void Pump() const {
+        if (ProcessMessages) ProcessMessages();
+    }
+    Cursor ScreenCursor() const { return GetScreenCursor ? GetScreenCursor() : Cursor::Default; }
+    void SetCursor(Cursor c) const {
+        if (SetScreenCursor) SetScreenCursor(c);
+    }
+};
+
+// Sets ProgramFolder from the program file's folder and PackageFolder to its "data/"
+// subfolder, or to the per-user data folder when the program folder is not writable;
+// creates the package folder when missing (a failure is not reported).
+void SetUpFolders(AppContext& ctx, const std::string& programFile, const std::string& userDataFolder);
+
+} // namespace quindle

@@ -1,0 +1,365 @@
+#include "platform/Platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/CodePage.h"
+
+namespace quindle {
+
+namespace {
+
+constexpr const char* kDosAttribXattr = "user.DOSATTRIB";
+constexpr uint32_t kDosBits = faReadOnly | faHidden | faSysFile | faArchive;
+
+bool IsDriveSpec(const std::string& p) {
+    return p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]));
+}
+
+// Splits on '\' and '/', resolving "." and ".." (never above the root).
+std::vector<std::string> Components(const std::string& s, std::vector<std::string> base = {}) {
+    size_t i = 0;
+    while (i <= s.size()) {
+        size_t j = s.find_first_of("\\/", i);
+        if (j == std::string::npos) j = s.size();
+        std::string c = s.substr(i, j - i);
+        if (c == "..") {
+            if (!base.empty()) base.pop_back();
+        } else if (!c.empty() && c != ".") {
+            base.push_back(std::move(c));
+        }
+        i = j + 1;
+    }
+    return base;
+}
+
+std::string JoinDrivePath(char drive, const std::vector<std::string>& comps, bool trailing) {
+    std::string r;
+    r += drive;
+    r += ":\\";
+    for (size_t k = 0; k < comps.size(); ++k) {
+        if (k) r += '\\';
+        r += comps[k];
+    }
+    if (trailing && !comps.empty()) r += '\\';
+    return r;
+}
+
+std::string JoinHostPath(const std::vector<std::string>& comps, bool trailing) {
+    std::string r;
+    for (const auto& c : comps) r += "/" + c;
+    if (r.empty()) return "/";
+    if (trailing) r += '/';
+    return r;
+}
+
+// Samba keeps DOS attributes in user.DOSATTRIB, either as text ("0x22") or as a binary
+// NDR blob: uint16 version, uint16 level, then (levels 1, 2) uint32 attrib or
+// (levels 3 to 5) uint32 valid_flags, uint32 attrib.
+std::optional<uint32_t> ParseDosAttrib(const char* buf, size_t n) {
+    if (n >= 3 && buf[0] == '0' && (buf[1] == 'x' || buf[1] == 'X')) {
+        std::string s(buf + 2, n - 2);
+        if (auto z = s.find('\0'); z != std::string::npos) s.resize(z);
+        try {
+            return static_cast<uint32_t>(std::stoul(s, nullptr, 16));
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
+    auto u16 = [&](size_t o) { return static_cast<uint32_t>(uint8_t(buf[o]) | uint8_t(buf[o + 1]) << 8); };
+    auto u32 = [&](size_t o) { return u16(o) | u16(o + 2) << 16; };
+    if (n < 8) return std::nullopt;
+    const uint32_t version = u16(0);
+    if (version == 1 || version == 2) return u32(4);
+    if (version >= 3 && version <= 5 && n >= 12) return u32(8);
+    return std::nullopt;
+}
+
+bool IsFatFs(int fd) {
+    struct statfs sf;
+    return fstatfs(fd, &sf) == 0 && sf.f_type == MSDOS_SUPER_MAGIC;
+}
+
+// DOS attributes of an entry, from the FAT attribute ioctl or Samba's xattr.
+std::optional<uint32_t> ReadDosAttributes(int dirfd, const std::string& hostPath, const char* name, bool fat,
+                                          bool isLink) {
+    if (isLink) return std::nullopt;
+    if (fat) {
+        int fd = openat(dirfd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return std::nullopt;
+        uint32_t a = 0;
+        const bool ok = ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &a) == 0;
+        close(fd);
+        if (ok) return a & kDosBits;
+        return std::nullopt;
+    }
+    char buf[256];
+    const ssize_t n = lgetxattr(hostPath.c_str(), kDosAttribXattr, buf, sizeof buf);
+    if (n <= 0) return std::nullopt;
+    if (auto a = ParseDosAttrib(buf, static_cast<size_t>(n))) return *a & kDosBits;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string HostJoin(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
+// ---- drive table --------------------------------------------------------------------
+
+void Platform::SetDrives(std::vector<DriveInfo> drives) { drives_ = std::move(drives); }
+
+const DriveInfo* Platform::FindDrive(char letter) const {
+    const char up = static_cast<char>(UpperByte(static_cast<unsigned char>(letter)));
+    for (const auto& d : drives_)
+        if (d.letter == up) return &d;
+    return nullptr;
+}
+
+uint32_t Platform::GetLogicalDrives() const {
+    uint32_t mask = 0;
+    for (const auto& d : drives_)
+        if (d.letter >= 'A' && d.letter <= 'Z') mask |= 1u << (d.letter - 'A');
+    return mask;
+}
+
+DriveKind Platform::GetDriveType(const std::string& root) const {
+    if (root.empty()) return DriveKind::NoRootDir;
+    const DriveInfo* d = FindDrive(root[0]);
+    if (!d) return DriveKind::NoRootDir;
+    return d->kind;
+}
+
+std::optional<uint32_t> Platform::GetVolumeSerial(char letter) const {
+    const DriveInfo* d = FindDrive(letter);
+    if (!d) return std::nullopt;
+    return QueryVolumeSerial(*d);
+}
+
+std::optional<std::string> Platform::GetVolumeLabel(char letter) const {
+    const DriveInfo* d = FindDrive(letter);
+    if (!d) return std::nullopt;
+    return QueryVolumeLabel(*d);
+}
+
+std::optional<std::string> Platform::GetRemoteName(char letter) const {
+    const DriveInfo* d = FindDrive(letter);
+    if (!d || d->kind != DriveKind::Remote || d->remoteName.empty()) return std::nullopt;
+    return d->remoteName;
+}
+
+// ---- paths --------------------------------------------------------------------------
+
+std::string Platform::ExpandFileName(const std::string& path) const {
+    if (path.empty()) return currentDir_;
+    const bool trailing = path.back() == '\\' || path.back() == '/';
+    if (path[0] == '/') return JoinHostPath(Components(path), trailing);
+
+    const bool curIsHost = !currentDir_.empty() && currentDir_[0] == '/';
+    if (IsDriveSpec(path)) {
+        const char drive = path[0];
+        const std::string rest = path.substr(2);
+        std::vector<std::string> base;
+        const bool absolute = !rest.empty() && (rest[0] == '\\' || rest[0] == '/');
+        if (!absolute && !curIsHost && SameText(std::string(1, currentDir_[0]), std::string(1, drive)))
+            base = Components(currentDir_.substr(2));
+        return JoinDrivePath(drive, Components(rest, base), trailing);
+    }
+    if (path[0] == '\\') {
+        if (curIsHost) return JoinHostPath(Components(path), trailing);
+        return JoinDrivePath(currentDir_[0], Components(path), trailing);
+    }
+    if (curIsHost) return JoinHostPath(Components(path, Components(currentDir_)), trailing);
+    return JoinDrivePath(currentDir_[0], Components(path, Components(currentDir_.substr(2))), trailing);
+}
+
+std::optional<std::string> Platform::ToHostPath(const std::string& path) const {
+    const std::string full = ExpandFileName(path);
+    if (full[0] == '/') {
+        if (full.size() > 1 && full.back() == '/') return full.substr(0, full.size() - 1);
+        return full;
+    }
+    const DriveInfo* d = FindDrive(full[0]);
+    if (!d) return std::nullopt;
+    std::string host = d->root;
+    for (const auto& c : Components(full.substr(2))) host = HostJoin(host, c);
+    return host;
+}
+
+bool Platform::SetCurrentDir(const std::string& path) {
+    if (path.empty()) return false;
+    const std::string full = ExpandFileName(path);
+    const auto host = ToHostPath(full);
+    if (!host) return false;
+    struct stat st;
+    if (stat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(host->c_str(), X_OK) != 0) return false;
+    if (full[0] == '/') {
+        currentDir_ = JoinHostPath(Components(full), false);
+    } else {
+        currentDir_ = JoinDrivePath(static_cast<char>(UpperByte(static_cast<unsigned char>(full[0]))),
+                                    Components(full.substr(2)), false);
+    }
+    return true;
+}
+
+// ---- files --------------------------------------------------------------------------
+
+bool Platform::FileExists(const std::string& path) const {
+    const auto host = ToHostPath(path);
+    struct stat st;
+    return host && stat(host->c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool Platform::DirectoryExists(const std::string& path) const {
+    const auto host = ToHostPath(path);
+    struct stat st;
+    return host && stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uint32_t searchAttr,
+                         const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs) const {
+    const std::string full = ExpandFileName(dir);
+    const auto host = ToHostPath(full);
+    if (!host) return false;
+    const int dirfd = open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd < 0) return false;
+    DIR* dp = fdopendir(dirfd);
+    if (!dp) {
+        close(dirfd);
+        return false;
+    }
+    struct stat dirSt;
+    fstat(dirfd, &dirSt);
+    const bool isRoot = (full.size() <= 3 && IsDriveSpec(full)) || full == "/";
+    const bool fat = (needAttrs & kDosBits) || (~searchAttr & (faHidden | faSysFile)) ? IsFatFs(dirfd) : false;
+    const bool dirsOnly = (needAttrs & kDirectoriesOnly) != 0;
+
+    SearchRec rec;
+    if ((searchAttr & faDirectory) && !isRoot) {
+        for (const char* dots : {".", ".."}) {
+            if (!MatchesMask(dots, pattern)) continue;
+            rec.Name = dots;
+            rec.Attr = faDirectory;
+            fn(rec);
+        }
+    }
+
+    while (struct dirent* e = readdir(dp)) {
+        const char* name = e->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        if (!MatchesMask(name, pattern)) continue;
+        unsigned char type = e->d_type;
+        struct stat st;
+        bool haveStat = false;
+        if (type == DT_UNKNOWN) {
+            if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            haveStat = true;
+            type = S_ISDIR(st.st_mode)    ? DT_DIR
+                   : S_ISLNK(st.st_mode)  ? DT_LNK
+                   : S_ISREG(st.st_mode)  ? DT_REG
+                   : S_ISFIFO(st.st_mode) ? DT_FIFO
+                   : S_ISSOCK(st.st_mode) ? DT_SOCK
+                   : S_ISCHR(st.st_mode)  ? DT_CHR
+                                          : DT_BLK;
+        }
+        const bool isDir = type == DT_DIR;
+        if (isDir && !(searchAttr & faDirectory)) continue;
+        if (!isDir && dirsOnly) continue;
+        if (isDir) {
+            // A walk never leaves its drive: another file system's mount point is no subdirectory.
+            if (!haveStat && fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            haveStat = true;
+            if (st.st_dev != dirSt.st_dev) continue;
+        }
+
+        uint32_t attr = isDir ? faDirectory : 0;
+        if (type == DT_REG || type == DT_LNK) attr |= faArchive;
+        if (name[0] == '.') attr |= faHidden;
+        if (type == DT_CHR || type == DT_BLK || type == DT_FIFO || type == DT_SOCK) attr |= faSysFile;
+
+        const uint32_t wanted = (needAttrs | (~searchAttr & (faHidden | faSysFile))) & kDosBits;
+        if (wanted & (faHidden | faSysFile | faReadOnly)) {
+            if (auto dos = ReadDosAttributes(dirfd, HostJoin(*host, name), name, fat, type == DT_LNK))
+                attr |= *dos & (faHidden | faSysFile | faReadOnly);
+        }
+        if (wanted & faReadOnly) {
+            if (!haveStat && fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) haveStat = true;
+            if (haveStat && !S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) attr |= faReadOnly;
+        }
+        if (attr & (faHidden | faSysFile | faVolumeID | faDirectory) & ~searchAttr) continue;
+        rec.Name = name;
+        rec.Attr = attr;
+        fn(rec);
+    }
+    closedir(dp);
+    return true;
+}
+
+int Platform::FileGetAttr(const std::string& path) const {
+    const auto host = ToHostPath(path);
+    if (!host) return -1;
+    struct stat st;
+    if (lstat(host->c_str(), &st) != 0) return -1;
+    uint32_t attr = 0;
+    if (S_ISDIR(st.st_mode)) attr |= faDirectory;
+    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) attr |= faArchive;
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+        attr |= faSysFile;
+    if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) attr |= faReadOnly;
+    const auto slash = host->find_last_of('/');
+    const std::string name = host->substr(slash + 1);
+    if (!name.empty() && name[0] == '.') attr |= faHidden;
+    const std::string parent = slash == 0 ? "/" : host->substr(0, slash);
+    const int dirfd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd >= 0) {
+        if (auto dos = ReadDosAttributes(dirfd, *host, name.c_str(), IsFatFs(dirfd), S_ISLNK(st.st_mode)))
+            attr |= *dos;
+        close(dirfd);
+    }
+    return static_cast<int>(attr);
+}
+
+bool Platform::FileSetAttr(const std::string& path, uint32_t attr) const {
+    const auto host = ToHostPath(path);
+    if (!host) return false;
+    const uint32_t dos = attr & kDosBits;
+    int fd = open(host->c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = false;
+    if (IsFatFs(fd)) {
+        uint32_t a = dos;
+        ok = ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &a) == 0;
+    } else {
+        char buf[16];
+        const int n = std::snprintf(buf, sizeof buf, "0x%x", dos);
+        ok = fsetxattr(fd, kDosAttribXattr, buf, static_cast<size_t>(n), 0) == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+bool Platform::DeleteFile(const std::string& path) const {
+    const auto host = ToHostPath(path);
+    return host && unlink(host->c_str()) == 0;
+}
+
+bool Platform::CreateDir(const std::string& path) const {
+    const auto host = ToHostPath(path);
+    return host && mkdir(host->c_str(), 0777) == 0;
+}
+
+} // namespace quindle

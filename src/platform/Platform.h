@@ -1,0 +1,83 @@
+#pragma once
+// The platform layer: drives, volumes, Windows-style paths, directory search and file
+// attributes on top of Linux. Above this layer the program sees drive letters and
+// backslashes only ("E:\Docs\Old"); host paths (beginning with "/") are accepted as
+// well, for the program's own folders.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Drives.h"
+
+namespace quindle {
+
+// DOS attribute bits, as the directory search reports and filters them.
+enum FileAttr : uint32_t {
+    faReadOnly = 0x01,
+    faHidden = 0x02,
+    faSysFile = 0x04,
+    faVolumeID = 0x08,
+    faDirectory = 0x10,
+    faArchive = 0x20,
+};
+
+// FindFiles hint (in needAttrs): the caller discards everything but directories.
+constexpr uint32_t kDirectoriesOnly = 0x10000;
+
+struct SearchRec {
+    std::string Name; // bytes as the file system gives them
+    uint32_t Attr = 0;
+};
+
+class Platform {
+public:
+    // ---- drive table --------------------------------------------------------------
+    void SetDrives(std::vector<DriveInfo> drives);
+    const std::vector<DriveInfo>& Drives() const { return drives_; }
+    const DriveInfo* FindDrive(char letter) const; // any case; nullptr when unknown
+    uint32_t GetLogicalDrives() const;             // bit 0 = A:, bit 25 = Z:
+    // Kind of the drive of a root such as "c:\"; NoRootDir for an unknown letter.
+    DriveKind GetDriveType(const std::string& root) const;
+    std::optional<uint32_t> GetVolumeSerial(char letter) const;
+    std::optional<std::string> GetVolumeLabel(char letter) const;
+    std::optional<std::string> GetRemoteName(char letter) const; // network drives only
+
+    // ---- paths --------------------------------------------------------------------
+    // Host path of a program path; nullopt when its drive is unknown.
+    std::optional<std::string> ToHostPath(const std::string& path) const;
+    // The process current directory of the program (not the real working directory):
+    // "C:\" for a root, "C:\A\B" otherwise, drive letter upper case.
+    const std::string& GetCurrentDir() const { return currentDir_; }
+    bool SetCurrentDir(const std::string& path); // false (and unchanged) when it can't be entered
+    // Full path: relative paths against the current directory, "." and ".." resolved,
+    // a trailing separator kept.
+    std::string ExpandFileName(const std::string& path) const;
+
+    // ---- files --------------------------------------------------------------------
+    bool FileExists(const std::string& path) const;      // exists and is not a directory
+    bool DirectoryExists(const std::string& path) const; // exists, is a directory, can be entered
+    // Enumerates the entries of directory `dir` whose names match `pattern`, applying the
+    // requested-attribute rule: an entry carrying any of hidden, system, volume label or
+    // directory is reported only when that attribute is in searchAttr. "." and ".." are
+    // reported in directories other than a root when faDirectory is requested. Symbolic
+    // links are files; subdirectories on another file system are not reported.
+    // Attr always holds faDirectory; other bits only where `needAttrs` asks for them
+    // (attributes cost system calls). Returns false when the directory can't be read.
+    bool FindFiles(const std::string& dir, const std::string& pattern, uint32_t searchAttr,
+                   const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs = 0) const;
+    int FileGetAttr(const std::string& path) const; // -1 on failure
+    bool FileSetAttr(const std::string& path, uint32_t attr) const;
+    bool DeleteFile(const std::string& path) const;
+    bool CreateDir(const std::string& path) const;
+
+private:
+    std::vector<DriveInfo> drives_;
+    std::string currentDir_ = "C:\\";
+};
+
+// Host path helpers shared by the core.
+std::string HostJoin(const std::string& dir, const std::string& name);
+
+} // namespace quindle

@@ -1,0 +1,1 @@
+// placeholder so the folder's library has a source until its code lands

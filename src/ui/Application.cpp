@@ -1,0 +1,31 @@
+#include "ui/Application.h"
+
+#include "ui/Settings.h"
+
+namespace quindle {
+
+void LoadDriveTable(AppContext& ctx) {
+    ctx.platform.SetDrives(BuildDriveTable(ReadDriveMappings(), ParseMountInfo(ReadSystemMountInfo())));
+    ctx.platform.SetCurrentDir("C:\\");
+}
+
+Application::Application(UiServices& ui, const QString& programFile) {
+    LoadDriveTable(ctx);
+    MainForm = std::make_unique<TMainForm>(ctx, ui, programFile);
+    CollectForm = std::make_unique<TCollectForm>(ctx, ui, *MainForm, MainForm.get());
+    InfoForm = std::make_unique<TInfoForm>(MainForm.get());
+    SearchForm = std::make_unique<TSearchForm>(MainForm.get());
+    MainForm->CollectForm = CollectForm.get();
+    MainForm->InfoForm = InfoForm.get();
+    MainForm->SearchForm = SearchForm.get();
+}
+
+Application::~Application() {
+    // Children of the main window: let the unique_ptrs release them before it goes.
+    SearchForm.reset();
+    InfoForm.reset();
+    CollectForm.reset();
+    MainForm.reset();
+}
+
+} // namespace quindle

@@ -1,0 +1,28 @@
+#pragma once
+// The program's four windows, created once each and in this order: main window,
+// package dialog, about box, search report. Tests build the same object.
+#include <memory>
+
+#include "app/AppContext.h"
+#include "ui/CollectForm.h"
+#include "ui/InfoForm.h"
+#include "ui/MainForm.h"
+#include "ui/SearchForm.h"
+
+namespace quindle {
+
+struct Application {
+    Application(UiServices& ui, const QString& programFile);
+    ~Application();
+
+    AppContext ctx;
+    std::unique_ptr<TMainForm> MainForm;
+    std::unique_ptr<TCollectForm> CollectForm;
+    std::unique_ptr<TInfoForm> InfoForm;
+    std::unique_ptr<TSearchForm> SearchForm;
+};
+
+// Builds the drive table from the user's mapping and the system's mounts.
+void LoadDriveTable(AppContext& ctx);
+
+} // namespace quindle

@@ -1,0 +1,19 @@
+#pragma once
+// The user's settings: QSettings "Tavrel"/"Quindle" in the user scope
+// (~/.config/Tavrel/Quindle.conf). Group "Setup" holds the integers "top", "left" and
+// "Display"; group "Drives" the user's own drive mapping.
+#include <optional>
+#include <vector>
+
+#include "platform/Drives.h"
+
+namespace quindle {
+
+// An integer of group Setup; nullopt when missing or not an integer. Reading creates nothing.
+std::optional<int> ReadSetupInt(const char* name);
+// Writes the three values of group Setup, in the order top, left, Display.
+void WriteSetup(int top, int left, int display);
+// Entries of group Drives: Drives/E/path, Drives/E/kind, Drives/E/serial, Drives/E/label.
+std::vector<DriveMapping> ReadDriveMappings();
+
+} // namespace quindle

@@ -1,0 +1,45 @@
+#include "ui/UiServices.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace quindle {
+
+int QtUiServices::MessageDlg(QWidget* parent, const QString& text, const QString& caption, MsgIcon icon,
+                             MsgButtons buttons) {
+    QMessageBox box(parent);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    }
+    if (buttons == MsgButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? mrYes : mrNo;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return mrOk;
+}
+
+int QtUiServices::ShowModal(QDialog* dialog) { return dialog->exec(); }
+
+void QtUiServices::ShellOpen(const QString& target) {
+    // A local file opens by its path; anything with a scheme opens as an address.
+    if (target.startsWith('/') || QFileInfo::exists(target))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+    else
+        QDesktopServices::openUrl(QUrl(target, QUrl::TolerantMode));
+}
+
+void QtUiServices::ShowError(QWidget* parent, const QString& message) {
+    QMessageBox::critical(parent, QStringLiteral("Quindle"), message);
+}
+
+} // namespace quindle

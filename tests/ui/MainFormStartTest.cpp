@@ -1,0 +1,58 @@
+#include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "support/TempDrive.h"
+#include "ui/Application.h"
+#include "ui/ScriptedUi.h"
+
+using namespace quindle;
+
+namespace {
+QString SettingsFile() {
+    QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    return s.fileName();
+}
+} // namespace
+
+TEST(MainFormStart, FirstRunPlacesWindowAt15AndCreatesSettingsOnlyOnClose) {
+    QFile::remove(SettingsFile());
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    {
+        Application app(ui, progDir.path() + "/quindle");
+        auto& main = *app.MainForm;
+        EXPECT_EQ(main.windowTitle(), "Quindle");
+        ASSERT_EQ(main.ListBox1->count(), 1);
+        EXPECT_EQ(main.ListBox1->item(0)->text(), "Welcome to Quindle!");
+        EXPECT_EQ(main.ListBox1->currentRow(), 0);
+        EXPECT_EQ(main.pos(), QPoint(15, 15));
+        EXPECT_TRUE(app.ctx.AbortFlag);
+        EXPECT_EQ(app.ctx.PackageFolder, (progDir.path() + "/data/").toStdString());
+        EXPECT_TRUE(QFileInfo(progDir.path() + "/data").isDir());
+        // Reading the settings created nothing.
+        EXPECT_FALSE(QFile::exists(SettingsFile()));
+        main.move(40, 70);
+        main.close();
+    }
+    QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    EXPECT_EQ(s.value("Setup/top").toInt(), 70);
+    EXPECT_EQ(s.value("Setup/left").toInt(), 40);
+    EXPECT_EQ(s.value("Setup/Display").toInt(), 0);
+}
+
+TEST(MainFormStart, StoredPositionIsRestoredAndTextValuesFallBackTo15) {
+    QFile::remove(SettingsFile());
+    {
+        QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.setValue("Setup/top", 5000);
+        s.setValue("Setup/left", "not a number");
+    }
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    Application app(ui, progDir.path() + "/quindle");
+    // An off-screen top is applied as stored; a left holding text counts as missing.
+    EXPECT_EQ(app.MainForm->pos(), QPoint(15, 5000));
+    QFile::remove(SettingsFile());
+}
