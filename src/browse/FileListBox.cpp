@@ -200,6 +200,7 @@ void TFileListBox::FinishAdding() {
 }
 
 void TFileListBox::AddEntries(const std::vector<SearchRec>& entries) {
+    HandleNeeded();
     const Cursor saved = ctx_.ScreenCursor();
     hourglassShown_ = false;
     for (const auto& e : entries) AddEntry(e);
