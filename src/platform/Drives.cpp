@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/CodePage.h"
 
@@ -274,13 +275,11 @@ std::optional<uint32_t> ParseDecimalSerial(std::string_view text) {
 
 std::vector<DriveInfo> DiscoverDrives(const std::vector<MountEntry>& mounts, const SystemPaths& paths) {
     // Only the last mount on a mount point is visible; earlier ones are covered by it.
+    std::unordered_map<std::string, size_t> lastAt;
+    for (size_t i = 0; i < mounts.size(); ++i) lastAt[TidyFolder(mounts[i].mountPoint)] = i;
     std::vector<const MountEntry*> visible;
-    for (size_t i = 0; i < mounts.size(); ++i) {
-        bool covered = false;
-        for (size_t j = i + 1; j < mounts.size() && !covered; ++j)
-            covered = TidyFolder(mounts[j].mountPoint) == TidyFolder(mounts[i].mountPoint);
-        if (!covered) visible.push_back(&mounts[i]);
-    }
+    for (size_t i = 0; i < mounts.size(); ++i)
+        if (lastAt[TidyFolder(mounts[i].mountPoint)] == i) visible.push_back(&mounts[i]);
 
     const MountEntry* rootMount = nullptr;
     for (const MountEntry* m : visible)
@@ -294,18 +293,17 @@ std::vector<DriveInfo> DiscoverDrives(const std::vector<MountEntry>& mounts, con
     // One candidate per device, in the order the devices first appear; a mount of the
     // whole file system (root "/") replaces a bind mount of one of its folders.
     std::vector<const MountEntry*> chosen;
-    std::vector<std::string> keys;
+    std::unordered_map<std::string, size_t> slotOf; // device key -> index in chosen
     const std::string rootKey = rootMount ? deviceKey(*rootMount) : std::string();
     for (const MountEntry* m : visible) {
         if (m == rootMount || !IsDriveMount(*m)) continue;
         const std::string key = deviceKey(*m);
         if (rootMount && key == rootKey) continue; // already reachable as C:
-        const auto it = std::find(keys.begin(), keys.end(), key);
-        if (it == keys.end()) {
-            keys.push_back(key);
+        const auto [it, fresh] = slotOf.try_emplace(key, chosen.size());
+        if (fresh) {
             chosen.push_back(m);
         } else {
-            const MountEntry*& held = chosen[static_cast<size_t>(it - keys.begin())];
+            const MountEntry*& held = chosen[it->second];
             if (held->root != "/" && m->root == "/") held = m;
         }
     }
