@@ -1,0 +1,194 @@
+#include "browse/DirectoryOutline.h"
+
+#include <algorithm>
+
+#include "platform/CodePage.h"
+
+namespace quindle {
+
+namespace {
+bool EndsWithRoot(const std::string& s) { return s.size() >= 2 && s.compare(s.size() - 2, 2, ":\\") == 0; }
+
+// A top-level text "C:\" followed by the separator gives "C:\\A"; the path has one.
+std::string SingleRootSlash(std::string path) {
+    const auto p = path.find(":\\\\");
+    if (p != std::string::npos) path.erase(p + 2, 1);
+    return path;
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+} // namespace
+
+TDirectoryOutline::TDirectoryOutline(AppContext& ctx, bool loading) : ctx_(ctx), loading_(loading) {
+    // an unlisted or childless directory looks like a closed folder
+    SetPicture(opLeaf, Picture(opClosed));
+    PictureMask = 0;
+    Options = ooDrawFocusRect;
+}
+
+std::string TDirectoryOutline::ApplyCase(const std::string& s) const {
+    switch (textCase_) {
+    case tcLowerCase:
+        return AnsiLowerCase(s);
+    case tcUpperCase:
+        return AnsiUpperCase(s);
+    case tcAsIs:
+        break;
+    }
+    return s;
+}
+
+void TDirectoryOutline::SetDrive(char d) {
+    if (!IsAsciiLetter(d)) return;
+    if (drive_ != 0 && LowerByte(static_cast<unsigned char>(d)) == LowerByte(static_cast<unsigned char>(drive_)))
+        return;
+    drive_ = d;
+    ctx_.platform.SetCurrentDir(std::string(1, d) + ":\\"); // a drive that is not ready keeps the old one
+    directory_ = ApplyCase(ctx_.platform.GetCurrentDir());
+    if (!loading_) BuildTree();
+}
+
+void TDirectoryOutline::SetDirectory(const std::string& value) {
+    if (value.empty()) return;
+    std::string t = ApplyCase(EndsWithRoot(value) ? value : ctx_.platform.ExpandFileName(value));
+    if (t.size() > 3 && t.back() == '\\') t.pop_back();
+    if (SameText(t, directory_)) return;
+    directory_ = t;
+    ctx_.platform.SetCurrentDir(t);
+    // Another letter means another drive; the same letter in the other case is the same
+    // drive, and the change is reported like any other on it.
+    if (LowerByte(static_cast<unsigned char>(t[0])) != LowerByte(static_cast<unsigned char>(drive_))) {
+        SetDrive(t[0]);
+        return;
+    }
+    if (EndsWithRoot(t)) SelectPath(t);
+    Change();
+}
+
+void TDirectoryOutline::SetTextCase(TTextCase value) {
+    if (value == textCase_) return;
+    textCase_ = value;
+    if (value == tcAsIs) {
+        const std::string cur = ctx_.platform.GetCurrentDir();
+        drive_ = cur.empty() ? 0 : cur[0];
+        directory_ = cur;
+    }
+    if (!loading_) BuildTree();
+}
+
+void TDirectoryOutline::BuildTree() {
+    Clear();
+    AddChild(0, ApplyCase(std::string(1, drive_) + ":\\"));
+    SelectPath(directory_);
+    Change();
+}
+
+void TDirectoryOutline::SelectPath(const std::string& path) {
+    std::string rest = ApplyCase(path);
+    const auto colon = rest.find(':');
+    if (colon != std::string::npos) rest.erase(0, colon + 1);
+    if (!rest.empty() && rest[0] == '\\') rest.erase(0, 1);
+    int current = 1;
+    while (!rest.empty()) {
+        const auto slash = rest.find('\\');
+        const std::string component = rest.substr(0, slash);
+        rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        TOutlineNode* node = Items(current);
+        node->Expand();
+        current = -1;
+        for (size_t i = 0; i < node->ChildCount(); ++i) {
+            if (node->Child(i)->Text() == component) {
+                current = node->Child(i)->Index();
+                break;
+            }
+        }
+    }
+    SetSelectedItem(current);
+}
+
+void TDirectoryOutline::ExpandHook(int index) {
+    if (Items(index)->Data == 0) BuildOneLevel(index);
+    TCustomOutline::ExpandHook(index);
+}
+
+void TDirectoryOutline::BuildOneLevel(int n) {
+    TOutlineNode* node = Items(n);
+    std::string dir = SingleRootSlash(node->FullPath());
+    if (dir.empty() || dir.back() != '\\') dir += '\\';
+
+    // Names are gathered first so that the enumeration is always closed before any
+    // insertion can fail.
+    std::vector<std::string> names;
+    ctx_.platform.FindFiles(
+        dir, "*.*", faDirectory,
+        [&](const SearchRec& r) {
+            if ((r.Attr & faDirectory) && !r.Name.empty() && r.Name[0] != '.') names.push_back(ApplyCase(r.Name));
+        },
+        kDirectoriesOnly);
+
+    // Siblings stand in ascending byte order (std::string compares bytes unsigned, a
+    // prefix first). A first listing sorts once and appends; names merged into existing
+    // children go before the first child not less than them, after the last when not
+    // less than it.
+    if (node->ChildCount() == 0) {
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) InsertChildAt(node, node->ChildCount(), name);
+    } else {
+        for (const auto& name : names) {
+            const size_t count = node->ChildCount();
+            size_t pos;
+            if (count == 0 || name <= node->Child(0)->Text()) {
+                pos = 0;
+            } else if (name >= node->Child(count - 1)->Text()) {
+                pos = count;
+            } else {
+                size_t lo = 0, hi = count - 1; // Child(lo) < name <= Child(hi)
+                while (hi - lo > 1) {
+                    const size_t mid = lo + (hi - lo) / 2;
+                    if (name > node->Child(mid)->Text())
+                        lo = mid;
+                    else
+                        hi = mid;
+                }
+                pos = hi;
+            }
+            InsertChildAt(node, pos, name);
+        }
+    }
+    node->Data = 1;
+    if (!names.empty()) FinishInsertion(n);
+}
+
+void TDirectoryOutline::BuildSubTree(int n) {
+    BuildOneLevel(n);
+    TOutlineNode* node = Items(n);
+    for (size_t i = 0; i < node->ChildCount(); ++i) BuildSubTree(node->Child(i)->Index());
+}
+
+void TDirectoryOutline::Change() {
+    if (OnChange) OnChange(*this);
+}
+
+void TDirectoryOutline::Click() {
+    TCustomOutline::Click();
+    if (ItemCount() == 0) return;
+    const int n = SelectedItem();
+    if (n > 0) SetDirectory(SingleRootSlash(Items(n)->FullPath()));
+}
+
+void TDirectoryOutline::CreateWnd() {
+    if (drive_ != 0) return;
+    const std::string cur = ApplyCase(ctx_.platform.GetCurrentDir());
+    if (cur.empty()) return;
+    drive_ = cur[0];
+    directory_ = cur;
+}
+
+void TDirectoryOutline::Loaded() {
+    TCustomOutline::Loaded();
+    loading_ = false;
+    CreateWnd();
+    BuildTree();
+}
+
+} // namespace quindle
