@@ -286,7 +286,7 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
             if (st.st_dev != dirSt.st_dev) continue;
         }
 
-        uint32_t attr = isDir ? faDirectory : 0;
+        uint32_t attr = isDir ? uint32_t{faDirectory} : 0u;
         if (type == DT_REG || type == DT_LNK) attr |= faArchive;
         if (name[0] == '.') attr |= faHidden;
         if (type == DT_CHR || type == DT_BLK || type == DT_FIFO || type == DT_SOCK) attr |= faSysFile;
