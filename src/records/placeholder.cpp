@@ -1,1 +1,0 @@
-// placeholder so the folder's library has a source until its code lands
