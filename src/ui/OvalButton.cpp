@@ -198,6 +198,12 @@ void TOvalButton::DrawBevel(QPainter& p) {
             p.drawArc(OutlineRect(e), int(std::lround(a.StartDeg * 16)), int(std::lround(a.SpanDeg * 16)));
         }
     }
+    // Raster ellipses one pixel apart share a few pixels where the curve is flat; the
+    // outline goes on top so that it stays unbroken.
+    if (!FFlat) {
+        p.setPen(QPen(QColor(Qt::black), 1));
+        p.drawEllipse(OutlineRect(OutlineEllipse(W, H)));
+    }
 }
 
 void TOvalButton::DrawFace(QPainter& p) {

@@ -7,6 +7,16 @@
 
 #include "ui/UiServices.h"
 
+// The resources live in a static library: nothing pulls their registration in unless
+// someone asks for it by name.
+static void EnsureResources() {
+    static const bool once = [] {
+        Q_INIT_RESOURCE(quindle);
+        return true;
+    }();
+    (void)once;
+}
+
 namespace quindle {
 
 namespace {
@@ -31,6 +41,7 @@ QString URLTarget(TURLType type, const QString& caption) {
 
 QCursor URLCursor() {
     // Loaded afresh for every label, as the cursor table entry it stands for was.
+    EnsureResources();
     const QPixmap hand(QStringLiteral(":/URLCURSOR_1"));
     if (hand.isNull()) return QCursor(Qt::PointingHandCursor);
     return QCursor(hand, 5, 0);
