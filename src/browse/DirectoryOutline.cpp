@@ -16,6 +16,20 @@ std::string SingleRootSlash(std::string path) {
     return path;
 }
 
+// The item's path from the names on disk: the texts may be case-converted, and the host's
+// file system tells names apart by case.
+std::string DiskPath(const TOutlineNode* node) {
+    std::vector<const TOutlineNode*> chain;
+    for (const TOutlineNode* n = node; n->Parent(); n = n->Parent()) chain.push_back(n);
+    std::string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const std::string& name = (*it)->Key.empty() ? (*it)->Text() : (*it)->Key;
+        if (!path.empty() && path.back() != '\\') path += '\\';
+        path += name;
+    }
+    return path;
+}
+
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 } // namespace
 
@@ -78,7 +92,8 @@ void TDirectoryOutline::SetTextCase(TTextCase value) {
 
 void TDirectoryOutline::BuildTree() {
     Clear();
-    AddChild(0, ApplyCase(std::string(1, drive_) + ":\\"));
+    const int root = AddChild(0, ApplyCase(std::string(1, drive_) + ":\\"));
+    if (root > 0) Items(root)->Key = std::string(1, drive_) + ":\\";
     SelectPath(directory_);
     Change();
 }
@@ -113,16 +128,17 @@ void TDirectoryOutline::ExpandHook(int index) {
 
 void TDirectoryOutline::BuildOneLevel(int n) {
     TOutlineNode* node = Items(n);
-    std::string dir = SingleRootSlash(node->FullPath());
+    std::string dir = DiskPath(node);
     if (dir.empty() || dir.back() != '\\') dir += '\\';
 
     // Names are gathered first so that the enumeration is always closed before any
-    // insertion can fail.
-    std::vector<std::string> names;
+    // insertion can fail. Each entry: the cased text, then the name on disk.
+    std::vector<std::pair<std::string, std::string>> names;
     ctx_.platform.FindFiles(
         dir, "*.*", faDirectory,
         [&](const SearchRec& r) {
-            if ((r.Attr & faDirectory) && !r.Name.empty() && r.Name[0] != '.') names.push_back(ApplyCase(r.Name));
+            if ((r.Attr & faDirectory) && !r.Name.empty() && r.Name[0] != '.')
+                names.emplace_back(ApplyCase(r.Name), r.Name);
         },
         kDirectoriesOnly);
 
@@ -132,9 +148,10 @@ void TDirectoryOutline::BuildOneLevel(int n) {
     // less than it.
     if (node->ChildCount() == 0) {
         std::sort(names.begin(), names.end());
-        for (const auto& name : names) InsertChildAt(node, node->ChildCount(), name);
+        for (const auto& [name, onDisk] : names)
+            if (TOutlineNode* c = InsertChildAt(node, node->ChildCount(), name)) c->Key = onDisk;
     } else {
-        for (const auto& name : names) {
+        for (const auto& [name, onDisk] : names) {
             const size_t count = node->ChildCount();
             size_t pos;
             if (count == 0 || name <= node->Child(0)->Text()) {
@@ -152,7 +169,7 @@ void TDirectoryOutline::BuildOneLevel(int n) {
                 }
                 pos = hi;
             }
-            InsertChildAt(node, pos, name);
+            if (TOutlineNode* c = InsertChildAt(node, pos, name)) c->Key = onDisk;
         }
     }
     node->Data = 1;
@@ -173,7 +190,12 @@ void TDirectoryOutline::Click() {
     TCustomOutline::Click();
     if (ItemCount() == 0) return;
     const int n = SelectedItem();
-    if (n > 0) SetDirectory(SingleRootSlash(Items(n)->FullPath()));
+    if (n <= 0) return;
+    TOutlineNode* node = Items(n);
+    const std::string path = SingleRootSlash(node->FullPath());
+    SetDirectory(path);
+    // a case-converted path may not name the folder on a case-sensitive file system
+    if (SameText(directory_, path)) ctx_.platform.SetCurrentDir(DiskPath(node));
 }
 
 void TDirectoryOutline::CreateWnd() {

@@ -453,11 +453,7 @@ void TCustomOutline::NotifyRows() {
     if (observer_) observer_->RowsChanged();
 }
 
-void TCustomOutline::RefreshRows() {
-    NotifyRows();
-    // the grid keeps its current row inside the row count
-    if (row_ >= RowCount()) MoveRow(RowCount() - 1);
-}
+void TCustomOutline::RefreshRows() { NotifyRows(); }
 
 void TCustomOutline::MoveRow(int row) {
     if (row == row_) return;
@@ -474,8 +470,10 @@ void TCustomOutline::SelectNode(TOutlineNode* node) {
 }
 
 void TCustomOutline::ReapplySelection() {
-    if (selected_ == root_) return;
-    SelectNode(selected_);
+    if (selected_ != root_)
+        SelectNode(selected_);
+    else if (row_ >= RowCount()) // the grid keeps its current row inside the row count
+        MoveRow(RowCount() - 1);
 }
 
 void TCustomOutline::SetSelectedItem(int n) {

@@ -45,6 +45,7 @@ public:
     const std::string& Text() const { return text_; }
     void SetText(const std::string& text);
     int32_t Data = 0; // free value for the owner
+    std::string Key;  // the owner's own name for the item (the directory tree: the name on disk)
 
     TOutlineNode* Parent() const { return parent_; }
     TCustomOutline* Outline() const { return outline_; }
