@@ -32,26 +32,45 @@ const std::array<uint8_t, 256>& SearchFold() {
     return table;
 }
 
-// The folded word plus what the vector filter needs: the raw byte values that fold to the
-// word's first and to its last character (a letter has two, anything else one).
+// The raw bytes that fold to one code, as a test the vector filter can make in two
+// instructions: byte b belongs when (b | orBits) == target. That covers a code with one raw
+// form (orBits 0) and a pair differing in one bit (a letter: 'A' and 'a' differ in 0x20).
+struct ByteClass {
+    uint8_t orBits = 0;
+    uint8_t target = 0;
+};
+
+// The folded word plus what the vector filter needs for its first and last character.
 struct Needle {
     const uint8_t* fold = nullptr;
     std::string word; // folded
     size_t m = 0;
-    uint8_t first[2] = {0, 0};
-    uint8_t last[2] = {0, 0};
-    bool filterable = true; // false when some folded code has more than two raw forms
+    ByteClass first, last;
+    bool filterable = true; // false when a code's raw forms do not fit a ByteClass
+    // The word's first 16 characters as ByteClasses, for checking a candidate with one
+    // vector compare; lanes past the word's end accept any byte (0xFF | b == 0xFF).
+    bool vectorCheck = false;
+    uint8_t checkOr[16];
+    uint8_t checkTarget[16];
 };
 
-bool Preimages(const std::array<uint8_t, 256>& fold, uint8_t target, uint8_t out[2]) {
+bool MakeByteClass(const std::array<uint8_t, 256>& fold, uint8_t code, ByteClass& out) {
+    uint8_t raw[3];
     int n = 0;
-    for (int c = 0; c < 256; ++c) {
-        if (fold[c] != target) continue;
-        if (n == 2) return false;
-        out[n++] = static_cast<uint8_t>(c);
+    for (int c = 0; c < 256 && n < 3; ++c)
+        if (fold[c] == code) raw[n++] = static_cast<uint8_t>(c);
+    if (n == 1) {
+        out = {0, raw[0]};
+        return true;
     }
-    if (n == 1) out[1] = out[0];
-    return n > 0;
+    if (n == 2) {
+        const uint8_t diff = raw[0] ^ raw[1];
+        if ((diff & (diff - 1)) == 0) { // exactly one bit apart
+            out = {diff, static_cast<uint8_t>(raw[0] | diff)};
+            return true;
+        }
+    }
+    return false;
 }
 
 Needle MakeNeedle(std::string_view word) {
@@ -61,8 +80,15 @@ Needle MakeNeedle(std::string_view word) {
     nd.word.resize(word.size());
     for (size_t k = 0; k < word.size(); ++k) nd.word[k] = static_cast<char>(nd.fold[static_cast<uint8_t>(word[k])]);
     if (nd.m > 0) {
-        nd.filterable = Preimages(SearchFold(), static_cast<uint8_t>(nd.word.front()), nd.first) &&
-                        Preimages(SearchFold(), static_cast<uint8_t>(nd.word.back()), nd.last);
+        nd.filterable = MakeByteClass(SearchFold(), static_cast<uint8_t>(nd.word.front()), nd.first) &&
+                        MakeByteClass(SearchFold(), static_cast<uint8_t>(nd.word.back()), nd.last);
+    }
+    nd.vectorCheck = true;
+    for (size_t k = 0; k < 16; ++k) {
+        ByteClass bc{0xFF, 0xFF};
+        if (k < nd.m && !MakeByteClass(SearchFold(), static_cast<uint8_t>(nd.word[k]), bc)) nd.vectorCheck = false;
+        nd.checkOr[k] = bc.orBits;
+        nd.checkTarget[k] = bc.target;
     }
     return nd;
 }
@@ -90,13 +116,29 @@ uint64_t CountScalar(const uint8_t* t, size_t n, const Needle& nd, size_t next) 
     return count;
 }
 
-// The vector loop: Ops::Mask marks, for W consecutive start positions, those whose first
+// Whole check of a candidate whose first and last byte already fit.
+inline bool Verify(const uint8_t* t, size_t n, size_t p, const Needle& nd) {
+#ifdef QUINDLE_X86_SIMD
+    if (nd.vectorCheck && n - p >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + p));
+        const __m128i orBits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nd.checkOr));
+        const __m128i target = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nd.checkTarget));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(x, orBits), target)) != 0xFFFF) return false;
+        return nd.m <= 16 || MatchFrom(t, p, nd, 16, nd.m - 1);
+    }
+#else
+    (void)n;
+#endif
+    return MatchFrom(t, p, nd, 1, nd.m - 1);
+}
+
+// The vector loop: Ops::Mask marks, for 64 consecutive start positions, those whose first
 // and last byte fit the word; each candidate is then checked in full. A candidate that
 // starts inside the previous match is dropped, so the count equals the matcher's.
 // `next` comes back as the first start position the loop has not looked at.
 template <class Ops>
 inline uint64_t CountBlocks(const Ops& ops, const uint8_t* t, size_t n, const Needle& nd, size_t& next) {
-    constexpr size_t W = Ops::W;
+    constexpr size_t W = 64;
     const size_t m = nd.m;
     uint64_t count = 0;
     size_t i = 0; // first start allowed (just after the last match)
@@ -104,18 +146,21 @@ inline uint64_t CountBlocks(const Ops& ops, const uint8_t* t, size_t n, const Ne
     if (n >= m + W - 1) {
         const size_t lastBlock = n - m - (W - 1); // the last byte read is t[b + m - 1 + W - 1]
         while (b <= lastBlock) {
-            uint32_t mask = ops.Mask(t + b, t + b + m - 1);
-            while (mask != 0) {
-                const size_t p = b + static_cast<size_t>(__builtin_ctz(mask));
-                mask &= mask - 1;
-                if (p < i) continue;
-                if (m <= 2 || MatchFrom(t, p, nd, 1, m - 1)) {
-                    ++count;
-                    i = p + m;
+            uint64_t mask = ops.Mask(t + b, t + b + m - 1);
+            if (mask != 0) {
+                if (i > b) mask &= ~uint64_t{0} << (i - b); // i - b < 64 here
+                while (mask != 0) {
+                    const size_t p = b + static_cast<size_t>(__builtin_ctzll(mask));
+                    mask &= mask - 1;
+                    if (p < i) continue;
+                    if (m <= 2 || Verify(t, n, p, nd)) {
+                        ++count;
+                        i = p + m;
+                    }
                 }
             }
             b += W;
-            if (b < i) b = i;
+            if (b < i) b = i; // a match longer than a block
         }
     }
     next = b > i ? b : i;
@@ -125,32 +170,39 @@ inline uint64_t CountBlocks(const Ops& ops, const uint8_t* t, size_t n, const Ne
 #ifdef QUINDLE_X86_SIMD
 
 struct Sse2Ops {
-    static constexpr size_t W = 16;
-    __m128i f0, f1, l0, l1;
+    __m128i fOr, fTarget, lOr, lTarget;
     explicit Sse2Ops(const Needle& nd)
-        : f0(_mm_set1_epi8(static_cast<char>(nd.first[0]))), f1(_mm_set1_epi8(static_cast<char>(nd.first[1]))),
-          l0(_mm_set1_epi8(static_cast<char>(nd.last[0]))), l1(_mm_set1_epi8(static_cast<char>(nd.last[1]))) {}
-    uint32_t Mask(const uint8_t* a, const uint8_t* z) const {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(z));
-        const __m128i fx = _mm_or_si128(_mm_cmpeq_epi8(x, f0), _mm_cmpeq_epi8(x, f1));
-        const __m128i fy = _mm_or_si128(_mm_cmpeq_epi8(y, l0), _mm_cmpeq_epi8(y, l1));
-        return static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(fx, fy)));
+        : fOr(_mm_set1_epi8(static_cast<char>(nd.first.orBits))),
+          fTarget(_mm_set1_epi8(static_cast<char>(nd.first.target))),
+          lOr(_mm_set1_epi8(static_cast<char>(nd.last.orBits))),
+          lTarget(_mm_set1_epi8(static_cast<char>(nd.last.target))) {}
+    uint64_t Mask16(const uint8_t* a, const uint8_t* z) const {
+        const __m128i x = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)), fOr);
+        const __m128i y = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(z)), lOr);
+        const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(x, fTarget), _mm_cmpeq_epi8(y, lTarget));
+        return static_cast<uint32_t>(_mm_movemask_epi8(hit));
+    }
+    uint64_t Mask(const uint8_t* a, const uint8_t* z) const {
+        return Mask16(a, z) | Mask16(a + 16, z + 16) << 16 | Mask16(a + 32, z + 32) << 32 |
+               Mask16(a + 48, z + 48) << 48;
     }
 };
 
 struct Avx2Ops {
-    static constexpr size_t W = 32;
-    __m256i f0, f1, l0, l1;
+    __m256i fOr, fTarget, lOr, lTarget;
     __attribute__((target("avx2"))) explicit Avx2Ops(const Needle& nd)
-        : f0(_mm256_set1_epi8(static_cast<char>(nd.first[0]))), f1(_mm256_set1_epi8(static_cast<char>(nd.first[1]))),
-          l0(_mm256_set1_epi8(static_cast<char>(nd.last[0]))), l1(_mm256_set1_epi8(static_cast<char>(nd.last[1]))) {}
-    __attribute__((target("avx2"))) uint32_t Mask(const uint8_t* a, const uint8_t* z) const {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(z));
-        const __m256i fx = _mm256_or_si256(_mm256_cmpeq_epi8(x, f0), _mm256_cmpeq_epi8(x, f1));
-        const __m256i fy = _mm256_or_si256(_mm256_cmpeq_epi8(y, l0), _mm256_cmpeq_epi8(y, l1));
-        return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(fx, fy)));
+        : fOr(_mm256_set1_epi8(static_cast<char>(nd.first.orBits))),
+          fTarget(_mm256_set1_epi8(static_cast<char>(nd.first.target))),
+          lOr(_mm256_set1_epi8(static_cast<char>(nd.last.orBits))),
+          lTarget(_mm256_set1_epi8(static_cast<char>(nd.last.target))) {}
+    __attribute__((target("avx2"))) uint64_t Mask32(const uint8_t* a, const uint8_t* z) const {
+        const __m256i x = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)), fOr);
+        const __m256i y = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(z)), lOr);
+        const __m256i hit = _mm256_and_si256(_mm256_cmpeq_epi8(x, fTarget), _mm256_cmpeq_epi8(y, lTarget));
+        return static_cast<uint32_t>(_mm256_movemask_epi8(hit));
+    }
+    __attribute__((target("avx2"))) uint64_t Mask(const uint8_t* a, const uint8_t* z) const {
+        return Mask32(a, z) | Mask32(a + 32, z + 32) << 32;
     }
 };
 
