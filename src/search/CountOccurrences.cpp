@@ -73,20 +73,42 @@ bool MakeByteClass(const std::array<uint8_t, 256>& fold, uint8_t code, ByteClass
     return false;
 }
 
+// ByteClass of every folded code, built once; `valid` false where none fits.
+struct ClassTable {
+    std::array<ByteClass, 256> cls{};
+    std::array<bool, 256> valid{};
+};
+
+const ClassTable& SearchClasses() {
+    static const ClassTable table = [] {
+        ClassTable t;
+        for (int c = 0; c < 256; ++c) t.valid[c] = MakeByteClass(SearchFold(), static_cast<uint8_t>(c), t.cls[c]);
+        return t;
+    }();
+    return table;
+}
+
 Needle MakeNeedle(std::string_view word) {
+    const ClassTable& classes = SearchClasses();
     Needle nd;
     nd.fold = SearchFold().data();
     nd.m = word.size();
     nd.word.resize(word.size());
     for (size_t k = 0; k < word.size(); ++k) nd.word[k] = static_cast<char>(nd.fold[static_cast<uint8_t>(word[k])]);
     if (nd.m > 0) {
-        nd.filterable = MakeByteClass(SearchFold(), static_cast<uint8_t>(nd.word.front()), nd.first) &&
-                        MakeByteClass(SearchFold(), static_cast<uint8_t>(nd.word.back()), nd.last);
+        const uint8_t f = static_cast<uint8_t>(nd.word.front()), l = static_cast<uint8_t>(nd.word.back());
+        nd.filterable = classes.valid[f] && classes.valid[l];
+        nd.first = classes.cls[f];
+        nd.last = classes.cls[l];
     }
     nd.vectorCheck = true;
     for (size_t k = 0; k < 16; ++k) {
         ByteClass bc{0xFF, 0xFF};
-        if (k < nd.m && !MakeByteClass(SearchFold(), static_cast<uint8_t>(nd.word[k]), bc)) nd.vectorCheck = false;
+        if (k < nd.m) {
+            const uint8_t c = static_cast<uint8_t>(nd.word[k]);
+            if (!classes.valid[c]) nd.vectorCheck = false;
+            bc = classes.cls[c];
+        }
         nd.checkOr[k] = bc.orBits;
         nd.checkTarget[k] = bc.target;
     }
