@@ -158,6 +158,44 @@ void TIniFile32::Load() {
 
 // ---- index ----------------------------------------------------------------------------
 
+int TIniFile32::SectionKeys::Find(std::string_view key, const std::vector<std::string>& lines) const {
+    if (slots_.empty()) return -1;
+    const uint64_t h = std::hash<std::string_view>()(key);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const Slot& s = slots_[i];
+        if (s.line < 0) return -1;
+        if (s.hash == h && KeyOf(lines[static_cast<size_t>(s.line)]) == key) return s.line;
+    }
+}
+
+void TIniFile32::SectionKeys::AddIfAbsent(std::string_view key, int line, const std::vector<std::string>& lines) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    const uint64_t h = std::hash<std::string_view>()(key);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        Slot& s = slots_[i];
+        if (s.line < 0) {
+            s = {h, line};
+            ++count_;
+            return;
+        }
+        if (s.hash == h && KeyOf(lines[static_cast<size_t>(s.line)]) == key) return; // the first line wins
+    }
+}
+
+void TIniFile32::SectionKeys::Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+    const size_t mask = slots_.size() - 1;
+    for (const Slot& s : old) {
+        if (s.line < 0) continue;
+        size_t i = s.hash & mask;
+        while (slots_[i].line >= 0) i = (i + 1) & mask;
+        slots_[i] = s;
+    }
+}
+
 void TIniFile32::EnsureIndex() const {
     if (indexBuilt_) return;
     headers_.clear();
@@ -181,8 +219,8 @@ TIniFile32::SectionKeys& TIniFile32::KeysOf(int header) const {
     auto [it, inserted] = sections_.try_emplace(header);
     if (inserted) {
         const int end = SectionEnd(header);
-        auto& first = it->second.first;
-        for (int i = header + 1; i < end; ++i) first.try_emplace(std::string(KeyOf(lines_[i])), i);
+        auto& keys = it->second;
+        for (int i = header + 1; i < end; ++i) keys.AddIfAbsent(KeyOf(lines_[i]), i, lines_);
     }
     return it->second;
 }
@@ -202,10 +240,8 @@ std::string TIniFile32::ReadString(std::string_view section, std::string_view ke
     if (lines_.empty()) return std::string(def);
     const int h = FindSection(section);
     if (h < 0) return std::string(def);
-    const auto& first = KeysOf(h).first;
-    const auto it = first.find(std::string(key));
-    if (it == first.end()) return std::string(def);
-    return std::string(ValueOf(lines_[it->second]));
+    const int line = KeysOf(h).Find(key, lines_);
+    return line < 0 ? std::string(def) : std::string(ValueOf(lines_[line]));
 }
 
 void TIniFile32::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -226,10 +262,9 @@ void TIniFile32::WriteString(std::string_view section, std::string_view key, std
         AppendLine(std::move(header));
         AppendLine(std::move(line));
     } else {
-        const auto& first = KeysOf(h).first;
-        const auto it = first.find(std::string(key));
-        if (it != first.end()) {
-            ReplaceLine(it->second, h, std::move(line));
+        const int found = KeysOf(h).Find(key, lines_);
+        if (found >= 0) {
+            ReplaceLine(found, h, std::move(line));
         } else {
             // Not in the section: the new line goes right before the line that ends the
             // section (a line holding "["), or at the end of the file.
@@ -260,7 +295,7 @@ void TIniFile32::AppendLine(std::string line) {
     } else if (!brackets_.empty()) {
         // The line extends the section that reaches the end of the file, if any.
         if (auto s = sections_.find(brackets_.back()); s != sections_.end())
-            s->second.first.try_emplace(std::string(KeyOf(l)), at);
+            s->second.AddIfAbsent(KeyOf(l), at, lines_);
     }
 }
 
@@ -292,7 +327,7 @@ void TIniFile32::InsertLine(int at, std::string line) {
         const auto pos = std::lower_bound(brackets_.begin(), brackets_.end(), at);
         if (pos != brackets_.begin()) {
             if (auto s = sections_.find(*(pos - 1)); s != sections_.end())
-                s->second.first.try_emplace(std::string(KeyOf(l)), at);
+                s->second.AddIfAbsent(KeyOf(l), at, lines_);
         }
     }
 }

@@ -76,8 +76,21 @@ public:
     uint64_t BytesWritten() const { return bytesWritten_; }
 
 private:
-    struct SectionKeys {
-        std::unordered_map<std::string, int> first; // key -> first line of the section holding it
+    // Key -> first line of a section holding that key. Open addressing over (hash, line)
+    // pairs; the key itself is read from the line, so no key is stored twice.
+    class SectionKeys {
+    public:
+        int Find(std::string_view key, const std::vector<std::string>& lines) const;
+        void AddIfAbsent(std::string_view key, int line, const std::vector<std::string>& lines);
+
+    private:
+        struct Slot {
+            uint64_t hash = 0;
+            int line = -1; // -1: empty
+        };
+        void Grow();
+        std::vector<Slot> slots_;
+        size_t count_ = 0;
     };
 
     void Load();
