@@ -195,7 +195,7 @@ void TOvalButton::DrawBevel(QPainter& p) {
             const OvalRect e = RimEllipse(W, H, i);
             if (e.Width() < 2 || e.Height() < 2) break;
             const ArcSweep a = half == 0 ? RadialArc(e, ur, ll) : RadialArc(e, ll, ur);
-            p.drawArc(OutlineRect(e), int(std::lround(a.StartDeg * 16)), int(std::lround(a.SpanDeg * 16)));
+            p.drawArc(QRect(e.Left, e.Top, e.Width(), e.Height()), int(std::lround(a.StartDeg * 16)), int(std::lround(a.SpanDeg * 16)));
         }
     }
     // Raster ellipses one pixel apart share a few pixels where the curve is flat; the
