@@ -195,7 +195,13 @@ void TOvalButton::DrawBevel(QPainter& p) {
             const OvalRect e = RimEllipse(W, H, i);
             if (e.Width() < 2 || e.Height() < 2) break;
             const ArcSweep a = half == 0 ? RadialArc(e, ur, ll) : RadialArc(e, ll, ur);
-            p.drawArc(QRect(e.Left, e.Top, e.Width(), e.Height()), int(std::lround(a.StartDeg * 16)), int(std::lround(a.SpanDeg * 16)));
+            const int start = int(std::lround(a.StartDeg * 16)), span = int(std::lround(a.SpanDeg * 16));
+            // An aliased arc of QRect(x, y, w, h) covers the pixels x .. x + w - 1.
+            p.drawArc(QRect(e.Left, e.Top, e.Width(), e.Height()), start, span);
+            // Raster arcs one pixel apart leave pinholes between them; a second arc half
+            // a pixel further in closes them without widening the rim.
+            if (i < FBevelWidth)
+                p.drawArc(QRectF(e.Left + 0.5, e.Top + 0.5, e.Width() - 1.0, e.Height() - 1.0), start, span);
         }
     }
     // Raster ellipses one pixel apart share a few pixels where the curve is flat; the
