@@ -1,0 +1,158 @@
+// Memorizing a disk of 100,000 files in 5,000 folders, against a plain recursive
+// directory read that writes "name=index" lines into one file. Prints files per second,
+// the ratio of the two times and the peak memory of the memorization.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "app/AppContext.h"
+#include "browse/DirectoryOutline.h"
+#include "browse/FileListBox.h"
+#include "records/Memorizer.h"
+
+using namespace quindle;
+namespace fs = std::filesystem;
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+long PeakKiB() {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+void ResetPeak() {
+    std::ofstream f("/proc/self/clear_refs");
+    f << "5";
+}
+
+// 100,000 files in 5,000 folders: 50 top-level folders, each a tree of 100 folders of
+// 20 files; names of 8 to 30 characters in mixed case, a fifth of them repeating a name
+// used elsewhere under the same top-level folder.
+size_t Generate(const std::string& root) {
+    std::mt19937 rng(42);
+    const std::string alphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
+    auto name = [&] {
+        std::string s(8 + rng() % 23, 'x');
+        for (auto& c : s) c = alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    size_t files = 0;
+    for (int top = 0; top < 50; ++top) {
+        std::vector<std::string> used;
+        std::vector<std::string> dirs{root + "/T" + std::to_string(top) + name()};
+        fs::create_directories(dirs[0]);
+        while (dirs.size() < 100) {
+            const std::string parent = dirs[rng() % dirs.size()];
+            dirs.push_back(parent + "/" + name());
+            fs::create_directories(dirs.back());
+        }
+        for (const auto& d : dirs) {
+            for (int k = 0; k < 20; ++k) {
+                std::string n = (!used.empty() && rng() % 5 == 0) ? used[rng() % used.size()] : name() + ".dat";
+                used.push_back(n);
+                const int fd = open((d + "/" + n).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+                if (fd >= 0) close(fd);
+            }
+        }
+    }
+    for (auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) ++files;
+    return files;
+}
+
+void PlainWalk(const std::string& dir, FILE* out, size_t& count) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return;
+    std::vector<std::string> subdirs;
+    size_t index = 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        if (e->d_type == DT_DIR) {
+            subdirs.push_back(dir + "/" + e->d_name);
+        } else {
+            std::fprintf(out, "%s=%zu\r\n", e->d_name, ++index);
+            ++count;
+        }
+    }
+    closedir(d);
+    for (const auto& s : subdirs) PlainWalk(s, out, count);
+}
+
+} // namespace
+
+int main() {
+    // QUINDLE_BENCH_KEEP=1 keeps the generated disk for the next run (for profiling).
+    const bool keep = std::getenv("QUINDLE_BENCH_KEEP") != nullptr;
+    const std::string base = (fs::temp_directory_path() / "quindle-bench-memorize").string();
+    const std::string disk = base + "/disk", package = base + "/package";
+    size_t files = 0;
+    if (keep && fs::exists(disk)) {
+        for (auto& f : fs::recursive_directory_iterator(disk))
+            if (f.is_regular_file()) ++files;
+    } else {
+        fs::remove_all(base);
+        std::printf("generating the disk...\n");
+        files = Generate(disk);
+    }
+    fs::create_directories(package);
+
+    AppContext ctx;
+    DriveInfo e;
+    e.letter = 'E';
+    e.root = disk;
+    e.serial = 1;
+    DriveInfo c;
+    c.letter = 'C';
+    c.root = base;
+    ctx.platform.SetDrives({c, e});
+    ctx.platform.SetCurrentDir("C:\\");
+    ctx.PackageFolder = package + "/";
+
+    double baseline = 1e9, memorize = 1e9;
+    long peak = 0;
+    size_t recordSize = 0;
+    for (int run = 0; run < 3; ++run) {
+        auto t0 = std::chrono::steady_clock::now();
+        FILE* out = std::fopen((package + "/baseline.txt").c_str(), "wb");
+        size_t count = 0;
+        PlainWalk(disk, out, count);
+        std::fclose(out);
+        baseline = std::min(baseline, Seconds(t0));
+
+        TDirectoryOutline tree(ctx);
+        tree.SetTextCase(tcAsIs);
+        TFileListBox lister(ctx);
+        lister.SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
+        ResetPeak();
+        const long before = PeakKiB();
+        t0 = std::chrono::steady_clock::now();
+        MemorizeDisk(ctx, tree, lister, 'E', package + "/1.dat");
+        memorize = std::min(memorize, Seconds(t0));
+        peak = std::max(peak, PeakKiB() - before);
+        recordSize = fs::file_size(package + "/1.dat");
+    }
+    std::printf("files: %zu in 5000 folders, record %.1f MB\n", files, recordSize / 1e6);
+    std::printf("baseline (plain recursive read, name=index lines): %8.0f files/s  %.3f s\n", files / baseline, baseline);
+    std::printf("MemorizeDisk (tree + lister + store):              %8.0f files/s  %.3f s\n", files / memorize, memorize);
+    std::printf("ratio memorize/baseline time: %.2f (goal <= 3)\n", memorize / baseline);
+    std::printf("peak memory growth during memorize: %.1f MB (goal < 5 x record + 50 MB = %.1f MB)\n", peak / 1024.0,
+                5 * recordSize / 1e6 + 50);
+    if (!keep) fs::remove_all(base);
+    return 0;
+}

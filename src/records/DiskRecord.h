@@ -1,0 +1,30 @@
+#pragma once
+// Disk records: one INI-style file per memorized disk in the package folder, named after
+// the disk's volume serial ("<serial>.dat"). Sections list file names per top-level
+// folder; the information section, last, describes the disk.
+#include <ctime>
+#include <string>
+
+#include "app/AppContext.h"
+
+namespace quindle {
+
+// The record path of a serial: PackageFolder + serial + ".dat" (".dat" alone for an empty serial).
+std::string RecordPath(const AppContext& ctx, const std::string& serial);
+
+// Writes the five information keys into an existing record, in the order Volume Serial,
+// Memorization Date, Title, Description, Additional. Does nothing when no file exists at path.
+void WriteDiskInfo(const AppContext& ctx, const std::string& path, const std::string& serial,
+                   const std::string& date, const std::string& title, const std::string& description,
+                   const std::string& additional);
+
+// "dd/mm/yyyy hh:mm:ss" (24-hour time), the blank and the time left out at exactly 00:00:00.
+std::string FormatMemorizationDate(const std::tm& t);
+std::string NowAsMemorizationDate();
+
+// A title, description or additional text holding "[" would end the information section
+// for every reader and make the disk's information unreadable; returns the offending
+// character, or 0 when the value can be stored.
+char UnstorableInfoChar(const std::string& value);
+
+} // namespace quindle

@@ -1,0 +1,36 @@
+#pragma once
+// The memorizer: walks a drive's whole directory tree through the main window's
+// directory tree and file lister and writes every file name into the disk's record.
+#include <string>
+
+#include "app/AppContext.h"
+
+namespace quindle {
+
+class TDirectoryOutline;
+class TFileListBox;
+
+// Points the tree and the lister at drive d, forcing both to rebuild or re-read when
+// they already showed it (the tree is first set to drive c, the lister to "c:\").
+void ResetBrowsers(TDirectoryOutline& tree, TFileListBox& lister, char d);
+
+// The section name rule: the text between the first and the second backslash
+// ("E:\Docs\Old" gives "Docs", "E:\" gives "", a text without backslash itself).
+std::string FirstFolderName(const std::string& s);
+
+// Adds the hidden attribute to a file; failures are ignored.
+void HideFile(const AppContext& ctx, const std::string& path);
+
+// The drive's volume serial as unsigned decimal, "" when it cannot be read.
+std::string GetVolumeSerial(const AppContext& ctx, char d);
+
+// Memorizes drive d into the record at path (a host path): deletes the old record, visits
+// every directory of the tree by item number, writes each directory's file names with
+// their 1-based positions into the section of its top-level folder, and hides the record.
+// Pumps messages once per directory and stops when ctx.AbortFlag is set (the record then
+// holds the directories done). The record on disk holds every finished directory whenever
+// messages are pumped, and every write when this returns, also by abort or error.
+// Errors (the record cannot be written) propagate; the record then is not hidden.
+void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path);
+
+} // namespace quindle

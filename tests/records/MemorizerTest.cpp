@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "browse/DirectoryOutline.h"
+#include "browse/FileListBox.h"
+#include "records/DiskRecord.h"
+#include "records/IniFile.h"
+#include "records/Memorizer.h"
+#include "support/TempDrive.h"
+
+using namespace quindle;
+using quindle::test::ReadHostFile;
+using quindle::test::TempDir;
+using quindle::test::TempDrive;
+
+namespace {
+
+// The main window's two directory readers and a package folder, around mapped drives.
+struct Rig {
+    AppContext ctx;
+    TempDir package;
+    TempDrive c{'C'};
+    std::vector<std::string> log;
+    int pumps = 0;
+    std::function<void()> onPump;
+    std::unique_ptr<TDirectoryOutline> tree;
+    std::unique_ptr<TFileListBox> lister;
+
+    Rig() {
+        c.MapInto(ctx.platform);
+        ctx.platform.SetCurrentDir("C:\\");
+        ctx.PackageFolder = package.path() + "/";
+        ctx.AddToLog = [this](const std::string& s) { log.push_back(s); };
+        ctx.ProcessMessages = [this] {
+            ++pumps;
+            if (onPump) onPump();
+        };
+        tree = std::make_unique<TDirectoryOutline>(ctx);
+        tree->SetTextCase(tcAsIs);
+        lister = std::make_unique<TFileListBox>(ctx);
+        lister->SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
+    }
+    void Map(const TempDrive& d) { d.MapInto(ctx.platform); }
+    std::string Memorize(char d, const std::string& serial) {
+        const std::string path = RecordPath(ctx, serial);
+        MemorizeDisk(ctx, *tree, *lister, d, path);
+        return path;
+    }
+};
+
+std::string Lines(std::initializer_list<const char*> lines) {
+    std::string s;
+    for (const char* l : lines) s += std::string(l) + "\r\n";
+    return s;
+}
+
+bool IsHidden(const AppContext& ctx, const std::string& path) {
+    const int a = ctx.platform.FileGetAttr(path);
+    return a >= 0 && (a & faHidden);
+}
+
+bool XattrsWork(const std::string& dir) {
+    const std::string probe = dir + "/.probe";
+    test::WriteHostFile(probe, "");
+    const bool ok = setxattr(probe.c_str(), "user.test", "1", 1, 0) == 0;
+    unlink(probe.c_str());
+    return ok;
+}
+
+} // namespace
+
+TEST(Memorizer, WorkedExampleRecordMatchesByteForByte) {
+    Rig rig;
+    TempDrive e('E', 439041101u);
+    for (const char* f : {"readme.txt", "setup.exe", "Docs/a.doc", "Docs/b.doc", "Docs/c.doc", "Docs/Old/a.doc",
+                          "Docs/Old/z.txt", "Music/song.mp3"})
+        e.MakeFile(f, "x");
+    rig.Map(e);
+    const std::string serial = GetVolumeSerial(rig.ctx, 'E');
+    ASSERT_EQ(serial, "439041101");
+    const std::string path = rig.Memorize('E', serial);
+    EXPECT_EQ(path, rig.package.path() + "/439041101.dat");
+    std::tm when{};
+    when.tm_mday = 7;
+    when.tm_mon = 11;
+    when.tm_year = 2026 - 1900;
+    when.tm_hour = 14;
+    when.tm_min = 5;
+    when.tm_sec = 9;
+    WriteDiskInfo(rig.ctx, path, serial, FormatMemorizationDate(when), "Backup disk", "Letters", "");
+    EXPECT_EQ(ReadHostFile(path),
+              Lines({"", "[E:\\]", "readme.txt=1", "setup.exe=2", "", "[Docs]", "a.doc=1", "b.doc=2", "c.doc=3",
+                     "z.txt=2", "", "[Music]", "song.mp3=1", "", "[Special Information about this disk by Quindle]",
+                     "Volume Serial=439041101", "Memorization Date=07/12/2026 14:05:09", "Title=Backup disk",
+                     "Description=Letters", "Additional="}));
+    // One pump per visited directory: E:\, Docs, Docs\Old, Music.
+    EXPECT_EQ(rig.pumps, 4);
+    if (XattrsWork(rig.package.path())) {
+        EXPECT_TRUE(IsHidden(rig.ctx, path));
+    }
+}
+
+TEST(Memorizer, RootOnlyDriveNamesAndSerialEdges) {
+    Rig rig;
+    TempDrive f('F', 0u);
+    f.MakeFile("b=c.txt");
+    f.MakeFile("A.txt");
+    f.MakeFile("a2.txt");
+    rig.Map(f);
+    const std::string serial = GetVolumeSerial(rig.ctx, 'f');
+    EXPECT_EQ(serial, "0");
+    const std::string path = rig.Memorize('F', serial);
+    EXPECT_EQ(path, rig.package.path() + "/0.dat");
+    // Sorted ignoring case; a name holding "=" is written whole.
+    EXPECT_EQ(ReadHostFile(path), Lines({"", "[F:\\]", "A.txt=1", "a2.txt=2", "b=c.txt=3"}));
+
+    TempDrive g('G', 4294967295u);
+    rig.Map(g);
+    EXPECT_EQ(GetVolumeSerial(rig.ctx, 'G'), "4294967295");
+    TempDrive missing('H');
+    rig.Map(missing);
+    rmdir(missing.path().c_str());
+    EXPECT_EQ(GetVolumeSerial(rig.ctx, 'H'), "");
+    EXPECT_EQ(RecordPath(rig.ctx, ""), rig.package.path() + "/.dat");
+}
+
+TEST(Memorizer, ReMemorizingReplacesTheWholeRecord) {
+    Rig rig;
+    TempDrive e('E', 7u);
+    e.MakeFile("Old/gone.txt");
+    rig.Map(e);
+    const std::string path = rig.Memorize('E', "7");
+    EXPECT_NE(ReadHostFile(path).find("gone.txt"), std::string::npos);
+    std::filesystem::remove_all(e.path() + "/Old");
+    e.MakeFile("New/here.txt");
+    rig.Memorize('E', "7");
+    EXPECT_EQ(ReadHostFile(path), Lines({"", "[New]", "here.txt=1"}));
+}
+
+TEST(Memorizer, EmptyDiskStillGetsARecordWithItsInformation) {
+    Rig rig;
+    TempDrive e('E', 99u);
+    e.MakeDir("EmptyFolder/Deeper");
+    rig.Map(e);
+    const std::string path = rig.Memorize('E', "99");
+    ASSERT_TRUE(rig.ctx.platform.FileExists(path));
+    WriteDiskInfo(rig.ctx, path, "99", "01/01/2026", "Blank", "", "");
+    TIniFile32 store(path);
+    EXPECT_EQ(store.ReadString(rig.ctx.InfoSection, "Title", "?"), "Blank");
+}
+
+TEST(Memorizer, LineBreaksInNamesNeverAddLines) {
+    Rig rig;
+    TempDrive e('E', 5u);
+    e.MakeFile("evil\n[Special Information about this disk by Quindle]\nTitle=forged");
+    e.MakeFile("cr\rname.txt");
+    rig.Map(e);
+    const std::string path = rig.Memorize('E', "5");
+    EXPECT_EQ(ReadHostFile(path),
+              Lines({"", "[E:\\]", "cr?name.txt=1", "evil?[Special Information about this disk by Quindle]?Title=forged=2"}));
+}
+
+TEST(Memorizer, UnenterableDirectoryIsSkippedAndTheWalkGoesOn) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+    Rig rig;
+    TempDrive e('E', 6u);
+    e.MakeFile("Locked/secret.txt");
+    e.MakeFile("Open/visible.txt");
+    e.MakeFile("root.txt");
+    chmod((e.path() + "/Locked").c_str(), 0);
+    rig.Map(e);
+    const std::string path = rig.Memorize('E', "6");
+    EXPECT_EQ(ReadHostFile(path), Lines({"", "[E:\\]", "root.txt=1", "", "[Open]", "visible.txt=1"}));
+}
+
+TEST(Memorizer, AbortLeavesAHiddenRecordOfTheDirectoriesDone) {
+    Rig rig;
+    TempDrive e('E', 8u);
+    e.MakeFile("A/one.txt");
+    e.MakeFile("B/two.txt");
+    e.MakeFile("C/three.txt");
+    rig.Map(e);
+    const std::string path = RecordPath(rig.ctx, "8");
+    // The user clicks Abort while the walk pumps before its third directory; by then the
+    // first two are on disk.
+    rig.onPump = [&] {
+        if (rig.pumps == 3) {
+            EXPECT_EQ(ReadHostFile(path), Lines({"", "[A]", "one.txt=1"}));
+            rig.ctx.AbortFlag = true;
+        }
+    };
+    MemorizeDisk(rig.ctx, *rig.tree, *rig.lister, 'E', path);
+    EXPECT_TRUE(rig.ctx.AbortFlag);
+    ASSERT_FALSE(rig.log.empty());
+    EXPECT_EQ(rig.log.back(), "Operation aborted by user");
+    EXPECT_EQ(ReadHostFile(path), Lines({"", "[A]", "one.txt=1"}));
+    if (XattrsWork(rig.package.path())) {
+        EXPECT_TRUE(IsHidden(rig.ctx, path));
+    }
+}
+
+TEST(DiskRecord, FirstFolderNameAndDates) {
+    EXPECT_EQ(FirstFolderName("E:\\"), "");
+    EXPECT_EQ(FirstFolderName("E:\\Docs"), "Docs");
+    EXPECT_EQ(FirstFolderName("E:\\Docs\\Old"), "Docs");
+    EXPECT_EQ(FirstFolderName("plain"), "plain");
+    std::tm t{};
+    t.tm_mday = 3;
+    t.tm_mon = 0;
+    t.tm_year = 99;
+    EXPECT_EQ(FormatMemorizationDate(t), "03/01/1999");
+    t.tm_sec = 1;
+    EXPECT_EQ(FormatMemorizationDate(t), "03/01/1999 00:00:01");
+    EXPECT_EQ(UnstorableInfoChar("Backup [2]"), '[');
+    EXPECT_EQ(UnstorableInfoChar("Backup ]"), 0);
+}
+
+TEST(DiskRecord, WriteDiskInfoCreatesNothingAndReplacesInPlace) {
+    AppContext ctx;
+    TempDir pkg;
+    ctx.PackageFolder = pkg.path() + "/";
+    const std::string path = RecordPath(ctx, "12");
+    WriteDiskInfo(ctx, path, "12", "d", "t", "", "");
+    EXPECT_FALSE(ctx.platform.FileExists(path));
+    test::WriteHostFile(path, Lines({"", "[X:\\]", "a=1"}));
+    WriteDiskInfo(ctx, path, "12", "d1", "t1", "x", "y");
+    WriteDiskInfo(ctx, path, "12", "d2", "t2", "x", "");
+    EXPECT_EQ(ReadHostFile(path),
+              Lines({"", "[X:\\]", "a=1", "", "[Special Information about this disk by Quindle]", "Volume Serial=12",
+                     "Memorization Date=d2", "Title=t2", "Description=x", "Additional="}));
+}
+
+TEST(Memorizer, DirectoryRemovedDuringTheWalkIsSkipped) {
+    Rig rig;
+    TempDrive e('E', 9u);
+    e.MakeFile("A/one.txt");
+    e.MakeFile("B/two.txt");
+    e.MakeFile("C/three.txt");
+    rig.Map(e);
+    // Another program removes B while the walk pumps before visiting it: the lister stays
+    // on A, whose names must not land in B's section.
+    rig.onPump = [&] {
+        if (rig.pumps == 3) std::filesystem::remove_all(e.path() + "/B");
+    };
+    const std::string path = RecordPath(rig.ctx, "9");
+    MemorizeDisk(rig.ctx, *rig.tree, *rig.lister, 'E', path);
+    EXPECT_EQ(ReadHostFile(path), Lines({"", "[A]", "one.txt=1", "", "[C]", "three.txt=1"}));
+}
