@@ -1,0 +1,284 @@
+#include "ui/OutlineView.h"
+
+#include <QBitmap>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
+#include "ui/Text.h"
+
+namespace quindle {
+
+namespace {
+constexpr int kPicture = 14; // pictures are 14 x 14
+constexpr int kTextGap = 2;  // pixels between picture column and text
+} // namespace
+
+OutlineView::OutlineView(TCustomOutline& outline, QWidget* parent) : QAbstractScrollArea(parent), outline_(outline) {
+    setFocusPolicy(Qt::StrongFocus);
+    setBackgroundRole(QPalette::Base);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    resize(121, 97);
+    outline_.SetObserver(this);
+    UpdateFont();
+    RowsChanged();
+}
+
+OutlineView::~OutlineView() { outline_.SetObserver(nullptr); }
+
+void OutlineView::Guard(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        if (OnError)
+            OnError(e.what());
+        else if (outline_.OnApplicationError)
+            outline_.OnApplicationError(e.what());
+    }
+}
+
+// ---- observer ----------------------------------------------------------------------------
+
+void OutlineView::RowsChanged() {
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void OutlineView::CurrentRowChanged() {
+    EnsureCurrentVisible();
+    viewport()->update();
+}
+
+void OutlineView::Invalidate() { viewport()->update(); }
+
+// ---- geometry ----------------------------------------------------------------------------
+
+void OutlineView::UpdateFont() {
+    const QFont f = font();
+    if (f.pointSize() > 0) {
+        outline_.FontChanged(f.pointSize(), logicalDpiY());
+    } else if (outline_.Style == otStandard) {
+        outline_.FontHeight = f.pixelSize();
+        outline_.ItemHeight = (f.pixelSize() * 120 + 50) / 100;
+    }
+    outline_.ItemHeight = std::max(outline_.ItemHeight, 1);
+}
+
+int OutlineView::FirstVisibleRow() const { return verticalScrollBar()->value(); }
+
+int OutlineView::RowAt(int y) const {
+    if (y < 0) return -1;
+    const int row = FirstVisibleRow() + y / RowHeight();
+    return row < outline_.Root()->VisibleCount() ? row : -1;
+}
+
+int OutlineView::ColumnWidth() {
+    const int client = viewport()->width();
+    if (outline_.ScrollBars != ssHorizontal && outline_.ScrollBars != ssBoth) return client;
+    // as wide as the widest visible item needs: its indentation plus its text width plus 1
+    const QFontMetrics fm(font());
+    const int h = RowHeight();
+    int widest = 0;
+    TOutlineNode* n = outline_.VisibleNode(0);
+    const int rootCols = (outline_.Options & ooDrawTreeRoot) ? 1 : 0;
+    for (int guard = 0; n && guard < 100000; ++guard, n = outline_.NextVisible(n)) {
+        const int indent = (n->Level() - 1 + rootCols + 1) * h + kTextGap;
+        widest = std::max(widest, indent + fm.horizontalAdvance(ToQ(n->Text())) + kTextGap + 1);
+    }
+    return std::max(widest, client);
+}
+
+void OutlineView::UpdateScrollBars() {
+    const int h = RowHeight();
+    const int page = std::max(1, viewport()->height() / h);
+    outline_.SetPageRows(page);
+    const int rows = outline_.Root()->VisibleCount();
+    const bool vert = outline_.ScrollBars == ssVertical || outline_.ScrollBars == ssBoth;
+    const bool horz = outline_.ScrollBars == ssHorizontal || outline_.ScrollBars == ssBoth;
+    setVerticalScrollBarPolicy(vert ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(horz ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    verticalScrollBar()->setRange(0, std::max(0, rows - page));
+    verticalScrollBar()->setPageStep(page);
+    verticalScrollBar()->setSingleStep(1);
+    const int width = ColumnWidth();
+    horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setSingleStep(h);
+}
+
+void OutlineView::EnsureCurrentVisible() {
+    const int page = std::max(1, viewport()->height() / RowHeight());
+    const int row = outline_.Row();
+    QScrollBar* sb = verticalScrollBar();
+    if (row < sb->value())
+        sb->setValue(row);
+    else if (row >= sb->value() + page)
+        sb->setValue(row - page + 1);
+}
+
+const QPixmap& OutlineView::PictureOf(int slot) {
+    const std::string& name = outline_.Picture(slot);
+    if (loaded_[slot] != name || (pixmaps_[slot].isNull() && !name.empty())) {
+        loaded_[slot] = name;
+        pixmaps_[slot] = QPixmap();
+        if (!name.empty()) {
+            QPixmap pm(QStringLiteral(":/") + ToQ(name));
+            // an opaque bottom-left pixel names the picture's transparent colour
+            const QImage img = pm.toImage();
+            if (!pm.isNull() && qAlpha(img.pixel(0, img.height() - 1)) == 255) {
+                pm.setMask(pm.createMaskFromColor(QColor::fromRgb(img.pixel(0, img.height() - 1)), Qt::MaskInColor));
+            }
+            pixmaps_[slot] = pm;
+        }
+    }
+    return pixmaps_[slot];
+}
+
+// ---- painting ----------------------------------------------------------------------------
+
+void OutlineView::paintEvent(QPaintEvent*) {
+    QPainter p(viewport());
+    const QPalette& pal = palette();
+    const int h = RowHeight();
+    const int xoff = -horizontalScrollBar()->value();
+    const int first = FirstVisibleRow();
+    const int rows = outline_.Root()->VisibleCount();
+    const int width = std::max(ColumnWidth(), viewport()->width());
+    const int rootCols = (outline_.Options & ooDrawTreeRoot) ? 1 : 0;
+    p.fillRect(viewport()->rect(), pal.color(QPalette::Base));
+
+    QPen linePen(pal.color(QPalette::Mid));
+    linePen.setStyle(Qt::DotLine);
+
+    for (int r = first, y = 0; r < rows && y < viewport()->height(); ++r, y += h) {
+        const OutlineRowLayout l = outline_.LayoutOfRow(r);
+        if (!l.node) break;
+        const QRect rowRect(xoff, y, width, h);
+        const int textX = xoff + (l.indentColumns + 1) * h + kTextGap;
+        const QString text = ToQ(l.node->Text());
+        const int textW = fontMetrics().horizontalAdvance(text) + 2 * kTextGap;
+        const QRect textRect(textX - kTextGap, y, textW, h);
+        if (l.current) p.fillRect(textRect, pal.color(QPalette::Highlight));
+
+        // tree lines: through the columns of ancestors that have more siblings below,
+        // and the item's own connector from its parent's column
+        p.setPen(linePen);
+        const int mid = y + h / 2;
+        for (int lev = 1; lev <= l.level; ++lev) {
+            const int col = lev - 2 + rootCols;
+            if (col < 0) continue;
+            const int cx = xoff + col * h + h / 2;
+            const bool last = l.isLast[static_cast<size_t>(lev - 1)];
+            if (lev < l.level) {
+                if (!last) p.drawLine(cx, y, cx, y + h - 1);
+            } else {
+                const bool firstOfAll = r == 0;
+                p.drawLine(cx, firstOfAll ? mid : y, cx, last ? mid : y + h - 1);
+                p.drawLine(cx, mid, xoff + l.indentColumns * h + (h - kPicture) / 2, mid);
+            }
+        }
+
+        const QPixmap& pm = PictureOf(l.picture);
+        if (!pm.isNull()) {
+            const int px = xoff + l.indentColumns * h + (h - pm.width()) / 2;
+            const int py = y + (h - pm.height()) / 2;
+            if ((outline_.Options & ooStretchBitmaps) && pm.height() != h)
+                p.drawPixmap(QRect(xoff + l.indentColumns * h, y, h, h), pm);
+            else
+                p.drawPixmap(px, py, pm);
+        }
+
+        p.setPen(pal.color(l.current ? QPalette::HighlightedText : QPalette::Text));
+        p.drawText(QRect(textX, y, width, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        if (l.current && (outline_.Options & ooDrawFocusRect) && hasFocus()) {
+            QPen focus(pal.color(QPalette::HighlightedText));
+            focus.setStyle(Qt::DotLine);
+            p.setPen(focus);
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(textRect.adjusted(0, 0, -1, -1));
+        }
+        (void)rowRect;
+    }
+}
+
+void OutlineView::resizeEvent(QResizeEvent* e) {
+    QAbstractScrollArea::resizeEvent(e);
+    UpdateScrollBars();
+}
+
+void OutlineView::changeEvent(QEvent* e) {
+    QAbstractScrollArea::changeEvent(e);
+    if (e->type() == QEvent::FontChange) {
+        UpdateFont();
+        RowsChanged();
+    }
+}
+
+void OutlineView::focusInEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusInEvent(e);
+    viewport()->update();
+}
+
+void OutlineView::focusOutEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusOutEvent(e);
+    viewport()->update();
+}
+
+// ---- input -------------------------------------------------------------------------------
+
+void OutlineView::mousePressEvent(QMouseEvent* e) {
+    setFocus(Qt::MouseFocusReason);
+    if (e->button() != Qt::LeftButton) return;
+    const int row = RowAt(e->position().toPoint().y());
+    if (row < 0) return;
+    Guard([&] { outline_.MouseDown(row); });
+}
+
+void OutlineView::mouseDoubleClickEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return;
+    if (RowAt(e->position().toPoint().y()) < 0) return;
+    Guard([&] { outline_.DblClick(); });
+}
+
+void OutlineView::keyPressEvent(QKeyEvent* e) {
+    TShiftState shift = 0;
+    if (e->modifiers() & Qt::ShiftModifier) shift |= ssShift;
+    if (e->modifiers() & Qt::ControlModifier) shift |= ssCtrl;
+    if (e->modifiers() & Qt::AltModifier) shift |= ssAlt;
+    OutlineKey key = OutlineKey::Other;
+    switch (e->key()) {
+    case Qt::Key_Up: key = OutlineKey::Up; break;
+    case Qt::Key_Down: key = OutlineKey::Down; break;
+    case Qt::Key_PageUp: key = OutlineKey::PageUp; break;
+    case Qt::Key_PageDown: key = OutlineKey::PageDown; break;
+    case Qt::Key_Home: key = OutlineKey::Home; break;
+    case Qt::Key_End: key = OutlineKey::End; break;
+    case Qt::Key_Left: key = OutlineKey::Left; break;
+    case Qt::Key_Right: key = OutlineKey::Right; break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: key = OutlineKey::Enter; break;
+    case Qt::Key_Asterisk:
+        if (e->modifiers() & Qt::KeypadModifier) key = OutlineKey::Multiply;
+        break;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+        QAbstractScrollArea::keyPressEvent(e);
+        return;
+    default: break;
+    }
+    const QString text = e->text();
+    Guard([&] {
+        outline_.KeyDown(key, shift);
+        if (text.size() == 1 && text[0].unicode() < 128) outline_.KeyPress(static_cast<char>(text[0].unicode()));
+    });
+    e->accept();
+}
+
+} // namespace quindle

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QScrollBar>
+#include <QTest>
+#include <filesystem>
+
+#include "app/AppContext.h"
+#include "browse/DirectoryOutline.h"
+#include "support/TempDrive.h"
+#include "ui/OutlineView.h"
+
+using namespace quindle;
+using quindle::test::TempDrive;
+
+namespace {
+
+struct Fixture {
+    AppContext ctx;
+    TempDrive c{'C'};
+    TDirectoryOutline tree{ctx};
+    OutlineView view{tree};
+    Fixture() {
+        c.MapInto(ctx.platform);
+        for (const char* d : {"Docs/Letters/2023", "Docs/Letters/2024", "Docs/Photos", "Games/Chess", "Music",
+                              "Program Files/Quindle/data", "Temp", "WINDOWS/system32"})
+            c.MakeDir(d);
+        tree.SetTextCase(tcAsIs);
+        tree.SetDrive('C');
+        tree.Items(1)->Expand();
+        view.resize(260, 220);
+        view.show();
+        QApplication::processEvents();
+    }
+    QPoint RowPoint(int row) const {
+        return QPoint(view.RowHeight() * 3, (row - view.FirstVisibleRow()) * view.RowHeight() + view.RowHeight() / 2);
+    }
+    QImage Render() {
+        QImage img(view.viewport()->size(), QImage::Format_RGB32);
+        view.viewport()->render(&img);
+        return img;
+    }
+};
+
+// Lists every folder: the walk the memorizer does.
+void ExpandEverything(TDirectoryOutline& t) {
+    for (int i = 1; i <= t.ItemCount(); ++i) t.Items(i)->Expand();
+}
+
+int CountColour(const QImage& img, int y0, int y1, QRgb colour) {
+    int n = 0;
+    for (int y = y0; y < y1 && y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixel(x, y) == colour) ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(OutlineView, RowsAndScrollRangeFollowTheOutline) {
+    Fixture f;
+    const int page = f.view.viewport()->height() / f.view.RowHeight();
+    EXPECT_EQ(f.tree.RowCount(), 7); // C:\ and six folders
+    EXPECT_EQ(f.view.verticalScrollBar()->maximum(), std::max(0, 7 - page));
+    f.view.resize(260, f.view.RowHeight() * 6 + 10);
+    QApplication::processEvents();
+    const int small = f.view.viewport()->height() / f.view.RowHeight();
+    ExpandEverything(f.tree);
+    EXPECT_EQ(f.tree.RowCount(), 15);
+    const int rows = f.tree.Root()->VisibleCount();
+    EXPECT_EQ(f.view.verticalScrollBar()->maximum(), rows - small);
+    // the current row is kept visible
+    f.tree.SetSelectedItem(f.tree.ItemCount());
+    EXPECT_GE(f.tree.Row(), f.view.FirstVisibleRow());
+    EXPECT_LT(f.tree.Row(), f.view.FirstVisibleRow() + small);
+    EXPECT_GT(f.view.FirstVisibleRow(), 0);
+}
+
+TEST(OutlineView, MouseAndKeysDriveTheOutline) {
+    Fixture f;
+    QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, f.RowPoint(2));
+    EXPECT_EQ(f.tree.SelectedItem(), 3);
+    EXPECT_EQ(f.tree.Directory(), "C:\\Games");
+    QTest::mouseDClick(f.view.viewport(), Qt::LeftButton, {}, f.RowPoint(2));
+    EXPECT_TRUE(f.tree.Items(3)->Expanded());
+    EXPECT_EQ(f.tree.RowCount(), 8);
+
+    QTest::keyClick(&f.view, Qt::Key_Down);
+    EXPECT_EQ(f.tree.Directory(), "C:\\Games\\Chess");
+    QTest::keyClick(&f.view, Qt::Key_End);
+    EXPECT_EQ(f.tree.Directory(), "C:\\WINDOWS");
+    QTest::keyClick(&f.view, '+');
+    EXPECT_TRUE(f.tree.Items(f.tree.SelectedItem())->Expanded());
+    QTest::keyClick(&f.view, '-');
+    EXPECT_FALSE(f.tree.Items(f.tree.SelectedItem())->Expanded());
+    QTest::keyClick(&f.view, Qt::Key_Home);
+    EXPECT_EQ(f.tree.Directory(), "C:\\");
+    EXPECT_EQ(f.tree.Row(), 0);
+    QTest::keyClick(&f.view, Qt::Key_Return);
+    EXPECT_EQ(f.tree.RowCount(), 1);
+}
+
+TEST(OutlineView, PaintsEveryRowAndHighlightsTheCurrentOne) {
+    Fixture f;
+    f.tree.SetSelectedItem(2); // Docs, row 1
+    QApplication::processEvents();
+    const QImage img = f.Render();
+    const QRgb base = f.view.palette().color(QPalette::Base).rgb();
+    const QRgb highlight = f.view.palette().color(QPalette::Highlight).rgb();
+    const int h = f.view.RowHeight();
+    for (int r = 0; r < 7; ++r) {
+        const int painted = img.width() * h - CountColour(img, r * h, (r + 1) * h, base);
+        EXPECT_GT(painted, 20) << "row " << r;
+        const int lit = CountColour(img, r * h, (r + 1) * h, highlight);
+        if (r == 1)
+            EXPECT_GT(lit, 50);
+        else
+            EXPECT_EQ(lit, 0) << "row " << r;
+    }
+    // below the last row nothing is drawn
+    EXPECT_EQ(CountColour(img, 7 * h, img.height(), base), img.width() * (img.height() - 7 * h));
+}
+
+TEST(OutlineView, Screenshot) {
+    Fixture f;
+    f.tree.SetPicture(opLeaf, "MAINLEAF");
+    ExpandEverything(f.tree);
+    f.tree.Items(f.tree.ItemCount() - 1)->Collapse(); // WINDOWS
+    f.tree.SetSelectedItem(4);
+    f.view.setFocus();
+    f.view.resize(240, f.view.RowHeight() * (f.tree.RowCount() + 1) + 8);
+    QApplication::processEvents();
+    const QImage shot = f.view.grab().toImage();
+    EXPECT_FALSE(shot.isNull());
+    const std::filesystem::path docs = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "docs";
+    std::filesystem::create_directories(docs);
+    EXPECT_TRUE(shot.save(QString::fromStdString((docs / "outline.png").string())));
+}
