@@ -7,11 +7,12 @@
 #include <string>
 
 #include "app/AppContext.h"
+#include "browse/TextCase.h"
 #include "browse/Outline.h"
 
 namespace quindle {
 
-enum TTextCase { tcLowerCase, tcUpperCase, tcAsIs };
+
 
 class TDirectoryOutline : public TCustomOutline {
 public:

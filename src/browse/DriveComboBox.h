@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "app/AppContext.h"
+#include "browse/TextCase.h"
 
 namespace quindle {
 
-enum TTextCase { tcLowerCase, tcUpperCase };
+// TTextCase: tcLowerCase or tcUpperCase (browse/TextCase.h).
 
 // Picture of a drive item (resources FLOPPY, HARD, NETWORK, CDROM, RAM).
 enum class DriveGlyph { None, Floppy, Hard, Network, CDRom, Ram };

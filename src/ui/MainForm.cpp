@@ -1,55 +1,321 @@
 #include "ui/MainForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QStandardPaths>
+#include <QTabWidget>
 
+#include "records/Memorizer.h"
 #include "ui/CollectForm.h"
+#include "ui/DriveComboView.h"
+#include "ui/InfoForm.h"
+#include "ui/OutlineView.h"
+#include "ui/OvalButton.h"
+#include "ui/PackageSearch.h"
+#include "ui/Resources.h"
+#include "ui/SearchForm.h"
 #include "ui/Settings.h"
 #include "ui/Text.h"
 
 namespace quindle {
 
+namespace {
+constexpr TColor kOlive = 0x008080; // transparent colour of the Stop glyph
+constexpr TColor kPurple = 0x800080; // transparent colour of the Search glyph
+
+void SetGlyph(TOvalButton* b, const char* resource, TColor transparent) {
+    b->SetGlyph(QImage(QString::fromLatin1(resource)));
+    b->SetNumGlyphs(2);
+    b->SetTransparentColor(transparent);
+}
+} // namespace
+
 TMainForm::TMainForm(AppContext& ctx, UiServices& ui, const QString& programFile, QWidget* parent)
-    : QMainWindow(parent), ctx_(ctx), ui_(ui) {
+    : QMainWindow(parent), DriveComboBox1(ctx), DirectoryOutline1(ctx, /*loading=*/true), FileListBox1(ctx),
+      ctx_(ctx), ui_(ui) {
+    InitResources();
     setWindowTitle(QStringLiteral("Quindle"));
+    setWindowIcon(QIcon(QStringLiteral(":/PROGRAM")));
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    CreateControls();
+    CreateMenus();
+    FormCreate(programFile);
+}
+
+TMainForm::~TMainForm() {
+    QApplication::instance()->removeEventFilter(this);
+}
+
+void TMainForm::CreateControls() {
     auto* client = new QWidget(this);
     client->setFixedSize(351, 400);
     setCentralWidget(client);
+
+    Panel1 = new QFrame(client);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(3, 8, 345, 241);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1->setLineWidth(2);
+
+    // The selector's stored text case is applied before its change handler is attached.
+    DriveComboBox1.SetTextCase(tcUpperCase);
+    DriveComboView1 = new DriveComboView(DriveComboBox1, Panel1);
+    DriveComboView1->setObjectName(QStringLiteral("DriveComboBox1"));
+    DriveComboView1->setGeometry(6, 6, 155, 19);
+    DriveComboView1->setToolTip(QStringLiteral("Drive selection"));
+
+    StopButton = new TOvalButton(Panel1);
+    StopButton->setObjectName(QStringLiteral("StopButton"));
+    StopButton->setGeometry(215, 5, 73, 25);
+    StopButton->SetCaption(QStringLiteral("Stop"));
+    StopButton->setToolTip(QStringLiteral("Stop now?"));
+    StopButton->setCursor(Qt::PointingHandCursor);
+    StopButton->SetBevelWidth(2);
+    SetGlyph(StopButton, ":/STOPGLYPH", kOlive);
+    StopButton->SetLayout(blGlyphLeft);
+    StopButton->OnClick = [this](QObject*) { StopButtonClick(); };
+
+    DirectoryOutline1.SetTextCase(tcAsIs);
+    DirectoryOutline1.Options = ooDrawFocusRect;
+    DirectoryOutline1.SetPicture(opLeaf, ":/MAINLEAF");
+    DirectoryOutlineView1 = new OutlineView(DirectoryOutline1, Panel1);
+    DirectoryOutlineView1->setObjectName(QStringLiteral("DirectoryOutline1"));
+    DirectoryOutlineView1->setGeometry(6, 30, 332, 203);
+
+    FileListBox1.SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
+
+    GroupBox1 = new QGroupBox(QStringLiteral(" Find this item... "), client);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(3, 252, 345, 49);
+
+    SearchEdit = new QComboBox(GroupBox1);
+    SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
+    SearchEdit->setEditable(true);
+    SearchEdit->setInsertPolicy(QComboBox::NoInsert); // the search keeps the history itself
+    SearchEdit->setGeometry(8, 17, 249, 21);
+    SearchEdit->setToolTip(QStringLiteral("Type the item to find in the package"));
+
+    SearchButton = new TOvalButton(GroupBox1);
+    SearchButton->setObjectName(QStringLiteral("SearchButton"));
+    SearchButton->setGeometry(265, 12, 72, 32);
+    SearchButton->SetCaption(QStringLiteral("Search"));
+    SearchButton->setToolTip(QStringLiteral("Start searching"));
+    SearchButton->setCursor(Qt::PointingHandCursor);
+    SearchButton->SetBevelWidth(2);
+    SetGlyph(SearchButton, ":/SEARCHGLYPH", kPurple);
+    SearchButton->SetLayout(blGlyphLeft);
+    SearchButton->OnClick = [this](QObject*) { SearchButtonClick(); };
 
     ListBox1 = new QListWidget(client);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setGeometry(3, 307, 345, 88);
 
-    FormCreate(programFile);
+    // The window sees the key releases of all its controls first.
+    QApplication::instance()->installEventFilter(this);
 }
 
-TMainForm::~TMainForm() = default;
+void TMainForm::CreateMenus() {
+    QMenuBar* MainMenu1 = menuBar();
+    auto item = [this](QMenu* menu, const char* name, const QString& caption, const QKeySequence& shortcut,
+                       void (TMainForm::*handler)()) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        if (!shortcut.isEmpty()) a->setShortcut(shortcut);
+        connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        return a;
+    };
+    File1 = MainMenu1->addMenu(QStringLiteral("&File"));
+    Quitter1 = item(File1, "Quitter1", QStringLiteral("E&xit"), {}, &TMainForm::Quitter1Click);
+    Collection1 = MainMenu1->addMenu(QStringLiteral("&Package"));
+    View1 = item(Collection1, "View1", QStringLiteral("Vie&w..."), QKeySequence(Qt::CTRL | Qt::Key_W),
+                 &TMainForm::View1Click);
+    Collection1->addSeparator();
+    Add1 = item(Collection1, "Add1", QStringLiteral("&Add..."), QKeySequence(Qt::CTRL | Qt::Key_A),
+                &TMainForm::Add1Click);
+    Update1 = item(Collection1, "Update1", QStringLiteral("&Update..."), QKeySequence(Qt::CTRL | Qt::Key_U),
+                   &TMainForm::Update1Click);
+    Remove1 = item(Collection1, "Remove1", QStringLiteral("&Remove..."), QKeySequence(Qt::CTRL | Qt::Key_R),
+                   &TMainForm::Remove1Click);
+    CD1 = MainMenu1->addMenu(QStringLiteral("&Drive"));
+    Open1 = item(CD1, "Open1", QStringLiteral("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O), &TMainForm::Open1Click);
+    CD1->addSeparator();
+    Getvolumeserial1 = item(CD1, "Getvolumeserial1", QStringLiteral("Get volume &serial"),
+                            QKeySequence(Qt::CTRL | Qt::Key_S), &TMainForm::Getvolumeserial1Click);
+    Help = MainMenu1->addMenu(QStringLiteral("&Help"));
+    Contents1 = item(Help, "Contents1", QStringLiteral("&Contents"), QKeySequence(Qt::Key_F1),
+                     &TMainForm::Contents1Click);
+    QuindleHomepage1 = item(Help, "QuindleHomepage1", QStringLiteral("Quindle &Homepage..."), {},
+                            &TMainForm::QuindleHomepage1Click);
+    Help->addSeparator();
+    About1 = item(Help, "About1", QStringLiteral("&About..."), {}, &TMainForm::About1Click);
+}
 
 void TMainForm::FormCreate(const QString& programFile) {
     ctx_.AddToLog = [this](const std::string& line) { AddToLog(ToQ(line)); };
     ctx_.ProcessMessages = [] { QCoreApplication::processEvents(); };
+    ctx_.GetScreenCursor = [] {
+        return QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor
+                   ? Cursor::HourGlass
+                   : Cursor::Default;
+    };
+    ctx_.SetScreenCursor = [](Cursor c) {
+        if (c == Cursor::HourGlass) {
+            if (!QApplication::overrideCursor()) QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+        }
+    };
 
     const QString userData =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quindle");
     SetUpFolders(ctx_, FromQ(programFile), FromQ(userData));
     ctx_.InfoSection = "Special Information about this disk by Quindle";
-    ctx_.AbortFlag = true;
+    StopButtonClick();
 
     AddToLog(QStringLiteral("Welcome to Quindle!"));
     const int top = ReadSetupInt("top").value_or(15);
     const int left = ReadSetupInt("left").value_or(15);
     move(left, top);
+
+    // The browse controls come alive: the tree from the current directory, the selector's
+    // list of drives; then both move to drive C.
+    DirectoryOutline1.Loaded();
+    DriveComboBox1.CreateWnd();
+    DriveComboBox1.OnChange = [this](TDriveComboBox&) { DriveComboBox1Change(); };
+    DriveSetUp();
     QCoreApplication::processEvents();
+}
+
+void TMainForm::DriveSetUp() {
+    // A drive C that is missing or not ready leaves the controls as they are, silently.
+    try {
+        DriveComboBox1.SetDrive('C');
+        DirectoryOutline1.SetDrive('C');
+        if (DirectoryOutline1.ItemCount() > 0) DirectoryOutline1.Items(1)->Expand();
+    } catch (const std::exception&) {
+    }
 }
 
 void TMainForm::AddToLog(const QString& text) {
     ListBox1->addItem(text);
     ListBox1->setCurrentRow(ListBox1->count() - 1);
     ListBox1->scrollToItem(ListBox1->currentItem());
+}
+
+// ---- package commands -------------------------------------------------------------------
+
+void TMainForm::View1Click() {
+    CollectForm->PrepareMode(TCollectForm::Mode::View);
+    ui_.ShowModal(CollectForm);
+}
+
+void TMainForm::Add1Click() {
+    CollectForm->PrepareMode(TCollectForm::Mode::Add);
+    ui_.ShowModal(CollectForm);
+}
+
+void TMainForm::Update1Click() {
+    CollectForm->PrepareMode(TCollectForm::Mode::Update);
+    ui_.ShowModal(CollectForm);
+}
+
+void TMainForm::Remove1Click() {
+    CollectForm->PrepareMode(TCollectForm::Mode::Remove);
+    ui_.ShowModal(CollectForm);
+}
+
+// ---- drive commands ---------------------------------------------------------------------
+
+void TMainForm::DiskNotFound() {
+    ui_.MessageDlg(this, QStringLiteral("Please, make sure that disk is ready!"), QStringLiteral("Disk not found"),
+                   MsgIcon::Exclamation, MsgButtons::Ok);
+}
+
+void TMainForm::Open1Click() {
+    try {
+        ResetBrowsers(DirectoryOutline1, FileListBox1, DriveComboBox1.Drive());
+        StopButton->show();
+        ctx_.AbortFlag = false;
+        // Expanding item i lists its subfolders right after it, so counting up to the
+        // (growing) item count visits every folder once, depth first.
+        for (int i = 1; i <= DirectoryOutline1.Lines().Count(); ++i) {
+            if (ctx_.AbortFlag) {
+                AddToLog(QStringLiteral("Operation aborted by user"));
+                break;
+            }
+            DirectoryOutline1.SetSelectedItem(i);
+            DirectoryOutline1.Items(i)->Expand();
+            QCoreApplication::processEvents();
+        }
+    } catch (const std::exception&) {
+        DiskNotFound();
+    }
+    try {
+        FileListBox1.OpenPath("c:\\");
+    } catch (const std::exception&) {
+    }
+    StopButton->hide();
+}
+
+void TMainForm::Getvolumeserial1Click() {
+    const char d = DriveComboBox1.Drive();
+    const std::string serial = d ? GetVolumeSerial(ctx_, d) : std::string();
+    if (!serial.empty())
+        AddToLog(QString(QChar(d).toUpper()) + QStringLiteral(": Volume serial n\u00B0 is ") + ToQ(serial));
+    else
+        AddToLog(QStringLiteral("Unable to get that volume serial n\u00B0..."));
+}
+
+void TMainForm::DriveComboBox1Change() {
+    try {
+        DirectoryOutline1.SetDrive(DriveComboBox1.Drive());
+    } catch (const std::exception&) {
+        DiskNotFound();
+    }
+}
+
+void TMainForm::StopButtonClick() {
+    ctx_.AbortFlag = true;
+    StopButton->hide();
+}
+
+void TMainForm::Quitter1Click() { close(); }
+
+void TMainForm::Contents1Click() { ui_.ShellOpen(ToQ(ctx_.ProgramFolder) + QStringLiteral("help.chm")); }
+
+void TMainForm::QuindleHomepage1Click() { ui_.ShellOpen(QString::fromLatin1(kHomePage)); }
+
+void TMainForm::About1Click() {
+    InfoForm->ShowFirstPage();
+    ui_.ShowModal(InfoForm);
+}
+
+void TMainForm::SearchButtonClick() {
+    RunPackageSearch(ctx_, ui_, *this, *CollectForm, *SearchForm);
+}
+
+// ---- window -----------------------------------------------------------------------------
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // Enter released anywhere in this window runs the search, as the Search button does.
+    if (event->type() == QEvent::KeyRelease) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (w && w->window() == this && !k->isAutoRepeat() &&
+            (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && QApplication::activeModalWidget() == nullptr) {
+            SearchButtonClick();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainForm::SaveSettings() {

@@ -2,17 +2,32 @@
 // TMainForm: the main window. Holds the drive selector, the directory tree, the search
 // box and the message log, and runs the commands of its menus.
 #include <QMainWindow>
+#include <memory>
 
 #include "app/AppContext.h"
+#include "browse/DirectoryOutline.h"
+#include "browse/DriveComboBox.h"
+#include "browse/FileListBox.h"
 #include "ui/UiServices.h"
 
+class QAction;
+class QComboBox;
+class QFrame;
+class QGroupBox;
 class QListWidget;
+class QMenu;
 
 namespace quindle {
 
+class DriveComboView;
+class OutlineView;
+class TOvalButton;
 class TCollectForm;
 class TInfoForm;
 class TSearchForm;
+
+// The program's home page, opened by Help > Quindle Homepage.
+inline constexpr const char* kHomePage = "https://quindle.example.org/";
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -26,16 +41,53 @@ public:
     TInfoForm* InfoForm = nullptr;
     TSearchForm* SearchForm = nullptr;
 
+    // Controls. The browse controls' state lives in their Qt-free models; the views paint them.
+    QFrame* Panel1 = nullptr;
+    TDriveComboBox DriveComboBox1;
+    DriveComboView* DriveComboView1 = nullptr;
+    TOvalButton* StopButton = nullptr;
+    TDirectoryOutline DirectoryOutline1;
+    OutlineView* DirectoryOutlineView1 = nullptr;
+    TFileListBox FileListBox1; // never shown: the memorizer's directory reader
+    QGroupBox* GroupBox1 = nullptr;
+    QComboBox* SearchEdit = nullptr;
+    TOvalButton* SearchButton = nullptr;
     QListWidget* ListBox1 = nullptr; // the message log
+
+    // Menu items.
+    QMenu *File1 = nullptr, *Collection1 = nullptr, *CD1 = nullptr, *Help = nullptr;
+    QAction *Quitter1 = nullptr, *View1 = nullptr, *Add1 = nullptr, *Update1 = nullptr, *Remove1 = nullptr;
+    QAction *Open1 = nullptr, *Getvolumeserial1 = nullptr, *Contents1 = nullptr, *QuindleHomepage1 = nullptr,
+            *About1 = nullptr;
 
     void AddToLog(const QString& text);
 
+    // Commands.
+    void View1Click();
+    void Add1Click();
+    void Update1Click();
+    void Remove1Click();
+    void Open1Click();
+    void Getvolumeserial1Click();
+    void DriveComboBox1Change();
+    void StopButtonClick();
+    void Quitter1Click();
+    void Contents1Click();
+    void QuindleHomepage1Click();
+    void About1Click();
+    void SearchButtonClick();
+
 protected:
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void CreateControls();
+    void CreateMenus();
     void FormCreate(const QString& programFile);
+    void DriveSetUp();
     void SaveSettings();
+    void DiskNotFound();
 
     AppContext& ctx_;
     UiServices& ui_;
