@@ -1,0 +1,180 @@
+// Loads arbitrary bytes as a record file and runs WriteString / ReadString / save
+// sequences on it, against a plain list-of-lines model of the store's scan rules.
+//
+// Input: two bytes of file length (0: no file; n: a file of n - 1 bytes), the file's
+// bytes, then operations (see Run).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "platform/Errors.h"
+#include "records/IniFile.h"
+
+using namespace quindle;
+using namespace quindle::fuzz;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// A line ends at CR LF, a lone CR or a lone LF; a break at the very end adds no empty line.
+Lines SplitLines(std::string_view t) {
+    Lines out;
+    size_t start = 0;
+    while (start < t.size()) {
+        size_t i = start;
+        while (i < t.size() && t[i] != '\r' && t[i] != '\n') ++i;
+        out.emplace_back(t.substr(start, i - start));
+        if (i == t.size()) break;
+        start = i + ((t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ? 2 : 1);
+    }
+    return out;
+}
+
+std::string Join(const Lines& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\r\n";
+    return s;
+}
+
+bool HasBracket(const std::string& l) { return l.find('[') != std::string::npos; }
+std::string KeyOf(const std::string& l) {
+    const size_t eq = l.find('=');
+    return eq == std::string::npos ? std::string() : l.substr(0, eq);
+}
+std::string ValueOf(const std::string& l) {
+    const size_t eq = l.find('=');
+    return eq == std::string::npos ? l : l.substr(eq + 1);
+}
+bool SameAscii(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lo = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+        if (lo(static_cast<unsigned char>(a[i])) != lo(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+struct Model {
+    Lines lines;
+
+    int FindSection(const std::string& s) const {
+        const std::string h = "[" + s + "]";
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (SameAscii(lines[i], h)) return static_cast<int>(i);
+        return -1;
+    }
+    // Index of the entry of key k in the section headed at h, or of the line that ends
+    // the section (a "[" line or the end) negated minus one.
+    int Scan(int h, const std::string& k) const {
+        size_t i = static_cast<size_t>(h) + 1;
+        while (i < lines.size() && !HasBracket(lines[i]) && KeyOf(lines[i]) != k) ++i;
+        if (i < lines.size() && !HasBracket(lines[i])) return static_cast<int>(i);
+        return -static_cast<int>(i) - 1;
+    }
+    std::string Read(const std::string& s, const std::string& k, const std::string& d) const {
+        const int h = FindSection(s);
+        if (h < 0) return d;
+        const int i = Scan(h, k);
+        return i >= 0 ? ValueOf(lines[static_cast<size_t>(i)]) : d;
+    }
+    void Write(const std::string& s, const std::string& k, const std::string& v) {
+        const int h = FindSection(s);
+        if (h < 0) {
+            lines.push_back("");
+            lines.push_back("[" + s + "]");
+            lines.push_back(k + "=" + v);
+            return;
+        }
+        const int i = Scan(h, k);
+        if (i >= 0)
+            lines[static_cast<size_t>(i)] = k + "=" + v;
+        else
+            lines.insert(lines.begin() + (-i - 1), k + "=" + v);
+    }
+};
+
+// Strings for keys, sections and values: a small alphabet rich in the store's special
+// characters, so that collisions and hidden sections happen often. No line breaks: the
+// store does not escape them.
+std::string Text(Reader& in) {
+    static const char kAlphabet[] = {'a', 'A', 'b', 'B', '=', '[', ']', ' ', '\0', '\xE9', 'x', '\t'};
+    const size_t n = in.Byte() % 6;
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += kAlphabet[in.Byte() % sizeof kAlphabet];
+    return s;
+}
+
+void Expect(bool ok, const char* what, const std::string& detail = {}) {
+    if (!ok) Fail(what, detail);
+}
+
+void Run(Reader& in) {
+    const std::string path = ScratchFolder() + "/r.dat";
+    unlink(path.c_str());
+    const size_t len = in.Byte() | (static_cast<size_t>(in.Byte()) << 8);
+    std::string original;
+    if (len > 0) {
+        original = std::string(in.Bytes(len - 1));
+        WriteWhole(path, original);
+    }
+
+    Model model;
+    model.lines = SplitLines(original);
+    auto store = std::make_unique<TIniFile32>(path);
+    Expect(store->LineList() == model.lines, "load splits lines as CR LF, CR or LF");
+
+    bool saved = false;
+    int ops = 0;
+    while (!in.AtEnd() && ops++ < 64) {
+        const uint8_t op = in.Byte() % 8;
+        if (op <= 2) {
+            const std::string s = Text(in), k = Text(in), v = Text(in);
+            model.Write(s, k, v);
+            store->WriteString(s, k, v);
+            saved = true;
+            Expect(store->LineList() == model.lines, "WriteString puts the line where the scan says");
+            Expect(store->ReadString(s, k, "\x01") == model.Read(s, k, "\x01"), "written key reads back", k);
+            if (!store->Deferred()) Expect(ReadWhole(path) == Join(model.lines), "plain write reached the file");
+        } else if (op == 3) {
+            const std::string s = Text(in), k = Text(in);
+            Expect(store->ReadString(s, k, "\x01") == model.Read(s, k, "\x01"), "ReadString follows the scan", s + "|" + k);
+            Expect(store->FindSection(s) == model.FindSection(s), "FindSection finds the first header", s);
+        } else if (op == 4) {
+            store->SetDeferred(!store->Deferred());
+            if (!store->Deferred() && saved) Expect(ReadWhole(path) == Join(model.lines), "leaving deferred mode saves");
+        } else if (op == 5) {
+            store->Checkpoint();
+            if (saved) Expect(ReadWhole(path) == Join(model.lines), "checkpoint saves everything");
+        } else if (op == 6) {
+            store.reset();
+            store = std::make_unique<TIniFile32>(path);
+            Expect(store->LineList() == model.lines, "a reopened store sees what was saved");
+        } else {
+            store->Save();
+            saved = true;
+            Expect(ReadWhole(path) == Join(model.lines), "Save writes the whole list");
+        }
+    }
+    store.reset();
+    const std::string bytes = ReadWhole(path);
+    if (saved)
+        Expect(bytes == Join(model.lines), "the file after the last save");
+    else
+        Expect(bytes == original, "reading never changes the file");
+    Expect(TIniFile32(path).LineList() == model.lines, "the file reloads to the same lines");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Reader in(data, size);
+    try {
+        Run(in);
+    } catch (const EFileError& e) {
+        Fail("unexpected file error", e.what());
+    }
+    return 0;
+}
