@@ -19,6 +19,12 @@ bool MakeDirs(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+// The install step writes this file beside the program. Its presence, not the folder's
+// permissions, marks an installed program: run as root, /usr/lib/quindle/ is writable too,
+// yet a package must never write records into it. The marker also holds for a package
+// unpacked into another root (dpkg -x), whose folder is not below /usr.
+constexpr const char* kInstalledMarker = "quindle.installed";
 } // namespace
 
 void SetUpFolders(AppContext& ctx, const std::string& programFile, const std::string& userDataFolder) {
@@ -26,11 +32,12 @@ void SetUpFolders(AppContext& ctx, const std::string& programFile, const std::st
     ctx.ProgramFolder = slash == std::string::npos ? std::string("./") : programFile.substr(0, slash + 1);
     const std::string beside = ctx.ProgramFolder + "data/";
     struct stat st;
-    if (stat(beside.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(beside.c_str(), W_OK) == 0) {
+    const bool installed = stat((ctx.ProgramFolder + kInstalledMarker).c_str(), &st) == 0;
+    if (!installed && stat(beside.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(beside.c_str(), W_OK) == 0) {
         ctx.PackageFolder = beside;
         return;
     }
-    if (access(ctx.ProgramFolder.c_str(), W_OK) == 0 && mkdir(beside.c_str(), 0777) == 0) {
+    if (!installed && access(ctx.ProgramFolder.c_str(), W_OK) == 0 && mkdir(beside.c_str(), 0777) == 0) {
         ctx.PackageFolder = beside;
         return;
     }

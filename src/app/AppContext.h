@@ -44,8 +44,9 @@ struct AppContext {
 };
 
 // Sets ProgramFolder from the program file's folder and PackageFolder to its "data/"
-// subfolder, or to the per-user data folder when the program folder is not writable;
-// creates the package folder when missing (a failure is not reported).
+// subfolder, or to the per-user data folder when the program folder is not writable or
+// holds the marker file "quindle.installed" (an installed program); creates the package
+// folder when missing (a failure is not reported).
 void SetUpFolders(AppContext& ctx, const std::string& programFile, const std::string& userDataFolder);
 
 } // namespace quindle
