@@ -127,10 +127,8 @@ void TIniFile32::Load() {
     // The file is "clean" when it is exactly what Serialize() would write: then later
     // saves may append to it in place.
     bool clean = S_ISREG(st.st_mode) && static_cast<off_t>(text.size()) == st.st_size;
-    if (const size_t nul = text.find('\0'); nul != std::string::npos) {
-        text.resize(nul);
-        clean = false;
-    }
+    // A NUL byte is an ordinary character: ending the text there would make the next
+    // save drop everything after it, the information section included.
     size_t start = 0;
     while (start < text.size()) {
         const size_t brk = text.find_first_of("\r\n", start);

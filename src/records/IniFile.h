@@ -10,6 +10,7 @@
 //   "=" has the empty key, and its whole text as value;
 // - any line holding a "[" ends a section, for reads and writes alike.
 // Nothing is trimmed; lines are saved with CR LF after every line, the last one included.
+// A line ends at CR LF, a lone CR or a lone LF; NUL bytes are kept as ordinary characters.
 //
 // Lookups do not scan: the store keeps an index of the first header of every section,
 // of the lines holding "[" and, per section, of the first line of every key. Appending
