@@ -13,6 +13,8 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "app/AppContext.h"
 #include "browse/DirectoryOutline.h"
@@ -63,12 +65,17 @@ size_t Generate(const std::string& root) {
             fs::create_directories(dirs.back());
         }
         for (const auto& d : dirs) {
-            for (int k = 0; k < 20; ++k) {
+            // A repeat takes a name of another folder of this top-level folder, never one
+            // this folder already has; the names of a folder are decided before it is
+            // added to `used`, so every folder gets exactly 20 distinct files.
+            std::unordered_set<std::string> here;
+            while (here.size() < 20) {
                 std::string n = (!used.empty() && rng() % 5 == 0) ? used[rng() % used.size()] : name() + ".dat";
-                used.push_back(n);
+                if (!here.insert(n).second) continue;
                 const int fd = open((d + "/" + n).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
                 if (fd >= 0) close(fd);
             }
+            used.insert(used.end(), here.begin(), here.end());
         }
     }
     for (auto& e : fs::recursive_directory_iterator(root))
