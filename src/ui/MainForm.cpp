@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 
+#include "platform/Errors.h"
 #include "records/Memorizer.h"
 #include "ui/CollectForm.h"
 #include "ui/DriveComboView.h"
@@ -196,6 +197,11 @@ void TMainForm::FormCreate(const QString& programFile) {
 
 void TMainForm::DriveSetUp() {
     // A drive C that is missing or not ready leaves the controls as they are, silently.
+    settingUp_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{settingUp_};
     try {
         DriveComboBox1.SetDrive('C');
         DirectoryOutline1.SetDrive('C');
@@ -241,7 +247,11 @@ void TMainForm::DiskNotFound() {
 
 void TMainForm::Open1Click() {
     try {
-        ResetBrowsers(DirectoryOutline1, FileListBox1, DriveComboBox1.Drive());
+        const char d = DriveComboBox1.Drive();
+        ResetBrowsers(DirectoryOutline1, FileListBox1, d);
+        // A drive without its medium (or a mapped folder that is gone) says so, instead of
+        // showing a lone, empty root.
+        if (!DriveReady(d)) throw EFileError("drive not ready");
         StopButton->show();
         ctx_.AbortFlag = false;
         // Expanding item i lists its subfolders right after it, so counting up to the
@@ -253,7 +263,7 @@ void TMainForm::Open1Click() {
             }
             DirectoryOutline1.SetSelectedItem(i);
             DirectoryOutline1.Items(i)->Expand();
-            QCoreApplication::processEvents();
+            ctx_.Pump(); // repaint, and let a click on Stop set the abort flag
         }
     } catch (const std::exception&) {
         DiskNotFound();
@@ -276,10 +286,16 @@ void TMainForm::Getvolumeserial1Click() {
 
 void TMainForm::DriveComboBox1Change() {
     try {
-        DirectoryOutline1.SetDrive(DriveComboBox1.Drive());
+        const char d = DriveComboBox1.Drive();
+        DirectoryOutline1.SetDrive(d);
+        if (!DriveReady(d)) throw EFileError("drive not ready");
     } catch (const std::exception&) {
-        DiskNotFound();
+        if (!settingUp_) DiskNotFound();
     }
+}
+
+bool TMainForm::DriveReady(char d) const {
+    return d != 0 && ctx_.platform.DirectoryExists(std::string(1, d) + ":\\");
 }
 
 void TMainForm::StopButtonClick() {

@@ -88,9 +88,11 @@ private:
     void DriveSetUp();
     void SaveSettings();
     void DiskNotFound();
+    bool DriveReady(char d) const;
 
     AppContext& ctx_;
     UiServices& ui_;
+    bool settingUp_ = false; // the start-up drive set-up runs silently
 };
 
 } // namespace quindle
