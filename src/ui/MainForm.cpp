@@ -86,7 +86,7 @@ void TMainForm::CreateControls() {
 
     DirectoryOutline1.SetTextCase(tcAsIs);
     DirectoryOutline1.Options = ooDrawFocusRect;
-    DirectoryOutline1.SetPicture(opLeaf, ":/MAINLEAF");
+    DirectoryOutline1.SetPicture(opLeaf, "MAINLEAF");
     DirectoryOutlineView1 = new OutlineView(DirectoryOutline1, Panel1);
     DirectoryOutlineView1->setObjectName(QStringLiteral("DirectoryOutline1"));
     DirectoryOutlineView1->setGeometry(6, 30, 332, 203);
