@@ -1,14 +1,548 @@
 #include "ui/CollectForm.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+
+#include "platform/Errors.h"
+#include "records/DiskRecord.h"
+#include "records/IniFile.h"
+#include "records/Memorizer.h"
+#include "records/PackageTitles.h"
+#include "ui/MainForm.h"
+#include "ui/OvalButton.h"
 #include "ui/Settings.h"
+#include "ui/Text.h"
+
+#include <vector>
 
 namespace quindle {
 
+namespace {
+
+constexpr int kItemHeight = 13; // pixels per disk list entry
+
+// Gives every disk list entry the list's fixed height.
+class FixedHeightDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(kItemHeight);
+        return s;
+    }
+};
+
+QFont DialogFont() {
+    QFont f;
+    f.setPixelSize(11);
+    return f;
+}
+
+// The text of an edit as the record stores it.
+std::string EditText(const QLineEdit* e) { return FromQ(e->text()); }
+
+} // namespace
+
 TCollectForm::TCollectForm(AppContext& ctx, UiServices& ui, TMainForm& main, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), ui_(ui), main_(main) {
+    : QDialog(parent), CollectionFileList(ctx), ctx_(ctx), ui_(ui), main_(main) {
+    setObjectName(QStringLiteral("CollectForm"));
     setWindowTitle(QStringLiteral("Collection Information"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(298, 350);
-    if (auto d = ReadSetupInt("Display")) display_ = *d < -1 ? -1 : (*d > 1 ? 1 : *d);
+    setFont(DialogFont());
+    CreateControls();
+
+    CollectionFileList.SetMask("*.dat");
+    CollectionFileList.SetFileType(ftReadOnly | ftHidden | ftArchive | ftNormal);
+    CollectionFileList.SetMultiSelect(true);
+
+    // A missing or non-integer value leaves the design choice, "Titles".
+    SetDisplayIndex(ReadSetupInt("Display").value_or(0));
+    RefreshDiskList();
+}
+
+TCollectForm::~TCollectForm() { QApplication::instance()->removeEventFilter(this); }
+
+void TCollectForm::CreateControls() {
+    DisplayMode = new QGroupBox(QStringLiteral(" Display : "), this);
+    DisplayMode->setObjectName(QStringLiteral("DisplayMode"));
+    DisplayMode->setGeometry(4, 0, 289, 41);
+    DisplayTitles = new QRadioButton(QStringLiteral("Titles"), DisplayMode);
+    DisplayTitles->setGeometry(8, 17, 136, 17);
+    DisplaySerials = new QRadioButton(QStringLiteral("Volume Serials"), DisplayMode);
+    DisplaySerials->setGeometry(152, 17, 130, 17);
+    displayGroup_ = new QButtonGroup(this);
+    displayGroup_->addButton(DisplayTitles, 0);
+    displayGroup_->addButton(DisplaySerials, 1);
+    connect(displayGroup_, &QButtonGroup::idClicked, this, [this](int) { DisplayModeClick(); });
+
+    CollectionLB = new QListWidget(this);
+    CollectionLB->setObjectName(QStringLiteral("CollectionLB"));
+    CollectionLB->setGeometry(5, 46, 289, 113);
+    CollectionLB->setFrameShape(QFrame::NoFrame);
+    CollectionLB->setSelectionMode(QAbstractItemView::SingleSelection);
+    CollectionLB->setUniformItemSizes(true);
+    CollectionLB->setItemDelegate(new FixedHeightDelegate(CollectionLB));
+    QPalette pal = CollectionLB->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
+    pal.setColor(QPalette::Text, pal.color(QPalette::ToolTipText));
+    CollectionLB->setPalette(pal);
+    // A click anywhere in the list shows the highlighted disk, also a click beside the
+    // entries; moving the highlight with the keys does the same.
+    CollectionLB->viewport()->installEventFilter(this);
+    connect(CollectionLB, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && CollectionLB->item(row)->isSelected()) CollectionLBClick();
+    });
+
+    CollectionPopMenu = new QMenu(this);
+    CollectionPopMenu->setObjectName(QStringLiteral("CollectionPopMenu"));
+    Select1 = CollectionPopMenu->addAction(QStringLiteral("Select all disks"));
+    Select1->setObjectName(QStringLiteral("Select1"));
+    Invertselection1 = CollectionPopMenu->addAction(QStringLiteral("Invert selection"));
+    Invertselection1->setObjectName(QStringLiteral("Invertselection1"));
+    connect(Select1, &QAction::triggered, this, [this] { Select1Click(); });
+    connect(Invertselection1, &QAction::triggered, this, [this] { Invertselection1Click(); });
+    CollectionLB->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(CollectionLB, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { CollectionPopMenu->popup(CollectionLB->viewport()->mapToGlobal(p)); });
+
+    GroupBox1 = new QGroupBox(QStringLiteral(" Information : "), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(4, 161, 289, 171);
+    const char* captions[] = {"Title", "Description", "Additional info", "Volume Serial", "Date / Time"};
+    QLabel** labels[] = {&Label1, &Label2, &Label3, &Label4, &Label5};
+    QLineEdit** edits[] = {&Edit1, &Edit2, &Edit3, &Edit4, &Edit5};
+    for (int i = 0; i < 5; ++i) {
+        auto* l = new QLabel(QString::fromLatin1(captions[i]), GroupBox1);
+        l->setObjectName(QStringLiteral("Label%1").arg(i + 1));
+        l->move(8, 23 + 24 * i);
+        l->adjustSize();
+        auto* e = new QLineEdit(GroupBox1);
+        e->setObjectName(QStringLiteral("Edit%1").arg(i + 1));
+        e->setGeometry(86, 19 + 24 * i, 195, 21);
+        *labels[i] = l;
+        *edits[i] = e;
+    }
+    for (QLineEdit* e : {Edit4, Edit5}) {
+        e->setEnabled(false);
+        e->setReadOnly(true);
+    }
+
+    auto makeButton = [this](const char* name, const QString& caption, int left) {
+        auto* b = new TOvalButton(GroupBox1);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(left, 140, 73, 26);
+        b->SetCaption(caption);
+        b->setCursor(Qt::PointingHandCursor);
+        return b;
+    };
+    AbortButton = makeButton("AbortButton", QStringLiteral("Abort"), 123);
+    AbortButton->OnClick = [this](QObject*) { AbortButtonClick(); };
+    ActionButton = makeButton("ActionButton", QStringLiteral("Add"), 207);
+    ActionButton->OnClick = [this](QObject*) { ActionButtonClick(); };
+
+    ProgressStatusBar = new QStatusBar(this);
+    ProgressStatusBar->setObjectName(QStringLiteral("ProgressStatusBar"));
+    ProgressStatusBar->setGeometry(0, 333, 298, 17);
+    ProgressStatusBar->setSizeGripEnabled(false);
+
+    // The dialog sees the key releases of all its controls first.
+    QApplication::instance()->installEventFilter(this);
+}
+
+// ---- modes ----------------------------------------------------------------------------
+
+void TCollectForm::PrepareMode(Mode mode) {
+    ClearInfoEdits();
+    const bool editable = mode == Mode::Add || mode == Mode::Update;
+    for (QLineEdit* e : {Edit1, Edit2, Edit3}) e->setEnabled(editable);
+    AbortButton->SetCaption(QStringLiteral("Close"));
+    AbortButton->setVisible(mode != Mode::View);
+    DisplayMode->setVisible(mode != Mode::Add);
+    CollectionLB->setVisible(mode != Mode::Add);
+    switch (mode) {
+    case Mode::View: {
+        ActionButton->SetCaption(QStringLiteral("Close"));
+        GroupBox1->setTitle(QStringLiteral("Information:"));
+        // The count of the list as it stands, before the refresh.
+        setWindowTitle(QStringLiteral("Package Information %1 item(s)").arg(CollectionLB->count()));
+        RefreshDiskList();
+        break;
+    }
+    case Mode::Add: {
+        ActionButton->SetCaption(QStringLiteral("Add"));
+        GroupBox1->setTitle(QStringLiteral("Please fill in the fields..."));
+        const char d = main_.DriveComboBox1.Drive();
+        const QString letter = d ? QString(QChar(d).toUpper()) : QString();
+        setWindowTitle(QStringLiteral("Add a new disk ") + letter + QStringLiteral(":") +
+                       QStringLiteral(" to the package"));
+        break;
+    }
+    case Mode::Update:
+        ActionButton->SetCaption(QStringLiteral("Change"));
+        GroupBox1->setTitle(QStringLiteral("Please make the change here..."));
+        setWindowTitle(QStringLiteral("Update disks' information"));
+        RefreshDiskList();
+        break;
+    case Mode::Remove:
+        ActionButton->SetCaption(QStringLiteral("Remove"));
+        GroupBox1->setTitle(QStringLiteral("Information:"));
+        setWindowTitle(QStringLiteral("Remove a disk from the package"));
+        RefreshDiskList();
+        break;
+    }
+}
+
+int TCollectForm::DisplayIndex() const {
+    if (DisplayTitles->isChecked()) return 0;
+    if (DisplaySerials->isChecked()) return 1;
+    return -1;
+}
+
+void TCollectForm::SetDisplayIndex(int index) {
+    index = index < -1 ? -1 : (index > 1 ? 1 : index);
+    if (index < 0) {
+        // An exclusive group cannot show "no choice" otherwise.
+        displayGroup_->setExclusive(false);
+        DisplayTitles->setChecked(false);
+        DisplaySerials->setChecked(false);
+        displayGroup_->setExclusive(true);
+    } else {
+        (index == 0 ? DisplayTitles : DisplaySerials)->setChecked(true);
+    }
+}
+
+// ---- the disk list ------------------------------------------------------------------------
+
+void TCollectForm::RefreshDiskList() {
+    if (DisplayIndex() == 0)
+        ListDisksByTitle();
+    else
+        ListDisksBySerial();
+}
+
+void TCollectForm::ListDisksBySerial() {
+    CollectionLB->clear();
+    CollectionFileList.SetDirectory(ctx_.PackageFolder);
+    CollectionFileList.RefreshList();
+    for (const std::string& name : CollectionFileList.Items()) {
+        const size_t slash = name.find_last_of("/\\");
+        std::string serial = slash == std::string::npos ? name : name.substr(slash + 1);
+        serial.resize(serial.size() >= 4 ? serial.size() - 4 : 0); // ".dat"
+        auto* item = new QListWidgetItem(ToQ(serial));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        CollectionLB->addItem(item);
+    }
+    CheckAllDisks();
+}
+
+void TCollectForm::ListDisksByTitle() {
+    const Cursor saved = ctx_.ScreenCursor();
+    ctx_.SetCursor(Cursor::HourGlass);
+    QString error;
+    try {
+        ListDisksBySerial();
+        if (CollectionLB->count() > 0) {
+            TRecordTitleReader reader; // one buffer for the whole package
+            const auto& names = CollectionFileList.Items();
+            for (size_t i = 0; i < names.size() && static_cast<int>(i) < CollectionLB->count(); ++i) {
+                const std::string path = ctx_.PackageFolder + names[i];
+                if (!ctx_.platform.FileExists(path)) continue;
+                const std::string title = reader.Read(path, ctx_.InfoSection, "Title");
+                // A disk without a title keeps its volume serial as its text.
+                if (!title.empty()) CollectionLB->item(static_cast<int>(i))->setText(ToQ(title));
+            }
+        }
+    } catch (const std::exception& e) {
+        error = ToQ(e.what());
+    }
+    ctx_.SetCursor(saved);
+    CheckAllDisks();
+    if (!error.isEmpty()) ui_.ShowError(this, error);
+}
+
+void TCollectForm::CheckAllDisks() {
+    for (int i = 0; i < CollectionLB->count(); ++i) CollectionLB->item(i)->setCheckState(Qt::Checked);
+}
+
+void TCollectForm::ShowDiskInfo(const std::string& fileName) {
+    const TIniFile32 store(ctx_.PackageFolder + fileName);
+    const std::string& s = ctx_.InfoSection;
+    Edit1->setText(ToQ(store.ReadString(s, "Title", "")));
+    Edit2->setText(ToQ(store.ReadString(s, "Description", "")));
+    Edit3->setText(ToQ(store.ReadString(s, "Additional", "")));
+    Edit4->setText(ToQ(store.ReadString(s, "Volume Serial", "")));
+    Edit5->setText(ToQ(store.ReadString(s, "Memorization Date", "")));
+}
+
+void TCollectForm::ClearInfoEdits() {
+    for (QLineEdit* e : {Edit1, Edit2, Edit3}) e->clear();
+    for (QLineEdit* e : {Edit4, Edit5}) e->setText(QStringLiteral("No need to fill"));
+}
+
+int TCollectForm::DiskCount() const { return CollectionLB->count(); }
+QString TCollectForm::DiskText(int i) const { return CollectionLB->item(i)->text(); }
+bool TCollectForm::DiskChecked(int i) const { return CollectionLB->item(i)->checkState() == Qt::Checked; }
+std::string TCollectForm::DiskFileName(int i) {
+    return i >= 0 && i < CollectionFileList.Count() ? CollectionFileList.Item(i) : std::string();
+}
+
+int TCollectForm::HighlightedIndex() const {
+    const auto selected = CollectionLB->selectedItems();
+    return selected.isEmpty() ? -1 : CollectionLB->row(selected.first());
+}
+
+QString TCollectForm::StatusText() const { return ProgressStatusBar->currentMessage(); }
+
+void TCollectForm::SetStatus(const QString& text) {
+    if (text.isEmpty())
+        ProgressStatusBar->clearMessage();
+    else
+        ProgressStatusBar->showMessage(text);
+    ProgressStatusBar->repaint();
+}
+
+// ---- handlers -------------------------------------------------------------------------------
+
+void TCollectForm::DisplayModeClick() { RefreshDiskList(); }
+
+void TCollectForm::NoHighlightedDisk() {
+    ui_.MessageDlg(this, QStringLiteral("Please, select a disk in the list first."), QStringLiteral("No disk selected"),
+                   MsgIcon::Exclamation, MsgButtons::Ok);
+}
+
+void TCollectForm::CollectionLBClick() {
+    const int i = HighlightedIndex();
+    if (i < 0 || i >= CollectionFileList.Count()) {
+        NoHighlightedDisk();
+        return;
+    }
+    try {
+        ShowDiskInfo(CollectionFileList.Item(i));
+    } catch (const std::exception& e) {
+        ui_.ShowError(this, ToQ(e.what()));
+    }
+}
+
+void TCollectForm::Select1Click() { CheckAllDisks(); }
+
+void TCollectForm::Invertselection1Click() {
+    for (int i = 0; i < CollectionLB->count(); ++i) {
+        QListWidgetItem* item = CollectionLB->item(i);
+        item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+}
+
+void TCollectForm::ActionButtonClick() {
+    // The button is enabled again by Abort while the walk is still unwinding; a second
+    // Add must not start inside the first one.
+    if (memorizing_) return;
+    const QString mode = ActionButton->Caption();
+    if (mode == QLatin1String("Close"))
+        CloseDialog();
+    else if (mode == QLatin1String("Remove"))
+        RemoveDisk();
+    else if (mode == QLatin1String("Add"))
+        AddDisk();
+    else if (mode == QLatin1String("Change"))
+        ChangeDisk();
+}
+
+void TCollectForm::AbortButtonClick() {
+    const QString caption = AbortButton->Caption();
+    if (caption == QLatin1String("Abort")) {
+        ctx_.AbortFlag = true;
+        ActionButton->setEnabled(true);
+    } else if (caption == QLatin1String("Close")) {
+        CloseDialog();
+    }
+}
+
+bool TCollectForm::InfoEditsStorable() {
+    for (const QLineEdit* e : {Edit1, Edit2, Edit3}) {
+        if (UnstorableInfoChar(EditText(e)) == 0) continue;
+        ui_.MessageDlg(this,
+                       QStringLiteral("The title, description and additional information cannot hold the character "
+                                      "\"[\"."),
+                       QStringLiteral("Invalid character"), MsgIcon::Exclamation, MsgButtons::Ok);
+        return false;
+    }
+    return true;
+}
+
+void TCollectForm::RemoveDisk() {
+    if (ui_.MessageDlg(this, QStringLiteral("Are you sure you want to remove the item you have selected?"),
+                       QStringLiteral("Confirm the removal!"), MsgIcon::Question, MsgButtons::YesNo) != mrYes)
+        return;
+    // The highlight as it stands now: taking an entry out moves the list's highlight to
+    // the one that moves into its place, which must not be removed with it.
+    std::vector<bool> highlighted(static_cast<size_t>(CollectionLB->count()));
+    for (int i = 0; i < CollectionLB->count(); ++i) highlighted[static_cast<size_t>(i)] = CollectionLB->item(i)->isSelected();
+    {
+        // No disk is shown while entries and file names are out of step.
+        const QSignalBlocker quiet(CollectionLB);
+        int i = 0;
+        for (size_t file = 0; file < highlighted.size(); ++file) {
+            if (highlighted[file] && static_cast<int>(file) < CollectionFileList.Count()) {
+                ctx_.platform.DeleteFile(ctx_.PackageFolder + CollectionFileList.Item(static_cast<int>(file)));
+                delete CollectionLB->takeItem(i);
+            } else {
+                ++i;
+            }
+        }
+    }
+    RefreshDiskList();
+}
+
+void TCollectForm::AddDisk() {
+    if (Edit1->text().isEmpty()) {
+        ui_.MessageDlg(this, QStringLiteral("Please, fill at least the TITLE field before proceeding!"),
+                       QStringLiteral("Empty title !"), MsgIcon::Exclamation, MsgButtons::Ok);
+        return;
+    }
+    if (!InfoEditsStorable()) return;
+    AbortButton->SetCaption(QStringLiteral("Abort"));
+    bool success = true;
+    SetStatus(QStringLiteral("Please, stand by while memorizing..."));
+    ctx_.Pump();
+    activateWindow();
+    setFocus();
+
+    const char d = main_.DriveComboBox1.Drive();
+    const std::string serial = d ? GetVolumeSerial(ctx_, d) : std::string();
+    const std::string path = RecordPath(ctx_, serial);
+
+    bool proceed = true;
+    if (ctx_.platform.FileExists(path))
+        proceed = ui_.MessageDlg(this,
+                                 QStringLiteral("It seems that that disk has already been memorized!") +
+                                     QStringLiteral("\n\r") + QStringLiteral("Memorize anyway?"),
+                                 QStringLiteral("Already memorized!"), MsgIcon::Question, MsgButtons::YesNo) == mrYes;
+    if (proceed) {
+        ActionButton->setEnabled(false);
+        memorizing_ = true;
+        try {
+            if (!d) throw EFileError("No drive selected");
+            MemorizeDisk(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, path);
+            // Written also when the walk stopped on Abort: the partial record keeps its information.
+            WriteDiskInfo(ctx_, path, serial, NowAsMemorizationDate(), EditText(Edit1), EditText(Edit2),
+                          EditText(Edit3));
+        } catch (const std::exception&) {
+            success = false;
+        }
+        memorizing_ = false;
+        ActionButton->setEnabled(true);
+    }
+
+    if (success && proceed && !ctx_.AbortFlag) {
+        ui_.MessageDlg(this, QStringLiteral("Ok, the disk has been memorized!"), QStringLiteral("Done!"),
+                       MsgIcon::Information, MsgButtons::Ok);
+        SetStatus(QStringLiteral("Complete!"));
+        RefreshDiskList();
+    } else {
+        ui_.MessageDlg(this, QStringLiteral("Memorizing that disk was not complete."), QStringLiteral("Operation ended!"),
+                       MsgIcon::Information, MsgButtons::Ok);
+        SetStatus(QStringLiteral("The operation was interrupted!"));
+    }
+    try {
+        main_.FileListBox1.OpenPath("c:\\");
+    } catch (const std::exception&) {
+    }
+    if (closeWhenDone_) {
+        closeWhenDone_ = false;
+        CloseDialog();
+    }
+}
+
+void TCollectForm::ChangeDisk() {
+    const int i = HighlightedIndex();
+    if (i < 0 || i >= CollectionFileList.Count()) {
+        NoHighlightedDisk();
+        return;
+    }
+    if (!InfoEditsStorable()) return;
+    const std::string path = ctx_.PackageFolder + CollectionFileList.Item(i);
+    try {
+        WriteDiskInfo(ctx_, path, EditText(Edit4), EditText(Edit5), EditText(Edit1), EditText(Edit2),
+                      EditText(Edit3));
+    } catch (const std::exception& e) {
+        ui_.ShowError(this, ToQ(e.what()));
+        return;
+    }
+    ctx_.Log("Information update complete");
+}
+
+// ---- window -------------------------------------------------------------------------------
+
+void TCollectForm::CloseDialog() {
+    // Closing waits for a running memorization: the walk runs inside this dialog.
+    if (memorizing_) {
+        closeWhenDone_ = true;
+        return;
+    }
+    done(mrCancel);
+}
+
+void TCollectForm::keyPressEvent(QKeyEvent* event) {
+    // Esc closes on its release (see eventFilter), not on the press as dialogs do.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TCollectForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (w && w->window() == this && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
+            CloseDialog();
+            return true;
+        }
+    } else if (watched == CollectionLB->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        auto* m = static_cast<QMouseEvent*>(event);
+        if (m->button() == Qt::LeftButton) {
+            // The press has already moved the highlight to the entry under the pointer.
+            CollectionLBClick();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TCollectForm::showEvent(QShowEvent* event) {
+    if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
+}
+
+void TCollectForm::hideEvent(QHideEvent* event) {
+    SetStatus(QString());
+    QDialog::hideEvent(event);
+}
+
+void TCollectForm::closeEvent(QCloseEvent* event) {
+    if (memorizing_) {
+        closeWhenDone_ = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 } // namespace quindle

@@ -1,29 +1,115 @@
 #pragma once
-// TCollectForm: the package dialog.
+// TCollectForm: the package dialog. Lists the memorized disks by title or by volume
+// serial, shows one disk's information, memorizes the main window's drive, changes a
+// disk's information and removes a disk. The mode is carried by ActionButton's caption
+// ("Close", "Add", "Change", "Remove"); the dialog keeps no other mode value.
+//
+// Pairing: after every refresh, entry i of CollectionLB and name i of CollectionFileList
+// stand for the same record file; the search (RunPackageSearch) relies on it.
 #include <QDialog>
+#include <string>
 
 #include "app/AppContext.h"
+#include "browse/FileListBox.h"
 #include "ui/UiServices.h"
+
+class QAction;
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QRadioButton;
+class QStatusBar;
 
 namespace quindle {
 
 class TMainForm;
+class TOvalButton;
 
 class TCollectForm : public QDialog {
     Q_OBJECT
 public:
     TCollectForm(AppContext& ctx, UiServices& ui, TMainForm& main, QWidget* parent = nullptr);
+    ~TCollectForm() override;
+
     enum class Mode { View, Add, Update, Remove };
     // Sets the controls for one of the four Package commands.
-    void PrepareMode(Mode mode) { (void)mode; }
+    void PrepareMode(Mode mode);
     // Index of the Display choice: 0 "Titles", 1 "Volume Serials", -1 none.
-    int DisplayIndex() const { return display_; }
+    int DisplayIndex() const;
+    // Clamped to -1..1, as the radio group does; does not refresh.
+    void SetDisplayIndex(int index);
+
+    // ---- controls -------------------------------------------------------------------
+    QGroupBox* DisplayMode = nullptr;
+    QRadioButton* DisplayTitles = nullptr;  // choice 0
+    QRadioButton* DisplaySerials = nullptr; // choice 1
+    QListWidget* CollectionLB = nullptr;
+    QMenu* CollectionPopMenu = nullptr;
+    QAction* Select1 = nullptr;
+    QAction* Invertselection1 = nullptr;
+    TFileListBox CollectionFileList; // never shown: the record file names, paired with CollectionLB
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr;
+    QLineEdit *Edit1 = nullptr, *Edit2 = nullptr, *Edit3 = nullptr, *Edit4 = nullptr, *Edit5 = nullptr;
+    TOvalButton* AbortButton = nullptr;
+    TOvalButton* ActionButton = nullptr;
+    QStatusBar* ProgressStatusBar = nullptr;
+
+    // ---- the disk list ----------------------------------------------------------------
+    void RefreshDiskList();
+    void ListDisksBySerial();
+    void ListDisksByTitle();
+    void CheckAllDisks();
+    // Fills the five edits from the information section of PackageFolder + fileName.
+    void ShowDiskInfo(const std::string& fileName);
+    void ClearInfoEdits();
+
+    // Entry i's text, check mark and paired record file name (no folder).
+    int DiskCount() const;
+    QString DiskText(int i) const;
+    bool DiskChecked(int i) const;
+    std::string DiskFileName(int i);
+    // The highlighted entry (the list's single selection), -1 when none.
+    int HighlightedIndex() const;
+
+    QString StatusText() const;
+    bool Memorizing() const { return memorizing_; }
+
+    // ---- handlers ---------------------------------------------------------------------
+    void DisplayModeClick();
+    void CollectionLBClick();
+    void ActionButtonClick();
+    void AbortButtonClick();
+    void Select1Click();
+    void Invertselection1Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void CreateControls();
+    void SetStatus(const QString& text);
+    void CloseDialog();
+    // Refuses a title, description or additional text the record could not keep.
+    bool InfoEditsStorable();
+    void AddDisk();
+    void ChangeDisk();
+    void RemoveDisk();
+    void NoHighlightedDisk();
+
     AppContext& ctx_;
     UiServices& ui_;
     TMainForm& main_;
-    int display_ = 0;
+    QButtonGroup* displayGroup_ = nullptr;
+    bool memorizing_ = false;
+    bool closeWhenDone_ = false; // Esc or the close box arrived during a memorization
 };
 
 } // namespace quindle

@@ -1,7 +1,67 @@
 #include "ui/PackageSearch.h"
 
+#include <QComboBox>
+
+#include "platform/CodePage.h"
+#include "search/CountOccurrences.h"
+#include "ui/CollectForm.h"
+#include "ui/MainForm.h"
+#include "ui/SearchForm.h"
+#include "ui/Text.h"
+
 namespace quindle {
 
-void RunPackageSearch(AppContext&, UiServices&, TMainForm&, TCollectForm&, TSearchForm&) {}
+void RunPackageSearch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectForm& collect, TSearchForm& report) {
+    const Cursor saved = ctx.ScreenCursor();
+    ctx.SetCursor(Cursor::HourGlass);
+
+    QComboBox* box = main.SearchEdit;
+    const QString text = box->currentText();
+    if (!text.isEmpty()) {
+        // The history holds a word once, in the case of its first search.
+        bool known = false;
+        for (int i = 0; i < box->count() && !known; ++i)
+            known = SameText(FromQ(box->itemText(i)), FromQ(text));
+        if (!known) {
+            box->addItem(text);
+            box->setCurrentIndex(-1);
+            box->setEditText(text); // adding an entry must not change the box's text
+        }
+    }
+    if (text.isEmpty()) {
+        ctx.SetCursor(saved);
+        return;
+    }
+
+    const std::string word = FromQ(text);
+    ctx.Log("Searching for \"" + word + "\"");
+    ctx.Log("Please wait...");
+
+    report.SetRowCount(1);
+    report.SetCell(0, 0, QStringLiteral("Disk"));
+    report.SetCell(1, 0, QStringLiteral("Found"));
+
+    QString error;
+    try {
+        TOccurrenceCounter counter; // one buffer for the whole package
+        for (int i = 0; i < collect.DiskCount(); ++i) {
+            if (!collect.DiskChecked(i)) continue;
+            const std::string path = ctx.PackageFolder + collect.DiskFileName(i);
+            const int32_t n = counter.Count(path, word);
+            const int r = report.RowCount();
+            report.SetRowCount(r + 1);
+            report.SetCell(0, r, collect.DiskText(i));
+            report.SetCell(1, r, QString::number(n));
+        }
+    } catch (const std::exception& e) {
+        // Reported once the report is closed; the disks after this one are not searched.
+        error = ToQ(e.what());
+    }
+
+    ctx.Log("Search is complete");
+    ctx.SetCursor(saved);
+    ui.ShowModal(&report);
+    if (!error.isEmpty()) ui.ShowError(&main, error);
+}
 
 } // namespace quindle
