@@ -106,7 +106,9 @@ void TIniFile32::Load() {
         throw EFileError(Format("Cannot open file %s", fileName_));
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    // Only a regular file is a record: a device such as /dev/zero never ends, and a FIFO
+    // may block or hand over someone else's data.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         throw EFileError(Format("Cannot open file %s", fileName_));
     }

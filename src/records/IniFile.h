@@ -33,8 +33,8 @@
 // appending in place or by the temporary-file rename. The destructor checkpoints unsaved
 // deferred changes and swallows errors; call Checkpoint() to get them.
 //
-// Failures raise EFileError: "Cannot open file %s" when an existing file (or a directory
-// of that name) cannot be read at construction, "Cannot create file %s" when a save
+// Failures raise EFileError: "Cannot open file %s" when an existing file cannot be read
+// at construction or is not a regular file (a directory, a device, a FIFO), "Cannot create file %s" when a save
 // fails; after a failed save the in-memory change stays and the file keeps its previous
 // content (except after a failed tail rewrite, see above).
 #include <cstdint>

@@ -200,11 +200,22 @@ TEST(RecordReliability, RecordsThatAreNotPlainFiles) {
     EXPECT_EQ(View(dangling), std::vector<std::string>(5, "-"));
     EXPECT_EQ(CountOccurrences(dangling, "a"), 0);
 
-    // A FIFO named like a record must not hang a reader: nothing to read, or a clear error.
+    // A FIFO, or a link to a device that never ends, is no record: a clear error, no hang.
     const std::string fifo = pkg.path() + "/fifo.dat";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    EXPECT_EQ(View(fifo), std::vector<std::string>(5, "-"));
-    EXPECT_EQ(ErrorOf([&] { CountOccurrences(fifo, "a"); }), "Cannot open file " + fifo);
+    const std::string zero = pkg.path() + "/zero.dat";
+    ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);
+    for (const std::string& odd : {fifo, zero}) {
+        EXPECT_EQ(ErrorOf([&] { TIniFile32 ini(odd); }), "Cannot open file " + odd);
+        EXPECT_EQ(ErrorOf([&] { CountOccurrences(odd, "a"); }), "Cannot open file " + odd);
+    }
+    // A change through a link to something that is no file must not replace that thing.
+    const std::string toFifo = pkg.path() + "/tofifo.dat";
+    ASSERT_EQ(symlink(fifo.c_str(), toFifo.c_str()), 0);
+    EXPECT_EQ(ErrorOf([&] { WriteDiskInfo(AppContext{}, toFifo, "1", "d", "t", "", ""); }), "Cannot open file " + toFifo);
+    struct stat st;
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 
     // A record nobody may read (permissions do not stop root).
     if (geteuid() != 0) {
