@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "platform/CodePage.h"
 
@@ -27,21 +28,46 @@ bool IsDriveSpec(const std::string& p) {
     return p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]));
 }
 
+bool IsSep(char c) { return c == '\\' || c == '/'; }
+
 // Splits on '\' and '/', resolving "." and ".." (never above the root).
 std::vector<std::string> Components(const std::string& s, std::vector<std::string> base = {}) {
+    const size_t n = s.size();
     size_t i = 0;
-    while (i <= s.size()) {
-        size_t j = s.find_first_of("\\/", i);
-        if (j == std::string::npos) j = s.size();
-        std::string c = s.substr(i, j - i);
-        if (c == "..") {
+    while (i <= n) {
+        size_t j = i;
+        while (j < n && !IsSep(s[j])) ++j;
+        const size_t len = j - i;
+        if (len == 2 && s[i] == '.' && s[i + 1] == '.') {
             if (!base.empty()) base.pop_back();
-        } else if (!c.empty() && c != ".") {
-            base.push_back(std::move(c));
+        } else if (len != 0 && !(len == 1 && s[i] == '.')) {
+            base.emplace_back(s, i, len);
         }
         i = j + 1;
     }
     return base;
+}
+
+// A full drive path already in the form ExpandFileName gives: "X:\" followed by names
+// separated by single backslashes, none of them "." or "..", no "/", at most a trailing
+// backslash. Such a path expands to itself, which spares the walks' paths a re-parse.
+bool IsPlainDrivePath(const std::string& p) {
+    if (p.size() < 3 || p[2] != '\\' || !IsDriveSpec(p)) return false;
+    size_t start = 3; // first byte of the current name
+    for (size_t i = 3; i <= p.size(); ++i) {
+        if (i < p.size() && p[i] != '\\') {
+            if (p[i] == '/') return false;
+            continue;
+        }
+        const size_t len = i - start;
+        if (len == 0) {
+            if (i != p.size()) return false; // an empty name between two backslashes
+        } else if (p[start] == '.' && (len == 1 || (len == 2 && p[start + 1] == '.'))) {
+            return false;
+        }
+        start = i + 1;
+    }
+    return true;
 }
 
 std::string JoinDrivePath(char drive, const std::vector<std::string>& comps, bool trailing) {
@@ -111,6 +137,59 @@ std::optional<uint32_t> ReadDosAttributes(int dirfd, const std::string& hostPath
     return std::nullopt;
 }
 
+// Reads a directory's entries with getdents64 on one descriptor: no DIR stream (whose
+// set-up costs an fstat and two fcntl calls per directory) and a read buffer reused from
+// one search to the next. A search started from inside another one's callback takes a
+// buffer of its own.
+class DirReader {
+public:
+    explicit DirReader(const char* hostPath) : fd_(open(hostPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ < 0) return;
+        auto& pool = Pool();
+        if (pool.empty()) {
+            buf_ = std::make_unique<char[]>(kBufferSize);
+        } else {
+            buf_ = std::move(pool.back());
+            pool.pop_back();
+        }
+    }
+    ~DirReader() {
+        if (fd_ >= 0) close(fd_);
+        if (buf_) Pool().push_back(std::move(buf_));
+    }
+    DirReader(const DirReader&) = delete;
+    DirReader& operator=(const DirReader&) = delete;
+
+    bool Ok() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    // The next entry; false at the end or on a read error. `name` stays valid until the
+    // next call.
+    bool Next(const char*& name, unsigned char& type) {
+        if (pos_ >= len_) {
+            const ssize_t n = getdents64(fd_, buf_.get(), kBufferSize);
+            if (n <= 0) return false;
+            len_ = static_cast<size_t>(n);
+            pos_ = 0;
+        }
+        const auto* e = reinterpret_cast<const struct dirent64*>(buf_.get() + pos_);
+        pos_ += e->d_reclen;
+        name = e->d_name;
+        type = e->d_type;
+        return true;
+    }
+
+private:
+    static constexpr size_t kBufferSize = 32768;
+    static std::vector<std::unique_ptr<char[]>>& Pool() {
+        thread_local std::vector<std::unique_ptr<char[]>> pool;
+        return pool;
+    }
+
+    int fd_;
+    std::unique_ptr<char[]> buf_;
+    size_t pos_ = 0, len_ = 0;
+};
+
 } // namespace
 
 std::string HostJoin(const std::string& dir, const std::string& name) {
@@ -164,8 +243,39 @@ std::optional<std::string> Platform::GetRemoteName(char letter) const {
 
 // ---- paths --------------------------------------------------------------------------
 
+namespace {
+
+// Host path of a path ExpandFileName has already expanded.
+std::optional<std::string> HostOfFull(const Platform& pf, const std::string& full) {
+    if (full[0] == '/') {
+        if (full.size() > 1 && full.back() == '/') return full.substr(0, full.size() - 1);
+        return full;
+    }
+    const DriveInfo* d = pf.FindDrive(full[0]);
+    if (!d) return std::nullopt;
+    if (!IsPlainDrivePath(full)) {
+        std::string host = d->root;
+        for (const auto& c : Components(full.substr(2))) host = HostJoin(host, c);
+        return host;
+    }
+    // The names need no resolving: swap the separators in one pass.
+    size_t end = full.size();
+    if (end > 3 && full[end - 1] == '\\') --end;
+    std::string host;
+    host.reserve(d->root.size() + end);
+    host = d->root;
+    if (end > 3) {
+        if (!host.empty() && host.back() != '/') host += '/';
+        for (size_t i = 3; i < end; ++i) host += full[i] == '\\' ? '/' : full[i];
+    }
+    return host;
+}
+
+} // namespace
+
 std::string Platform::ExpandFileName(const std::string& path) const {
     if (path.empty()) return currentDir_;
+    if (IsPlainDrivePath(path)) return path;
     const bool trailing = path.back() == '\\' || path.back() == '/';
     if (path[0] == '/') return JoinHostPath(Components(path), trailing);
 
@@ -188,30 +298,26 @@ std::string Platform::ExpandFileName(const std::string& path) const {
 }
 
 std::optional<std::string> Platform::ToHostPath(const std::string& path) const {
-    const std::string full = ExpandFileName(path);
-    if (full[0] == '/') {
-        if (full.size() > 1 && full.back() == '/') return full.substr(0, full.size() - 1);
-        return full;
-    }
-    const DriveInfo* d = FindDrive(full[0]);
-    if (!d) return std::nullopt;
-    std::string host = d->root;
-    for (const auto& c : Components(full.substr(2))) host = HostJoin(host, c);
-    return host;
+    return HostOfFull(*this, ExpandFileName(path));
 }
 
 bool Platform::SetCurrentDir(const std::string& path) {
     if (path.empty()) return false;
     const std::string full = ExpandFileName(path);
-    const auto host = ToHostPath(full);
+    auto host = HostOfFull(*this, full);
     if (!host) return false;
-    struct stat st;
-    if (stat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(host->c_str(), X_OK) != 0) return false;
+    // Looking up "." inside the folder succeeds only when it exists, is a directory (or a
+    // link to one) and may be searched: stat, S_ISDIR and access(X_OK) in one call.
+    host->append("/.");
+    if (faccessat(AT_FDCWD, host->c_str(), F_OK, 0) != 0) return false;
+    const char drive = static_cast<char>(UpperByte(static_cast<unsigned char>(full[0])));
     if (full[0] == '/') {
         currentDir_ = JoinHostPath(Components(full), false);
+    } else if (IsPlainDrivePath(full)) {
+        currentDir_.assign(full, 0, full.size() > 3 && full.back() == '\\' ? full.size() - 1 : full.size());
+        currentDir_[0] = drive;
     } else {
-        currentDir_ = JoinDrivePath(static_cast<char>(UpperByte(static_cast<unsigned char>(full[0]))),
-                                    Components(full.substr(2)), false);
+        currentDir_ = JoinDrivePath(drive, Components(full.substr(2)), false);
     }
     return true;
 }
@@ -233,20 +339,17 @@ bool Platform::DirectoryExists(const std::string& path) const {
 bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uint32_t searchAttr,
                          const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs) const {
     const std::string full = ExpandFileName(dir);
-    const auto host = ToHostPath(full);
+    const auto host = HostOfFull(*this, full);
     if (!host) return false;
-    const int dirfd = open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirfd < 0) return false;
-    DIR* dp = fdopendir(dirfd);
-    if (!dp) {
-        close(dirfd);
-        return false;
-    }
-    struct stat dirSt;
-    fstat(dirfd, &dirSt);
+    DirReader reader(host->c_str());
+    if (!reader.Ok()) return false;
+    const int dirfd = reader.Fd();
     const bool isRoot = (full.size() <= 3 && IsDriveSpec(full)) || full == "/";
-    const bool fat = (needAttrs & kDosBits) || (~searchAttr & (faHidden | faSysFile)) ? IsFatFs(dirfd) : false;
     const bool dirsOnly = (needAttrs & kDirectoriesOnly) != 0;
+    // Both are asked of the system only when an entry needs them: most directories of a
+    // walk hold no subdirectory, and most searches need no DOS attributes.
+    std::optional<dev_t> dirDev;
+    std::optional<bool> fat;
 
     SearchRec rec;
     if ((searchAttr & faDirectory) && !isRoot) {
@@ -258,11 +361,11 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
         }
     }
 
-    while (struct dirent* e = readdir(dp)) {
-        const char* name = e->d_name;
+    const char* name;
+    unsigned char type;
+    while (reader.Next(name, type)) {
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         if (!MatchesMask(name, pattern)) continue;
-        unsigned char type = e->d_type;
         struct stat st;
         bool haveStat = false;
         if (type == DT_UNKNOWN) {
@@ -283,7 +386,12 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
             // A walk never leaves its drive: another file system's mount point is no subdirectory.
             if (!haveStat && fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             haveStat = true;
-            if (st.st_dev != dirSt.st_dev) continue;
+            if (!dirDev) {
+                struct stat dirSt;
+                if (fstat(dirfd, &dirSt) != 0) continue;
+                dirDev = dirSt.st_dev;
+            }
+            if (st.st_dev != *dirDev) continue;
         }
 
         uint32_t attr = isDir ? uint32_t{faDirectory} : 0u;
@@ -293,7 +401,8 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
 
         const uint32_t wanted = (needAttrs | (~searchAttr & (faHidden | faSysFile))) & kDosBits;
         if (wanted & (faHidden | faSysFile | faReadOnly)) {
-            if (auto dos = ReadDosAttributes(dirfd, HostJoin(*host, name), name, fat, type == DT_LNK))
+            if (!fat) fat = IsFatFs(dirfd);
+            if (auto dos = ReadDosAttributes(dirfd, HostJoin(*host, name), name, *fat, type == DT_LNK))
                 attr |= *dos & (faHidden | faSysFile | faReadOnly);
         }
         if (wanted & faReadOnly) {
@@ -305,7 +414,6 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
         rec.Attr = attr;
         fn(rec);
     }
-    closedir(dp);
     return true;
 }
 
