@@ -9,7 +9,8 @@ set -euo pipefail
 
 build=$(cd "${1:?usage: deb_install_test.sh <build folder>}" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pid=
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli; do
@@ -62,19 +63,31 @@ desktop-file-validate "$desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 
 # ---- start the unpacked program through its link, with a home of its own ----
+# It must make its per-user data folder (proof that it started and took the installed
+# path) and still be running a moment later; a loaded machine gets up to 30 s to get there.
 home="$work/home"
 mkdir -p "$home"
 mkdir -m 700 "$work/run"
-set +e
+userdata="$home/.local/share/Quindle/data"
 env -i PATH="$PATH" HOME="$home" \
     XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
     XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$work/run" \
     QT_QPA_PLATFORM=offscreen \
-    timeout 5 "$root/usr/bin/quindle" >"$work/run.log" 2>&1
-rc=$?
-set -e
-[ "$rc" -eq 124 ] || { cat "$work/run.log" >&2; fail "the program ended by itself (exit $rc) instead of running"; }
-[ -d "$home/.local/share/Quindle/data" ] || fail "no per-user data folder under the temporary home"
+    "$root/usr/bin/quindle" >"$work/run.log" 2>&1 &
+pid=$!
+running() { kill -0 "$pid" 2>/dev/null; }
+ended() { rc=0; wait "$pid" || rc=$?; pid=; cat "$work/run.log" >&2; fail "the program ended by itself (exit $rc) instead of running"; }
+for _ in $(seq 300); do
+    [ -d "$userdata" ] && break
+    running || ended
+    sleep 0.1
+done
+[ -d "$userdata" ] || { kill "$pid"; fail "no per-user data folder under the temporary home"; }
+sleep 2
+running || ended
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
 [ ! -e "$lib/data" ] || fail "the installed program made data/ beside itself"
 [ ! -e "$root/usr/bin/data" ] || fail "the installed program made data/ beside its link"
 
