@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -137,6 +138,16 @@ void TCollectForm::CreateControls() {
         e->setGeometry(86, 19 + 24 * i, 195, 21);
         *labels[i] = l;
         *edits[i] = e;
+    }
+    // The labels share the 78 pixels left of the edits; a wide system font is made
+    // smaller until the longest caption fits.
+    QFont labelFont = DialogFont();
+    while (labelFont.pixelSize() > 8 &&
+           QFontMetrics(labelFont).horizontalAdvance(QStringLiteral("Additional info")) > 76)
+        labelFont.setPixelSize(labelFont.pixelSize() - 1);
+    for (QLabel* l : {Label1, Label2, Label3, Label4, Label5}) {
+        l->setFont(labelFont);
+        l->adjustSize();
     }
     for (QLineEdit* e : {Edit4, Edit5}) {
         e->setEnabled(false);

@@ -56,6 +56,7 @@ TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
     CloseRepButton->SetGlyph(QImage(QStringLiteral(":/CLOSEGLYPH")));
     CloseRepButton->SetNumGlyphs(2);
     CloseRepButton->SetTransparentColor(kPurple);
+    CloseRepButton->SetLayout(blGlyphLeft);
     CloseRepButton->OnClick = [this](QObject*) { CloseRepButtonClick(); };
 
     // The window sees the key releases of all its controls first.
@@ -104,6 +105,8 @@ bool TSearchForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TSearchForm::showEvent(QShowEvent* event) {
+    SearchSG->setCurrentItem(nullptr);
+    SearchSG->scrollToTop();
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);
 }
