@@ -104,8 +104,7 @@ void TCollectForm::CreateControls() {
     pal.setColor(QPalette::Text, pal.color(QPalette::ToolTipText));
     CollectionLB->setPalette(pal);
     // A click anywhere in the list shows the highlighted disk, also a click beside the
-    // entries; moving the highlight with the keys does the same.
-    CollectionLB->viewport()->installEventFilter(this);
+    // entries (see eventFilter); moving the highlight with the keys does the same.
     connect(CollectionLB, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && CollectionLB->item(row)->isSelected()) CollectionLBClick();
     });

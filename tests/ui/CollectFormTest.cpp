@@ -5,6 +5,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QGroupBox>
 #include <gtest/gtest.h>
@@ -373,4 +374,18 @@ TEST(CollectForm, CloseButtonsAndEscEndTheDialog) {
     f.CollectionLBClick();
     ASSERT_EQ(rig.ui.boxes.size(), 1u);
     EXPECT_EQ(f.Edit1->text(), "");
+
+    // A real click on an entry shows that disk, once and without a message.
+    WriteHostFile(rig.Package("5.dat"), Record("Five", "5"));
+    WriteHostFile(rig.Package("6.dat"), Record("Six", "6"));
+    rig.main->View1Click();
+    f.show();
+    QCoreApplication::processEvents();
+    const QRect r = f.CollectionLB->visualItemRect(f.CollectionLB->item(1));
+    QTest::mouseClick(f.CollectionLB->viewport(), Qt::LeftButton, {}, r.center() + QPoint(20, 0));
+    EXPECT_EQ(f.HighlightedIndex(), 1);
+    EXPECT_EQ(f.Edit1->text(), "Six");
+    EXPECT_EQ(f.Edit4->text(), "6");
+    EXPECT_EQ(rig.ui.boxes.size(), 1u);
+    f.hide();
 }
