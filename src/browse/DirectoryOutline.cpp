@@ -31,6 +31,15 @@ std::string DiskPath(const TOutlineNode* node) {
 }
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Whether `path` is already the current directory as the platform keeps it (drive letter
+// in either case, the rest byte for byte); entering it again would change nothing.
+bool IsCurrentDir(const Platform& pf, const std::string& path) {
+    const std::string& cur = pf.GetCurrentDir();
+    return !path.empty() && cur.size() == path.size() &&
+           UpperByte(static_cast<unsigned char>(path[0])) == static_cast<unsigned char>(cur[0]) &&
+           cur.compare(1, std::string::npos, path, 1, std::string::npos) == 0;
+}
 } // namespace
 
 TDirectoryOutline::TDirectoryOutline(AppContext& ctx, bool loading) : ctx_(ctx), loading_(loading) {
@@ -195,7 +204,10 @@ void TDirectoryOutline::Click() {
     const std::string path = SingleRootSlash(node->FullPath());
     SetDirectory(path);
     // a case-converted path may not name the folder on a case-sensitive file system
-    if (SameText(directory_, path)) ctx_.platform.SetCurrentDir(DiskPath(node));
+    if (SameText(directory_, path)) {
+        const std::string disk = DiskPath(node);
+        if (!IsCurrentDir(ctx_.platform, disk)) ctx_.platform.SetCurrentDir(disk);
+    }
 }
 
 void TDirectoryOutline::CreateWnd() {

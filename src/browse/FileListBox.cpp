@@ -15,6 +15,12 @@ bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::st
 
 bool IsSep(char c) { return c == '\\' || c == '/'; }
 
+// A path that does not depend on the current directory: "E:\Docs" or a host path.
+bool IsAbsolute(const std::string& p) {
+    if (!p.empty() && p[0] == '/') return true;
+    return p.size() >= 3 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0])) && IsSep(p[2]);
+}
+
 // "E:" for "E:\Docs", "\\server\share" for a network path, "" otherwise (also host paths).
 std::string ExtractFileDrive(const std::string& p) {
     if (p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]))) return p.substr(0, 2);
@@ -62,11 +68,15 @@ bool TFileListBox::RowLess(const std::string& a, const std::string& b) {
 void TFileListBox::SetDirectory(const std::string& path) {
     if (SameText(path, directory_)) return;
     Platform& pf = ctx_.platform;
-    // A relative path is taken relative to the directory shown so far.
-    if (pf.DirectoryExists(directory_)) pf.SetCurrentDir(directory_);
-    pf.SetCurrentDir(path);
+    // A relative path is taken relative to the directory shown so far, which is also
+    // where a path that cannot be entered leaves the lister. An absolute path that can be
+    // entered needs neither.
+    if (!IsAbsolute(path) || !pf.SetCurrentDir(path)) {
+        if (pf.DirectoryExists(directory_)) pf.SetCurrentDir(directory_);
+        pf.SetCurrentDir(path);
+    }
     directory_ = pf.GetCurrentDir();
-    RefreshList();
+    ReadList();
 }
 
 void TFileListBox::SetMask(const std::string& mask) {
@@ -210,9 +220,14 @@ void TFileListBox::AddEntries(const std::vector<SearchRec>& entries) {
 
 void TFileListBox::RefreshList() {
     if (!created_) return;
+    ctx_.platform.SetCurrentDir(directory_);
+    ReadList();
+}
+
+void TFileListBox::ReadList() {
+    if (!created_) return;
     Platform& pf = ctx_.platform;
     const uint32_t searchAttr = SearchAttributes();
-    pf.SetCurrentDir(directory_);
     Clear();
     const Cursor saved = ctx_.ScreenCursor();
 
@@ -266,6 +281,15 @@ void TFileListBox::OpenPath(const std::string& p) {
     if (SameText(p, SelectedPath())) return;
 
     Platform& pf = ctx_.platform;
+    // The walks' case: a full path of a directory that can be entered. Taken apart below
+    // it would give that same directory, and the mask and selection stay as they are.
+    if (IsPlainDrivePath(p) && (p.size() == 3 || p.back() != '\\') && !HasWildcard(p) && !SameText(p, directory_) &&
+        pf.SetCurrentDir(p)) {
+        directory_ = pf.GetCurrentDir();
+        ReadList();
+        return;
+    }
+
     const std::string saved = pf.GetCurrentDir();
     const std::string savedDrive = ExtractFileDrive(saved);
     char drive = savedDrive.size() == 2 ? saved[0] : 0;

@@ -98,6 +98,8 @@ private:
     };
 
     void HandleNeeded();
+    // RefreshList for a directory_ that is already the current directory.
+    void ReadList();
     void Clear();
     void AddEntry(const SearchRec& rec);
     void FinishAdding();

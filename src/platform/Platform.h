@@ -80,4 +80,9 @@ private:
 // Host path helpers shared by the core.
 std::string HostJoin(const std::string& dir, const std::string& name);
 
+// True for a full drive path already in the form ExpandFileName gives it: "X:\" followed
+// by names separated by single backslashes, none of them "." or "..", no "/", at most a
+// trailing backslash. Such a path expands to itself.
+bool IsPlainDrivePath(const std::string& path);
+
 } // namespace quindle
