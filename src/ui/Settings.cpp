@@ -10,7 +10,7 @@ namespace {
 QSettings& Store() {
     static thread_local QSettings* s = nullptr;
     delete s; // re-read each time: another process or a test may have changed the file
-    s = new QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tavrel"), QStringLiteral("Quindle"));
+    s = new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tavrel"), QStringLiteral("Quindle"));
     return *s;
 }
 } // namespace

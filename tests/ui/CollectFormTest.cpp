@@ -29,7 +29,7 @@ const std::string kInfo = "Special Information about this disk by Quindle";
 constexpr uint32_t kSerial = 439041101u;
 
 void ClearSettings() {
-    QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
     QFile::remove(s.fileName());
 }
 
@@ -343,7 +343,7 @@ TEST(CollectForm, DisplayChoiceAndPopupMenuSetTheCheckMarks) {
     for (const auto& [stored, expected] : std::vector<std::pair<QVariant, int>>{{7, 1}, {-4, -1}, {"abc", 0}}) {
         ClearSettings();
         {
-            QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+            QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
             s.setValue("Setup/Display", stored);
         }
         Rig rig(false);

@@ -23,7 +23,7 @@ namespace {
 
 // Maps drives through the user's settings, as a user would, before the program starts.
 void MapDrive(char letter, const std::string& path, const char* kind = nullptr, const char* serial = nullptr) {
-    QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
     const QString g = QStringLiteral("Drives/") + QChar(letter) + "/";
     s.setValue(g + "path", QString::fromStdString(path));
     if (kind) s.setValue(g + "kind", kind);
@@ -31,7 +31,7 @@ void MapDrive(char letter, const std::string& path, const char* kind = nullptr, 
 }
 
 void ClearSettings() {
-    QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
     s.clear();
 }
 

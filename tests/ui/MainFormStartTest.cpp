@@ -11,7 +11,7 @@ using namespace quindle;
 
 namespace {
 QString SettingsFile() {
-    QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
     return s.fileName();
 }
 } // namespace
@@ -36,7 +36,7 @@ TEST(MainFormStart, FirstRunPlacesWindowAt15AndCreatesSettingsOnlyOnClose) {
         main.move(40, 70);
         main.close();
     }
-    QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
     EXPECT_EQ(s.value("Setup/top").toInt(), 70);
     EXPECT_EQ(s.value("Setup/left").toInt(), 40);
     EXPECT_EQ(s.value("Setup/Display").toInt(), 0);
@@ -45,7 +45,7 @@ TEST(MainFormStart, FirstRunPlacesWindowAt15AndCreatesSettingsOnlyOnClose) {
 TEST(MainFormStart, StoredPositionIsRestoredAndTextValuesFallBackTo15) {
     QFile::remove(SettingsFile());
     {
-        QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
         s.setValue("Setup/top", 5000);
         s.setValue("Setup/left", "not a number");
     }

@@ -38,7 +38,7 @@ struct SearchRig {
     size_t errorsWhileShown = 0;
 
     SearchRig() {
-        QSettings s(QSettings::IniFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
         QFile::remove(s.fileName());
         app = std::make_unique<Application>(ui, progDir.path() + "/quindle");
         c.MapInto(app->ctx.platform);
