@@ -150,10 +150,11 @@ void TFileListBox::Change() {
 
 FileGlyph TFileListBox::GlyphFor(const SearchRec& rec) const {
     if (rec.Attr & faDirectory) return showGlyphs_ ? FileGlyph::ClosedFolder : FileGlyph::None;
-    const auto dot = rec.Name.find_last_of('.');
+    const auto dot = rec.Name.rfind('.');
     if (dot != std::string::npos) {
-        const std::string ext = AnsiLowerCase(rec.Name.substr(dot));
-        if (ext == ".exe" || ext == ".com" || ext == ".bat" || ext == ".pif") return FileGlyph::Executable;
+        const std::string_view ext = std::string_view(rec.Name).substr(dot);
+        for (const char* exe : {".exe", ".com", ".bat", ".pif"})
+            if (SameText(ext, exe)) return FileGlyph::Executable;
     }
     return FileGlyph::UnknownFile;
 }
@@ -165,17 +166,34 @@ void TFileListBox::AddEntry(const SearchRec& rec) {
     // The row a sorted insert would give is the number of rows not after the new one
     // (an equal text goes after its equals). It is 100 exactly when the 100th smallest
     // row is not after it and the 101st smallest, if any, is.
-    const std::string& t = row.text;
-    if (lowest_.size() >= kHourGlassRow && !RowLess(t, lowest_[kHourGlassRow - 1]) &&
-        (lowest_.size() == kHourGlassRow || RowLess(t, lowest_[kHourGlassRow])) && !hourglassShown_) {
-        hourglassShown_ = true;
-        ctx_.SetCursor(Cursor::HourGlass);
-    }
-    if (lowest_.size() <= kHourGlassRow || RowLess(t, lowest_.back())) {
-        lowest_.insert(std::upper_bound(lowest_.begin(), lowest_.end(), t, RowLess), t);
-        if (lowest_.size() > kHourGlassRow + 1) lowest_.pop_back();
+    // A list of fewer than 100 rows cannot put the new one at row 100, so the smallest
+    // rows are only gathered once the list is that long (most directories never are).
+    if (items_.size() + pending_.size() >= kHourGlassRow) {
+        if (lowest_.empty()) GatherLowest();
+        const std::string& t = row.text;
+        if (!RowLess(t, lowest_[kHourGlassRow - 1]) &&
+            (lowest_.size() == kHourGlassRow || RowLess(t, lowest_[kHourGlassRow])) && !hourglassShown_) {
+            hourglassShown_ = true;
+            ctx_.SetCursor(Cursor::HourGlass);
+        }
+        if (lowest_.size() <= kHourGlassRow || RowLess(t, lowest_.back())) {
+            lowest_.insert(std::upper_bound(lowest_.begin(), lowest_.end(), t, RowLess), t);
+            if (lowest_.size() > kHourGlassRow + 1) lowest_.pop_back();
+        }
     }
     pending_.push_back(std::move(row));
+}
+
+void TFileListBox::GatherLowest() {
+    std::vector<const std::string*> rows;
+    rows.reserve(items_.size() + pending_.size());
+    for (const auto& t : items_) rows.push_back(&t);
+    for (const auto& r : pending_) rows.push_back(&r.text);
+    const size_t k = std::min(rows.size(), kHourGlassRow + 1);
+    std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(k), rows.end(),
+                      [](const std::string* a, const std::string* b) { return RowLess(*a, *b); });
+    lowest_.clear();
+    for (size_t i = 0; i < k; ++i) lowest_.push_back(*rows[i]);
 }
 
 // Sorts the rows added since the last merge once and merges them into the list; a row

@@ -102,6 +102,8 @@ private:
     void ReadList();
     void Clear();
     void AddEntry(const SearchRec& rec);
+    // Fills lowest_ from the rows listed so far.
+    void GatherLowest();
     void FinishAdding();
     FileGlyph GlyphFor(const SearchRec& rec) const;
     uint32_t SearchAttributes() const { return fileType_ & 0x3F; }
@@ -123,6 +125,7 @@ private:
     std::vector<Row> pending_;
     // The up to 101 smallest rows of the list, sorted: enough to tell whether the next
     // insertion lands exactly at row 100 without keeping the whole list sorted meanwhile.
+    // Empty until the list holds 100 rows.
     std::vector<std::string> lowest_;
     bool hourglassShown_ = false;
 };
