@@ -48,28 +48,6 @@ std::vector<std::string> Components(const std::string& s, std::vector<std::strin
     return base;
 }
 
-// A full drive path already in the form ExpandFileName gives: "X:\" followed by names
-// separated by single backslashes, none of them "." or "..", no "/", at most a trailing
-// backslash. Such a path expands to itself, which spares the walks' paths a re-parse.
-bool IsPlainDrivePath(const std::string& p) {
-    if (p.size() < 3 || p[2] != '\\' || !IsDriveSpec(p)) return false;
-    size_t start = 3; // first byte of the current name
-    for (size_t i = 3; i <= p.size(); ++i) {
-        if (i < p.size() && p[i] != '\\') {
-            if (p[i] == '/') return false;
-            continue;
-        }
-        const size_t len = i - start;
-        if (len == 0) {
-            if (i != p.size()) return false; // an empty name between two backslashes
-        } else if (p[start] == '.' && (len == 1 || (len == 2 && p[start + 1] == '.'))) {
-            return false;
-        }
-        start = i + 1;
-    }
-    return true;
-}
-
 std::string JoinDrivePath(char drive, const std::vector<std::string>& comps, bool trailing) {
     std::string r;
     r += drive;
@@ -191,6 +169,25 @@ private:
 };
 
 } // namespace
+
+bool IsPlainDrivePath(const std::string& p) {
+    if (p.size() < 3 || p[2] != '\\' || !IsDriveSpec(p)) return false;
+    size_t start = 3; // first byte of the current name
+    for (size_t i = 3; i <= p.size(); ++i) {
+        if (i < p.size() && p[i] != '\\') {
+            if (p[i] == '/') return false;
+            continue;
+        }
+        const size_t len = i - start;
+        if (len == 0) {
+            if (i != p.size()) return false; // an empty name between two backslashes
+        } else if (p[start] == '.' && (len == 1 || (len == 2 && p[start + 1] == '.'))) {
+            return false;
+        }
+        start = i + 1;
+    }
+    return true;
+}
 
 std::string HostJoin(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
