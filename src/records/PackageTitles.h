@@ -8,18 +8,24 @@
 // runs up to the first later line holding "[", and the first line of it whose text
 // before its first "=" equals the key exactly holds the value. Lines end at CR LF, a
 // lone CR or a lone LF; NUL bytes are ordinary characters, as in the store.
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace quindle {
 
 // The value of `key` in `section` of the text, "" when there is none.
 std::string FindIniValue(std::string_view text, std::string_view section, std::string_view key);
 
-// Reads record files one after the other; large files are mapped instead of copied, small
-// ones land in a buffer kept across calls.
+// Reads record files one after the other into a buffer kept across calls. It remembers
+// each answer with the identity of the file it came from (device, inode, size, change
+// and modification times): asked again while the file is unchanged, it answers without
+// reading it, so listing a package of thousands of large records a second time costs one
+// file status per record.
 class TRecordTitleReader {
 public:
     TRecordTitleReader();
@@ -32,8 +38,16 @@ public:
     std::string Read(const std::string& path, std::string_view section, std::string_view key = "Title");
 
 private:
+    struct Remembered {
+        dev_t dev;
+        ino_t ino;
+        off_t size;
+        timespec mtime, ctime;
+        std::string section, key, value;
+    };
     std::unique_ptr<char[]> buf_;
     size_t cap_ = 0;
+    std::unordered_map<std::string, Remembered> remembered_;
 };
 
 // The "Title" of the information section `infoSection` of the record at `path` (a host path).

@@ -269,12 +269,11 @@ void TCollectForm::ListDisksByTitle() {
     try {
         ListDisksBySerial();
         if (CollectionLB->count() > 0) {
-            TRecordTitleReader reader; // one buffer for the whole package
             const auto& names = CollectionFileList.Items();
             for (size_t i = 0; i < names.size() && static_cast<int>(i) < CollectionLB->count(); ++i) {
                 const std::string path = ctx_.PackageFolder + names[i];
                 if (!ctx_.platform.FileExists(path)) continue;
-                const std::string title = reader.Read(path, ctx_.InfoSection, "Title");
+                const std::string title = titleReader_.Read(path, ctx_.InfoSection, "Title");
                 // A disk without a title keeps its volume serial as its text.
                 if (!title.empty()) CollectionLB->item(static_cast<int>(i))->setText(ToQ(title));
             }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/AppContext.h"
+#include "records/PackageTitles.h"
 #include "browse/FileListBox.h"
 #include "ui/UiServices.h"
 
@@ -110,6 +111,7 @@ private:
     QButtonGroup* displayGroup_ = nullptr;
     bool memorizing_ = false;
     bool closeWhenDone_ = false; // Esc or the close box arrived during a memorization
+    TRecordTitleReader titleReader_; // remembers titles of unchanged records between listings
 };
 
 } // namespace quindle

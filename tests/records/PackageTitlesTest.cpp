@@ -128,3 +128,27 @@ TEST(PackageTitles, MissingFileIsEmptyAndUnreadableFileRaisesTheStoresError) {
     EXPECT_EQ(reader.Read(big, kInfo), "big");
     EXPECT_EQ(reader.Read(small, kInfo), "small");
 }
+
+TEST(PackageTitles, ARememberedTitleIsReadAgainOnceTheRecordChanges) {
+    TempDir dir;
+    const std::string path = dir.path() + "/7.dat";
+    const std::string info = "Special Information about this disk by Quindle";
+    WriteHostFile(path, "\r\n[" + info + "]\r\nTitle=First\r\n");
+    TRecordTitleReader reader;
+    EXPECT_EQ(reader.Read(path, info), "First");
+    EXPECT_EQ(reader.Read(path, info), "First");
+    {
+        // A change through the store replaces the file (a new inode), or appends in place.
+        TIniFile32 store(path);
+        store.WriteString(info, "Title", "Second");
+    }
+    EXPECT_EQ(reader.Read(path, info), "Second");
+    {
+        TIniFile32 store(path);
+        store.WriteString(info, "Title", "Third!");
+    }
+    EXPECT_EQ(reader.Read(path, info), "Third!");
+    EXPECT_EQ(reader.Read(path, info, "Description"), "");
+    std::remove(path.c_str());
+    EXPECT_EQ(reader.Read(path, info), "");
+}
