@@ -53,6 +53,9 @@ TMainForm::TMainForm(AppContext& ctx, UiServices& ui, const QString& programFile
 
 TMainForm::~TMainForm() {
     QApplication::instance()->removeEventFilter(this);
+    // The views observe models that are members of this window: they go first.
+    delete DriveComboView1;
+    delete DirectoryOutlineView1;
 }
 
 void TMainForm::CreateControls() {
