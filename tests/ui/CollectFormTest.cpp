@@ -10,13 +10,19 @@
 #include <QGroupBox>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+
+#include <QDir>
+#include <unistd.h>
 
 #include "records/IniFile.h"
 #include "support/TempDrive.h"
 #include "ui/Application.h"
 #include "ui/OvalButton.h"
 #include "ui/ScriptedUi.h"
+#include "ui/SearchForm.h"
+#include <QComboBox>
 
 using namespace quindle;
 using quindle::test::ReadHostFile;
@@ -388,4 +394,77 @@ TEST(CollectForm, CloseButtonsAndEscEndTheDialog) {
     EXPECT_EQ(f.Edit4->text(), "6");
     EXPECT_EQ(rig.ui.boxes.size(), 1u);
     f.hide();
+}
+
+// Damaged and odd records: the package lists what it can, View shows what it can, the
+// search counts what it can, and reading changes no record.
+TEST(CollectForm, DamagedRecordsAreListedShownAndSearchedWithoutBeingChanged) {
+    Rig rig;
+    const std::string pkg = rig.app->ctx.PackageFolder;
+    std::string garbage(4096, '\0');
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919) % 251);
+    WriteHostFile(pkg + "1.dat", garbage);
+    WriteHostFile(pkg + "2.dat", std::string("\r\n[E:\\]\r\nnul\0name=1\r\n", 21) + Record("Nul disk").substr(2));
+    WriteHostFile(pkg + "3.dat", "\n[" + kInfo + "]\nTitle=Lone LF\nDescription=x\n");
+    WriteHostFile(pkg + "4.dat", "\r\n[E:\\]\r\nTitle=not the title\r\n");
+    WriteHostFile(pkg + "5.dat", Record("First") + Record("Second"));
+    WriteHostFile(pkg + "6.dat", Record("Bad \xff\xfe bytes"));
+    QDir().mkpath(QString::fromStdString(pkg + "7.dat")); // a folder is no record
+    WriteHostFile(rig.progDir.path().toStdString() + "/elsewhere.dat", Record("Linked"));
+    ASSERT_EQ(symlink((rig.progDir.path().toStdString() + "/elsewhere.dat").c_str(), (pkg + "8.dat").c_str()), 0);
+    std::map<std::string, std::string> before;
+    for (const char* n : {"1.dat", "2.dat", "3.dat", "4.dat", "5.dat", "6.dat", "8.dat"}) before[n] = ReadHostFile(pkg + n);
+
+    rig.main->View1Click();
+    EXPECT_EQ(rig.Texts(), QStringList({"1", "Nul disk", "Lone LF", "4", "First",
+                                        QString::fromUtf8("Bad \xef\xbf\xbd\xef\xbf\xbd bytes"), "Linked"}));
+    EXPECT_TRUE(rig.ui.errors.empty());
+    rig.Highlight(4);
+    rig.form->CollectionLBClick();
+    EXPECT_EQ(rig.form->Edit1->text(), "First");
+    rig.Highlight(0);
+    rig.form->CollectionLBClick();
+    EXPECT_EQ(rig.form->Edit1->text(), "");
+
+    rig.main->SearchEdit->setEditText("title");
+    rig.main->SearchButtonClick();
+    TSearchForm& report = *rig.app->SearchForm;
+    ASSERT_EQ(report.RowCount(), 8);
+    EXPECT_EQ(report.Cell(1, 2), "1"); // the NUL does not hide the information section
+    EXPECT_EQ(report.Cell(1, 5), "2"); // both information sections count
+    EXPECT_EQ(report.Cell(1, 7), "1"); // through the link
+    EXPECT_TRUE(rig.ui.errors.empty());
+    for (const auto& [name, bytes] : before) EXPECT_EQ(ReadHostFile(pkg + name), bytes) << name;
+}
+
+TEST(CollectForm, RecordDeletedAfterTheRefreshShowsEmptyAndIsNotCreatedAgain) {
+    Rig rig;
+    const std::string path = rig.Package("42.dat");
+    WriteHostFile(path, Record("Gone soon", "42"));
+    rig.main->Update1Click();
+    ASSERT_EQ(rig.form->DiskCount(), 1);
+    std::remove(path.c_str());
+    rig.Highlight(0);
+    rig.form->CollectionLBClick();
+    EXPECT_EQ(rig.form->Edit1->text(), "");
+    EXPECT_EQ(rig.form->Edit4->text(), "");
+    rig.form->Edit1->setText("New title");
+    rig.form->ActionButtonClick();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+    EXPECT_TRUE(rig.ui.errors.empty());
+}
+
+TEST(CollectForm, AddIntoAPackageFolderThatCannotBeWrittenReportsNotComplete) {
+    Rig rig;
+    // A package folder below a regular file can't be created or written, even by root.
+    const std::string blocker = rig.progDir.path().toStdString() + "/blocker";
+    WriteHostFile(blocker, "x");
+    rig.app->ctx.PackageFolder = blocker + "/data/";
+    rig.main->Add1Click();
+    rig.form->Edit1->setText("Holiday");
+    rig.form->ActionButtonClick();
+    ASSERT_FALSE(rig.ui.boxes.empty());
+    EXPECT_EQ(rig.ui.boxes.back().text, "Memorizing that disk was not complete.");
+    EXPECT_EQ(rig.ui.boxes.back().caption, "Operation ended!");
+    EXPECT_EQ(ReadHostFile(blocker), "x");
 }
