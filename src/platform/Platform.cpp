@@ -333,6 +333,28 @@ bool Platform::DirectoryExists(const std::string& path) const {
     return host && stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The entries (names and types) of one directory read, with what identifies the
+// directory's state: same device and inode, same modification and change times.
+struct Platform::DirSnapshot {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{}, ctime{};
+    bool fresh = false; // taken by the last read and not reused yet
+    std::string names;  // NUL-terminated names, back to back
+    std::vector<std::pair<uint32_t, unsigned char>> entries; // offset into names, d_type
+
+    bool Matches(const struct stat& st) const {
+        return fresh && dev == st.st_dev && ino == st.st_ino && mtime.tv_sec == st.st_mtim.tv_sec &&
+               mtime.tv_nsec == st.st_mtim.tv_nsec && ctime.tv_sec == st.st_ctim.tv_sec &&
+               ctime.tv_nsec == st.st_ctim.tv_nsec;
+    }
+};
+
+void Platform::SetShareRepeatedRead(bool on) {
+    shareRepeatedRead_ = on;
+    if (!on) snapshot_.reset();
+}
+
 bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uint32_t searchAttr,
                          const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs) const {
     const std::string full = ExpandFileName(dir);
@@ -348,6 +370,44 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
     std::optional<dev_t> dirDev;
     std::optional<bool> fat;
 
+    // While a walk shares repeated reads, every read is kept, and a read of the same
+    // unchanged directory right after it takes the kept entries instead of the disk's.
+    DirSnapshot* snap = nullptr;
+    bool reuse = false;
+    if (shareRepeatedRead_) {
+        struct stat dirSt;
+        if (fstat(dirfd, &dirSt) == 0) {
+            if (!snapshot_) snapshot_ = std::make_shared<DirSnapshot>();
+            snap = snapshot_.get();
+            dirDev = dirSt.st_dev;
+            reuse = snap->Matches(dirSt);
+            if (!reuse) {
+                snap->dev = dirSt.st_dev;
+                snap->ino = dirSt.st_ino;
+                snap->mtime = dirSt.st_mtim;
+                snap->ctime = dirSt.st_ctim;
+                snap->names.clear();
+                snap->entries.clear();
+                const char* n;
+                unsigned char t;
+                while (reader.Next(n, t)) {
+                    snap->entries.emplace_back(static_cast<uint32_t>(snap->names.size()), t);
+                    snap->names.append(n, std::strlen(n) + 1);
+                }
+            }
+            snap->fresh = !reuse; // a snapshot serves one repeated read only
+        }
+    }
+    size_t nextEntry = 0;
+    auto next = [&](const char*& n, unsigned char& t) {
+        if (!snap) return reader.Next(n, t);
+        if (nextEntry >= snap->entries.size()) return false;
+        n = snap->names.data() + snap->entries[nextEntry].first;
+        t = snap->entries[nextEntry].second;
+        ++nextEntry;
+        return true;
+    };
+
     SearchRec rec;
     if ((searchAttr & faDirectory) && !isRoot) {
         for (const char* dots : {".", ".."}) {
@@ -360,7 +420,7 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
 
     const char* name;
     unsigned char type;
-    while (reader.Next(name, type)) {
+    while (next(name, type)) {
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
         if (!MatchesMask(name, pattern)) continue;
         struct stat st;

@@ -5,6 +5,7 @@
 // well, for the program's own folders.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,9 +73,18 @@ public:
     bool DeleteFile(const std::string& path) const;
     bool CreateDir(const std::string& path) const;
 
+    // While on, a directory read right after the same, unchanged directory was read
+    // answers from that first read instead of reading it again (once). A walk reads
+    // every directory twice in a row, the tree for its subdirectories and the lister for
+    // its files; outside a walk every search reads the directory afresh.
+    void SetShareRepeatedRead(bool on);
+
 private:
+    struct DirSnapshot;
     std::vector<DriveInfo> drives_;
     std::string currentDir_ = "C:\\";
+    bool shareRepeatedRead_ = false;
+    mutable std::shared_ptr<DirSnapshot> snapshot_; // the last directory read while sharing
 };
 
 // Host path helpers shared by the core.

@@ -405,10 +405,13 @@ void TIniFile32::ExtendOffsets(size_t fromLine) {
     }
 }
 
-std::string TIniFile32::Serialize(size_t fromLine) const {
+const std::string& TIniFile32::Serialize(size_t fromLine) const {
+    // One buffer for the life of the store: the memorizer serialises a tail at every
+    // directory, and a fresh allocation each time shows in its profile.
     size_t total = 0;
     for (size_t i = fromLine; i < lines_.size(); ++i) total += lines_[i].size() + 2;
-    std::string out;
+    std::string& out = serialized_;
+    out.clear();
     out.reserve(total);
     for (size_t i = fromLine; i < lines_.size(); ++i) {
         out += lines_[i];
@@ -459,7 +462,7 @@ void TIniFile32::AppendInPlace() {
         RewriteWhole();
         return;
     }
-    const std::string tail = Serialize(savedCount_);
+    const std::string& tail = Serialize(savedCount_);
     const off_t oldSize = diskSize_;
     if (!WriteAllAt(fd_, tail, oldSize)) {
         // Take back a partial append so the file stays as it was.
@@ -480,9 +483,11 @@ void TIniFile32::RewriteTail() {
         return;
     }
     const size_t from = dirtyFrom_;
-    const std::string tail = Serialize(from);
+    const std::string& tail = Serialize(from);
     const off_t at = static_cast<off_t>(offsets_[from]);
-    if (!WriteAllAt(fd_, tail, at) || ftruncate(fd_, at + static_cast<off_t>(tail.size())) != 0) {
+    // A tail that grew needs no truncation; one that shrank must drop the old end.
+    const off_t end = at + static_cast<off_t>(tail.size());
+    if (!WriteAllAt(fd_, tail, at) || (end < diskSize_ && ftruncate(fd_, end) != 0)) {
         diskKnown_ = false; // torn: the next save rewrites the whole file
         ThrowCreate();
     }
@@ -531,7 +536,7 @@ void TIniFile32::RewriteWhole() {
         unlink(temp.c_str());
         ThrowCreate();
     };
-    const std::string text = Serialize(0);
+    const std::string& text = Serialize(0);
     if (!WriteAllAt(fd, text, 0)) fail();
     if (exists) {
         (void)fchmod(fd, st.st_mode & 07777);

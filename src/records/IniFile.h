@@ -113,7 +113,7 @@ private:
     void RewriteWhole();
     void RecordDiskState(int fd);
     void ExtendOffsets(size_t fromLine);
-    std::string Serialize(size_t fromLine) const;
+    const std::string& Serialize(size_t fromLine) const; // into serialized_
     bool WriteAllAt(int fd, const std::string& bytes, off_t at);
     bool OpenSavedFile();
     [[noreturn]] void ThrowCreate() const;
@@ -127,6 +127,7 @@ private:
     mutable std::unordered_map<std::string, int> headers_; // folded header line -> first index
     mutable std::vector<int> brackets_;                    // sorted indices of lines holding "["
     mutable std::unordered_map<int, SectionKeys> sections_; // by first-header index, built lazily
+    mutable std::string serialized_; // reused by Serialize
 
     // What is on disk. When diskKnown_, the file holds exactly the first savedCount_
     // lines as Serialize() would write them, and offsets_[0..savedCount_] are their

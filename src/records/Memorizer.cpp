@@ -54,6 +54,13 @@ std::string GetVolumeSerial(const AppContext& ctx, char d) {
 }
 
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path) {
+    // The tree and the lister read each directory one right after the other: the second
+    // read takes the first one's entries while the directory is unchanged.
+    struct ShareReads {
+        Platform& p;
+        explicit ShareReads(Platform& pf) : p(pf) { p.SetShareRepeatedRead(true); }
+        ~ShareReads() { p.SetShareRepeatedRead(false); }
+    } share(ctx.platform);
     ResetBrowsers(tree, lister, d);
     if (ctx.platform.FileExists(path)) ctx.platform.DeleteFile(path);
 
