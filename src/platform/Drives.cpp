@@ -1,4 +1,5 @@
 #include "platform/Drives.h"
+#include "platform/TextLines.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -191,24 +192,17 @@ std::string TrimBlanks(std::string_view s) {
 
 std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     std::vector<MountEntry> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-
+    ForEachLine(text, [&](std::string_view line) {
         const auto f = SplitBlanks(line);
         // id parent major:minor root mountpoint options [optional...] - fstype source superoptions
         const auto dash = std::find(f.begin(), f.end(), std::string_view("-"));
-        if (dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 4) continue;
-        if (!ParseUnsigned(f[0]) || !ParseUnsigned(f[1])) continue;
+        if (dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 4) return;
+        if (!ParseUnsigned(f[0]) || !ParseUnsigned(f[1])) return;
         const auto colon = f[2].find(':');
-        if (colon == std::string_view::npos) continue;
+        if (colon == std::string_view::npos) return;
         const auto major = ParseUnsigned(f[2].substr(0, colon));
         const auto minor = ParseUnsigned(f[2].substr(colon + 1));
-        if (!major || !minor) continue;
+        if (!major || !minor) return;
         MountEntry m;
         m.major = *major;
         m.minor = *minor;
@@ -216,9 +210,9 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
         m.mountPoint = UnescapeOctal(f[4]);
         m.fsType = UnescapeOctal(dash[1]);
         m.source = UnescapeOctal(dash[2]);
-        if (m.root.empty() || m.root[0] != '/' || m.mountPoint.empty() || m.mountPoint[0] != '/') continue;
+        if (m.root.empty() || m.root[0] != '/' || m.mountPoint.empty() || m.mountPoint[0] != '/') return;
         out.push_back(std::move(m));
-    }
+    });
     return out;
 }
 

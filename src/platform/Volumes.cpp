@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "platform/Drives.h"
+#include "platform/TextLines.h"
 
 namespace quindle {
 
@@ -190,22 +191,16 @@ std::string DecodeUdevEscapes(std::string_view s) {
 UdevFsProperties ParseUdevData(std::string_view text) {
     UdevFsProperties p;
     std::optional<std::string> plainLabel, encLabel;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.substr(0, 2) != "E:") continue;
+    ForEachLine(text, [&](std::string_view line) {
+        if (line.substr(0, 2) != "E:") return;
         line.remove_prefix(2);
         const auto eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
+        if (eq == std::string_view::npos) return;
         const std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "ID_FS_UUID") p.uuid = std::string(value);
         else if (key == "ID_FS_LABEL") plainLabel = std::string(value);
         else if (key == "ID_FS_LABEL_ENC") encLabel = DecodeUdevEscapes(value);
-    }
+    });
     p.label = encLabel ? encLabel : plainLabel;
     return p;
 }
