@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <unordered_set>
@@ -146,6 +147,43 @@ Breakdown TimedWalk(AppContext& ctx, char d, const std::string& path) {
     return b;
 }
 
+// The record on disk against the store's lines, as a fresh save would write them.
+bool DiskMatches(const TIniFile32& store) {
+    std::ifstream f(store.FileName(), std::ios::binary);
+    const std::string disk((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::string expected;
+    for (const auto& line : store.LineList()) expected += line + "\r\n";
+    return disk == expected;
+}
+
+// Checkpoints of the same walk compared with the store's memory (every 50th and the last):
+// an in-place update at a wrong offset shows here.
+bool CheckedWalk(AppContext& ctx, char d, const std::string& path) {
+    TDirectoryOutline tree(ctx);
+    tree.SetTextCase(tcAsIs);
+    TFileListBox lister(ctx);
+    lister.SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
+    ResetBrowsers(tree, lister, d);
+    unlink(path.c_str());
+    TIniFile32 store(path);
+    store.SetDeferred(true);
+    bool ok = true;
+    for (int i = 1; i <= tree.ItemCount(); ++i) {
+        store.Checkpoint();
+        if (i % 50 == 0) ok &= DiskMatches(store);
+        tree.SetSelectedItem(i);
+        tree.Items(i)->Expand();
+        const std::string dir = tree.Directory();
+        lister.OpenPath(dir);
+        const auto& names = lister.Items();
+        std::string section = FirstFolderName(dir);
+        if (section.empty()) section = dir;
+        for (size_t j = 0; j < names.size(); ++j) store.WriteString(section, names[j], std::to_string(j + 1));
+    }
+    store.Checkpoint();
+    return ok && DiskMatches(store);
+}
+
 } // namespace
 
 int main() {
@@ -215,6 +253,8 @@ int main() {
                 "store writes %.2f, store checkpoints %.2f\n",
                 best.select / baseline, best.expand / baseline, best.lister / baseline, best.writes / baseline,
                 best.checkpoints / baseline);
+    const bool matches = CheckedWalk(ctx, 'E', package + "/3.dat");
+    std::printf("record on disk matches the store at checkpoints: %s\n", matches ? "yes" : "NO");
     if (!keep) fs::remove_all(base);
-    return 0;
+    return matches ? 0 : 1;
 }

@@ -302,6 +302,7 @@ void TIniFile32::AppendLine(std::string line) {
 void TIniFile32::InsertLine(int at, std::string line) {
     lines_.insert(lines_.begin() + at, std::move(line));
     MarkChanged(static_cast<size_t>(at));
+    shiftFrom_ = std::min(shiftFrom_, static_cast<size_t>(at));
     if (!indexBuilt_) return;
     const std::string& l = lines_[static_cast<size_t>(at)];
 
@@ -342,8 +343,17 @@ void TIniFile32::ReplaceLine(int at, int header, std::string line) {
         brackets_.insert(std::lower_bound(brackets_.begin(), brackets_.end(), at), at);
         sections_.erase(header);
     }
+    const bool sameLength = old.size() == line.size();
     old = std::move(line);
     MarkChanged(static_cast<size_t>(at));
+    // A saved line that keeps its length moves nothing after it: a tail rewrite can
+    // patch it alone. Any other change shifts the bytes from that line on.
+    const size_t i = static_cast<size_t>(at);
+    if (sameLength && i < savedCount_) {
+        if (i < shiftFrom_) patched_.push_back(i);
+    } else {
+        shiftFrom_ = std::min(shiftFrom_, i);
+    }
 }
 
 // ---- saving ---------------------------------------------------------------------------
@@ -374,6 +384,8 @@ void TIniFile32::Flush(Mode mode) {
     }
     modified_ = false;
     dirtyFrom_ = SIZE_MAX;
+    shiftFrom_ = SIZE_MAX;
+    patched_.clear();
 }
 
 bool TIniFile32::DiskIsOurs() const {
@@ -482,7 +494,17 @@ void TIniFile32::RewriteTail() {
         RewriteWhole();
         return;
     }
-    const size_t from = dirtyFrom_;
+    // Lines before `from` kept their offsets: the ones replaced by a value of the same
+    // length are written alone, the rest of the file from `from` on.
+    const size_t from = std::min(shiftFrom_, savedCount_);
+    for (const size_t i : patched_) {
+        if (i >= from) continue;
+        const std::string& line = lines_[i];
+        if (!WriteAllAt(fd_, line, static_cast<off_t>(offsets_[i]))) {
+            diskKnown_ = false; // torn: the next save rewrites the whole file
+            ThrowCreate();
+        }
+    }
     const std::string& tail = Serialize(from);
     const off_t at = static_cast<off_t>(offsets_[from]);
     // A tail that grew needs no truncation; one that shrank must drop the old end.

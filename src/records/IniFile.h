@@ -136,6 +136,8 @@ private:
     bool createdHere_ = false; // the file did not exist when the store was opened
     bool modified_ = false;    // changes since the last save
     size_t dirtyFrom_ = SIZE_MAX; // lowest line index changed or inserted since the last save
+    size_t shiftFrom_ = SIZE_MAX; // lowest saved line whose bytes or offset changed since then
+    std::vector<size_t> patched_; // saved lines replaced by a line of the same length
     bool diskKnown_ = false;
     size_t savedCount_ = 0;
     std::vector<uint64_t> offsets_;
