@@ -360,9 +360,28 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
     const std::string full = ExpandFileName(dir);
     const auto host = HostOfFull(*this, full);
     if (!host) return false;
-    DirReader reader(host->c_str());
-    if (!reader.Ok()) return false;
-    const int dirfd = reader.Fd();
+    // A repeated read that the kept snapshot can answer is validated by one stat of the
+    // path; the directory is then opened only if an entry needs it (a subdirectory's
+    // device, DOS attributes).
+    std::optional<DirReader> reader;
+    int dirfd = -1;
+    bool reuse = false;
+    struct stat dirSt;
+    if (shareRepeatedRead_ && snapshot_ && snapshot_->fresh && stat(host->c_str(), &dirSt) == 0 &&
+        snapshot_->Matches(dirSt))
+        reuse = true;
+    else {
+        reader.emplace(host->c_str());
+        if (!reader->Ok()) return false;
+        dirfd = reader->Fd();
+    }
+    auto openDir = [&]() {
+        if (!reader) {
+            reader.emplace(host->c_str());
+            dirfd = reader->Fd();
+        }
+        return dirfd;
+    };
     const bool isRoot = (full.size() <= 3 && IsDriveSpec(full)) || full == "/";
     const bool dirsOnly = (needAttrs & kDirectoriesOnly) != 0;
     // Both are asked of the system only when an entry needs them: most directories of a
@@ -373,14 +392,11 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
     // While a walk shares repeated reads, every read is kept, and a read of the same
     // unchanged directory right after it takes the kept entries instead of the disk's.
     DirSnapshot* snap = nullptr;
-    bool reuse = false;
     if (shareRepeatedRead_) {
-        struct stat dirSt;
-        if (fstat(dirfd, &dirSt) == 0) {
+        if (reuse || fstat(dirfd, &dirSt) == 0) {
             if (!snapshot_) snapshot_ = std::make_shared<DirSnapshot>();
             snap = snapshot_.get();
             dirDev = dirSt.st_dev;
-            reuse = snap->Matches(dirSt);
             if (!reuse) {
                 snap->dev = dirSt.st_dev;
                 snap->ino = dirSt.st_ino;
@@ -390,7 +406,7 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
                 snap->entries.clear();
                 const char* n;
                 unsigned char t;
-                while (reader.Next(n, t)) {
+                while (reader->Next(n, t)) {
                     snap->entries.emplace_back(static_cast<uint32_t>(snap->names.size()), t);
                     snap->names.append(n, std::strlen(n) + 1);
                 }
@@ -400,7 +416,7 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
     }
     size_t nextEntry = 0;
     auto next = [&](const char*& n, unsigned char& t) {
-        if (!snap) return reader.Next(n, t);
+        if (!snap) return reader->Next(n, t);
         if (nextEntry >= snap->entries.size()) return false;
         n = snap->names.data() + snap->entries[nextEntry].first;
         t = snap->entries[nextEntry].second;
@@ -426,7 +442,7 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
         struct stat st;
         bool haveStat = false;
         if (type == DT_UNKNOWN) {
-            if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (fstatat(openDir(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             haveStat = true;
             type = S_ISDIR(st.st_mode)    ? DT_DIR
                    : S_ISLNK(st.st_mode)  ? DT_LNK
@@ -441,11 +457,11 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
         if (!isDir && dirsOnly) continue;
         if (isDir) {
             // A walk never leaves its drive: another file system's mount point is no subdirectory.
-            if (!haveStat && fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (!haveStat && fstatat(openDir(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             haveStat = true;
             if (!dirDev) {
                 struct stat dirSt;
-                if (fstat(dirfd, &dirSt) != 0) continue;
+                if (fstat(openDir(), &dirSt) != 0) continue;
                 dirDev = dirSt.st_dev;
             }
             if (st.st_dev != *dirDev) continue;
@@ -458,12 +474,12 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
 
         const uint32_t wanted = (needAttrs | (~searchAttr & (faHidden | faSysFile))) & kDosBits;
         if (wanted & (faHidden | faSysFile | faReadOnly)) {
-            if (!fat) fat = IsFatFs(dirfd);
-            if (auto dos = ReadDosAttributes(dirfd, HostJoin(*host, name), name, *fat, type == DT_LNK))
+            if (!fat) fat = IsFatFs(openDir());
+            if (auto dos = ReadDosAttributes(openDir(), HostJoin(*host, name), name, *fat, type == DT_LNK))
                 attr |= *dos & (faHidden | faSysFile | faReadOnly);
         }
         if (wanted & faReadOnly) {
-            if (!haveStat && fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) haveStat = true;
+            if (!haveStat && fstatat(openDir(), name, &st, AT_SYMLINK_NOFOLLOW) == 0) haveStat = true;
             if (haveStat && !S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) attr |= faReadOnly;
         }
         if (attr & (faHidden | faSysFile | faVolumeID | faDirectory) & ~searchAttr) continue;
