@@ -88,7 +88,7 @@ std::string TRecordTitleReader::Read(const std::string& path, std::string_view s
         close(fd);
         throw EFileError(Format("Cannot open file %s", path));
     }
-    auto same = [&st](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
     if (auto r = remembered_.find(path); r != remembered_.end()) {
         const Remembered& m = r->second;
         if (S_ISREG(st.st_mode) && m.dev == st.st_dev && m.ino == st.st_ino && m.size == st.st_size &&
