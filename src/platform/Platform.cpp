@@ -238,6 +238,28 @@ std::optional<std::string> Platform::GetRemoteName(char letter) const {
     return d->remoteName;
 }
 
+// The entries (names and types) of one directory read, with what identifies the
+// directory's state: same device and inode, same modification and change times.
+struct Platform::DirSnapshot {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{}, ctime{};
+    bool fresh = false; // taken by the last read and not reused yet
+    // The directory the program entered last, as stat found it then; serves the next
+    // read only, and only a read of that same host path.
+    bool enteredValid = false;
+    std::string enteredHost;
+    struct stat enteredSt {};
+    std::string names;  // NUL-terminated names, back to back
+    std::vector<std::pair<uint32_t, unsigned char>> entries; // offset into names, d_type
+
+    bool Matches(const struct stat& st) const {
+        return fresh && dev == st.st_dev && ino == st.st_ino && mtime.tv_sec == st.st_mtim.tv_sec &&
+               mtime.tv_nsec == st.st_mtim.tv_nsec && ctime.tv_sec == st.st_ctim.tv_sec &&
+               ctime.tv_nsec == st.st_ctim.tv_nsec;
+    }
+};
+
 // ---- paths --------------------------------------------------------------------------
 
 namespace {
@@ -299,6 +321,7 @@ std::optional<std::string> Platform::ToHostPath(const std::string& path) const {
 }
 
 bool Platform::SetCurrentDir(const std::string& path) {
+    ForgetEnteredDir();
     if (path.empty()) return false;
     const std::string full = ExpandFileName(path);
     auto host = HostOfFull(*this, full);
@@ -306,7 +329,17 @@ bool Platform::SetCurrentDir(const std::string& path) {
     // Looking up "." inside the folder succeeds only when it exists, is a directory (or a
     // link to one) and may be searched: stat, S_ISDIR and access(X_OK) in one call.
     host->append("/.");
-    if (faccessat(AT_FDCWD, host->c_str(), F_OK, 0) != 0) return false;
+    if (shareRepeatedRead_) {
+        // stat of "." answers the same question and also gives the directory's identity,
+        // which the read that usually follows takes instead of asking again.
+        if (!snapshot_) snapshot_ = std::make_shared<DirSnapshot>();
+        if (stat(host->c_str(), &snapshot_->enteredSt) != 0) return false;
+        host->resize(host->size() - 2);
+        snapshot_->enteredHost = std::move(*host);
+        snapshot_->enteredValid = true;
+    } else if (faccessat(AT_FDCWD, host->c_str(), F_OK, 0) != 0) {
+        return false;
+    }
     const char drive = static_cast<char>(UpperByte(static_cast<unsigned char>(full[0])));
     if (full[0] == '/') {
         currentDir_ = JoinHostPath(Components(full), false);
@@ -333,22 +366,9 @@ bool Platform::DirectoryExists(const std::string& path) const {
     return host && stat(host->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The entries (names and types) of one directory read, with what identifies the
-// directory's state: same device and inode, same modification and change times.
-struct Platform::DirSnapshot {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    timespec mtime{}, ctime{};
-    bool fresh = false; // taken by the last read and not reused yet
-    std::string names;  // NUL-terminated names, back to back
-    std::vector<std::pair<uint32_t, unsigned char>> entries; // offset into names, d_type
-
-    bool Matches(const struct stat& st) const {
-        return fresh && dev == st.st_dev && ino == st.st_ino && mtime.tv_sec == st.st_mtim.tv_sec &&
-               mtime.tv_nsec == st.st_mtim.tv_nsec && ctime.tv_sec == st.st_ctim.tv_sec &&
-               ctime.tv_nsec == st.st_ctim.tv_nsec;
-    }
-};
+void Platform::ForgetEnteredDir() const {
+    if (snapshot_) snapshot_->enteredValid = false;
+}
 
 void Platform::SetShareRepeatedRead(bool on) {
     shareRepeatedRead_ = on;
@@ -367,7 +387,18 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
     int dirfd = -1;
     bool reuse = false;
     struct stat dirSt;
-    if (shareRepeatedRead_ && snapshot_ && snapshot_->fresh && stat(host->c_str(), &dirSt) == 0 &&
+    // The stat taken when the directory was just entered stands for one taken now. Taken
+    // before this read, it can only make a later repeated read look changed, never the
+    // other way round.
+    bool haveDirSt = false;
+    if (shareRepeatedRead_ && snapshot_ && snapshot_->enteredValid) {
+        snapshot_->enteredValid = false;
+        if (snapshot_->enteredHost == *host) {
+            dirSt = snapshot_->enteredSt;
+            haveDirSt = true;
+        }
+    }
+    if (shareRepeatedRead_ && snapshot_ && snapshot_->fresh && (haveDirSt || stat(host->c_str(), &dirSt) == 0) &&
         snapshot_->Matches(dirSt))
         reuse = true;
     else {
@@ -393,7 +424,7 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
     // unchanged directory right after it takes the kept entries instead of the disk's.
     DirSnapshot* snap = nullptr;
     if (shareRepeatedRead_) {
-        if (reuse || fstat(dirfd, &dirSt) == 0) {
+        if (reuse || haveDirSt || fstat(dirfd, &dirSt) == 0) {
             if (!snapshot_) snapshot_ = std::make_shared<DirSnapshot>();
             snap = snapshot_.get();
             dirDev = dirSt.st_dev;
@@ -515,6 +546,7 @@ int Platform::FileGetAttr(const std::string& path) const {
 }
 
 bool Platform::FileSetAttr(const std::string& path, uint32_t attr) const {
+    ForgetEnteredDir(); // what it changes must not pass for what was seen on entering
     const auto host = ToHostPath(path);
     if (!host) return false;
     const uint32_t dos = attr & kDosBits;
@@ -534,11 +566,13 @@ bool Platform::FileSetAttr(const std::string& path, uint32_t attr) const {
 }
 
 bool Platform::DeleteFile(const std::string& path) const {
+    ForgetEnteredDir(); // what it changes must not pass for what was seen on entering
     const auto host = ToHostPath(path);
     return host && unlink(host->c_str()) == 0;
 }
 
 bool Platform::CreateDir(const std::string& path) const {
+    ForgetEnteredDir(); // what it changes must not pass for what was seen on entering
     const auto host = ToHostPath(path);
     return host && mkdir(host->c_str(), 0777) == 0;
 }

@@ -81,6 +81,7 @@ public:
 
 private:
     struct DirSnapshot;
+    void ForgetEnteredDir() const;
     std::vector<DriveInfo> drives_;
     std::string currentDir_ = "C:\\";
     bool shareRepeatedRead_ = false;
