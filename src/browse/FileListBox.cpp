@@ -200,8 +200,23 @@ void TFileListBox::GatherLowest() {
 // equal to one already listed goes after it, as a sorted insert would put it.
 void TFileListBox::FinishAdding() {
     if (pending_.empty()) return;
-    std::stable_sort(pending_.begin(), pending_.end(),
-                     [](const Row& a, const Row& b) { return RowLess(a.text, b.text); });
+    // The order is found on row numbers, which move cheaply; each text moves once, below.
+    std::vector<uint32_t>& order = order_;
+    order.resize(pending_.size());
+    for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [this](uint32_t a, uint32_t b) { return RowLess(pending_[a].text, pending_[b].text); });
+    if (items_.empty()) {
+        // A fresh listing (every read of a directory): the sorted rows are the list.
+        items_.reserve(order.size());
+        glyphs_.reserve(order.size());
+        for (const uint32_t k : order) {
+            items_.push_back(std::move(pending_[k].text));
+            glyphs_.push_back(pending_[k].glyph);
+        }
+        pending_.clear();
+        return;
+    }
     std::vector<std::string> items;
     std::vector<FileGlyph> glyphs;
     items.reserve(items_.size() + pending_.size());
@@ -209,15 +224,16 @@ void TFileListBox::FinishAdding() {
     int newIndex = itemIndex_;
     size_t i = 0, j = 0;
     while (i < items_.size() || j < pending_.size()) {
-        const bool takeOld = j == pending_.size() || (i < items_.size() && !RowLess(pending_[j].text, items_[i]));
+        const bool takeOld =
+            j == pending_.size() || (i < items_.size() && !RowLess(pending_[order[j]].text, items_[i]));
         if (takeOld) {
             if (static_cast<int>(i) == itemIndex_) newIndex = static_cast<int>(items.size());
             items.push_back(std::move(items_[i]));
             glyphs.push_back(glyphs_[i]);
             ++i;
         } else {
-            items.push_back(std::move(pending_[j].text));
-            glyphs.push_back(pending_[j].glyph);
+            items.push_back(std::move(pending_[order[j]].text));
+            glyphs.push_back(pending_[order[j]].glyph);
             ++j;
         }
     }

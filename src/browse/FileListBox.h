@@ -123,6 +123,7 @@ private:
 
     // Rows added but not yet merged into the sorted list (during one refresh).
     std::vector<Row> pending_;
+    std::vector<uint32_t> order_; // FinishAdding's sort of pending_, kept for its capacity
     // The up to 101 smallest rows of the list, sorted: enough to tell whether the next
     // insertion lands exactly at row 100 without keeping the whole list sorted meanwhile.
     // Empty until the list holds 100 rows.
