@@ -47,3 +47,23 @@ TEST(SharedRead, ARepeatedReadSeesEveryChangeAndServesOnce) {
     p.SetShareRepeatedRead(false);
     EXPECT_EQ(Names(p, "E:\\"), (std::set<std::string>{"a.txt", "b.txt", "c.txt"}));
 }
+
+TEST(SharedRead, ChangesMadeThroughThePlatformAndHiddenFoldersShow) {
+    TempDrive e('E');
+    e.MakeDir("Visible");
+    e.MakeDir("Hidden");
+    Platform p;
+    e.MapInto(p);
+    const bool xattrs = p.FileSetAttr("E:\\Hidden", faDirectory | faHidden);
+    p.SetShareRepeatedRead(true);
+    ASSERT_TRUE(p.SetCurrentDir("E:\\"));
+    // Entering a folder, then changing it through the platform: the next read sees it.
+    ASSERT_TRUE(p.CreateDir("E:\\Made"));
+    std::set<std::string> expected{"Visible", "Made"};
+    if (!xattrs) expected.insert("Hidden"); // no DOS attributes on this file system
+    EXPECT_EQ(Names(p, "E:\\", faDirectory, kDirectoriesOnly), expected);
+    // The repeated read of the same unchanged folder answers the same, hidden one included.
+    EXPECT_EQ(Names(p, "E:\\", faDirectory, kDirectoriesOnly), expected);
+    expected.insert("Hidden");
+    EXPECT_EQ(Names(p, "E:\\", faDirectory | faHidden, kDirectoriesOnly), expected);
+}
