@@ -11,46 +11,15 @@
 #include "records/IniFile.h"
 #include "records/Memorizer.h"
 #include "support/TempDrive.h"
+#include "support/WalkRig.h"
 
 using namespace quindle;
 using quindle::test::ReadHostFile;
 using quindle::test::TempDir;
 using quindle::test::TempDrive;
+using Rig = quindle::test::WalkRig;
 
 namespace {
-
-// The main window's two directory readers and a package folder, around mapped drives.
-struct Rig {
-    AppContext ctx;
-    TempDir package;
-    TempDrive c{'C'};
-    std::vector<std::string> log;
-    int pumps = 0;
-    std::function<void()> onPump;
-    std::unique_ptr<TDirectoryOutline> tree;
-    std::unique_ptr<TFileListBox> lister;
-
-    Rig() {
-        c.MapInto(ctx.platform);
-        ctx.platform.SetCurrentDir("C:\\");
-        ctx.PackageFolder = package.path() + "/";
-        ctx.AddToLog = [this](const std::string& s) { log.push_back(s); };
-        ctx.ProcessMessages = [this] {
-            ++pumps;
-            if (onPump) onPump();
-        };
-        tree = std::make_unique<TDirectoryOutline>(ctx);
-        tree->SetTextCase(tcAsIs);
-        lister = std::make_unique<TFileListBox>(ctx);
-        lister->SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
-    }
-    void Map(const TempDrive& d) { d.MapInto(ctx.platform); }
-    std::string Memorize(char d, const std::string& serial) {
-        const std::string path = RecordPath(ctx, serial);
-        MemorizeDisk(ctx, *tree, *lister, d, path);
-        return path;
-    }
-};
 
 std::string Lines(std::initializer_list<const char*> lines) {
     std::string s;

@@ -23,42 +23,16 @@
 #include "records/IniFile.h"
 #include "records/Memorizer.h"
 #include "support/TempDrive.h"
+#include "support/WalkRig.h"
 
 using namespace quindle;
 using quindle::test::ReadHostFile;
 using quindle::test::TempDir;
 using quindle::test::TempDrive;
+using quindle::test::WalkRig;
 using quindle::test::WriteHostFile;
 
 namespace {
-
-// The main window's tree and hidden lister over mapped drives, with a package folder.
-struct WalkRig {
-    AppContext ctx;
-    TempDir package;
-    TempDrive c{'C'};
-    std::vector<std::string> log, treeErrors;
-    std::unique_ptr<TDirectoryOutline> tree;
-    std::unique_ptr<TFileListBox> lister;
-
-    WalkRig() {
-        c.MapInto(ctx.platform);
-        ctx.platform.SetCurrentDir("C:\\");
-        ctx.PackageFolder = package.path() + "/";
-        ctx.AddToLog = [this](const std::string& s) { log.push_back(s); };
-        tree = std::make_unique<TDirectoryOutline>(ctx);
-        tree->SetTextCase(tcAsIs);
-        tree->OnApplicationError = [this](const std::string& m) { treeErrors.push_back(m); };
-        lister = std::make_unique<TFileListBox>(ctx);
-        lister->SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
-    }
-    std::string Memorize(const TempDrive& d, const std::string& serial) {
-        d.MapInto(ctx.platform);
-        const std::string path = RecordPath(ctx, serial);
-        MemorizeDisk(ctx, *tree, *lister, d.Info().letter, path);
-        return path;
-    }
-};
 
 // Splits a record into lines; every line must end with CR LF.
 std::vector<std::string> RecordLines(const std::string& bytes) {
