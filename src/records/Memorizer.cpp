@@ -3,6 +3,7 @@
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
 #include "platform/CodePage.h"
+#include "records/DiskRecord.h"
 #include "records/IniFile.h"
 #include "platform/Errors.h"
 
@@ -106,6 +107,14 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
         close(fd);
     }
     HideFile(ctx, path);
+}
+
+bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+                          const std::string& serial, const std::string& path, const DiskInfoFields& info) {
+    MemorizeDisk(ctx, tree, lister, d, path);
+    // Written also when the walk stopped on Abort: the partial record keeps its information.
+    WriteDiskInfo(ctx, path, serial, NowAsMemorizationDate(), info.title, info.description, info.additional);
+    return !ctx.AbortFlag;
 }
 
 } // namespace quindle

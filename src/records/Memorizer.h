@@ -33,4 +33,16 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // Errors (the record cannot be written) propagate; the record then is not hidden.
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path);
 
+// What the user types for a disk: the information section's three free texts.
+struct DiskInfoFields {
+    std::string title, description, additional;
+};
+
+// The add action's memorization, shared by the package dialog and the command line:
+// memorizes drive d into the record at path and writes its information section (serial,
+// the date of now, the three texts), also when the walk stopped on the AbortFlag.
+// Returns true when the walk completed; errors propagate.
+bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+                          const std::string& serial, const std::string& path, const DiskInfoFields& info);
+
 } // namespace quindle

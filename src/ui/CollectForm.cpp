@@ -448,10 +448,8 @@ void TCollectForm::AddDisk() {
         memorizing_ = true;
         try {
             if (!d) throw EFileError("No drive selected");
-            MemorizeDisk(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, path);
-            // Written also when the walk stopped on Abort: the partial record keeps its information.
-            WriteDiskInfo(ctx_, path, serial, NowAsMemorizationDate(), EditText(Edit1), EditText(Edit2),
-                          EditText(Edit3));
+            MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
+                                 {EditText(Edit1), EditText(Edit2), EditText(Edit3)});
         } catch (const std::exception&) {
             success = false;
         }
