@@ -16,30 +16,8 @@ std::string SingleRootSlash(std::string path) {
     return path;
 }
 
-// The item's path from the names on disk: the texts may be case-converted, and the host's
-// file system tells names apart by case.
-std::string DiskPath(const TOutlineNode* node) {
-    std::vector<const TOutlineNode*> chain;
-    for (const TOutlineNode* n = node; n->Parent(); n = n->Parent()) chain.push_back(n);
-    std::string path;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        const std::string& name = (*it)->Key.empty() ? (*it)->Text() : (*it)->Key;
-        if (!path.empty() && path.back() != '\\') path += '\\';
-        path += name;
-    }
-    return path;
-}
-
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Whether `path` is already the current directory as the platform keeps it (drive letter
-// in either case, the rest byte for byte); entering it again would change nothing.
-bool IsCurrentDir(const Platform& pf, const std::string& path) {
-    const std::string& cur = pf.GetCurrentDir();
-    return !path.empty() && cur.size() == path.size() &&
-           UpperByte(static_cast<unsigned char>(path[0])) == static_cast<unsigned char>(cur[0]) &&
-           cur.compare(1, std::string::npos, path, 1, std::string::npos) == 0;
-}
 } // namespace
 
 TDirectoryOutline::TDirectoryOutline(AppContext& ctx, bool loading) : ctx_(ctx), loading_(loading) {
@@ -99,9 +77,48 @@ void TDirectoryOutline::SetTextCase(TTextCase value) {
     if (!loading_) BuildTree();
 }
 
+std::string TDirectoryOutline::RootText() const { return ApplyCase(std::string(1, drive_) + ":\\"); }
+
+std::string TDirectoryOutline::HostPathOf(const TOutlineNode* node) const {
+    auto root = ctx_.platform.DriveRootHost(drive_);
+    if (!root) return {};
+    std::vector<const TOutlineNode*> chain;
+    for (const TOutlineNode* n = node; n->Parent() && n->Parent()->Parent(); n = n->Parent()) chain.push_back(n);
+    std::string host = std::move(*root);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) host = HostJoin(host, (*it)->Key);
+    return host;
+}
+
+// The folder's path with the names as they are on disk, which the program's current
+// directory shows whatever the tree's text case.
+std::string TDirectoryOutline::DiskText(const TOutlineNode* node) const {
+    std::vector<const TOutlineNode*> chain;
+    for (const TOutlineNode* n = node; n->Parent() && n->Parent()->Parent(); n = n->Parent()) chain.push_back(n);
+    std::string text(1, static_cast<char>(UpperByte(static_cast<unsigned char>(drive_))));
+    text += ":\\";
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (it != chain.rbegin()) text += '\\';
+        text += (*it)->Key;
+    }
+    return text;
+}
+
+std::string TDirectoryOutline::HostPath(int n) const {
+    return HostPathOf(const_cast<TDirectoryOutline*>(this)->Items(n));
+}
+
+void TDirectoryOutline::Rebuild() {
+    if (drive_ == 0) return;
+    const std::string root = RootText();
+    const auto host = ctx_.platform.DriveRootHost(drive_);
+    if (host) ctx_.platform.EnterDirectory(std::string(1, static_cast<char>(UpperByte(static_cast<unsigned char>(drive_)))) + ":\\", *host);
+    directory_ = root;
+    BuildTree();
+}
+
 void TDirectoryOutline::BuildTree() {
     Clear();
-    const int root = AddChild(0, ApplyCase(std::string(1, drive_) + ":\\"));
+    const int root = AddChild(0, RootText());
     if (root > 0) Items(root)->Key = std::string(1, drive_) + ":\\";
     SelectPath(directory_);
     Change();
@@ -137,14 +154,13 @@ void TDirectoryOutline::ExpandHook(int index) {
 
 void TDirectoryOutline::BuildOneLevel(int n) {
     TOutlineNode* node = Items(n);
-    std::string dir = DiskPath(node);
-    if (dir.empty() || dir.back() != '\\') dir += '\\';
+    const std::string dir = HostPathOf(node);
 
     // Names are gathered first so that the enumeration is always closed before any
     // insertion can fail. Each entry: the cased text, then the name on disk.
     std::vector<std::pair<std::string, std::string>> names;
-    ctx_.platform.FindFiles(
-        dir, "*.*", faDirectory,
+    if (!dir.empty()) ctx_.platform.FindFilesIn(
+        dir, node->Level() == 1, "*.*", faDirectory,
         [&](const SearchRec& r) {
             if ((r.Attr & faDirectory) && !r.Name.empty() && r.Name[0] != '.')
                 names.emplace_back(ApplyCase(r.Name), r.Name);
@@ -200,14 +216,15 @@ void TDirectoryOutline::Click() {
     if (ItemCount() == 0) return;
     const int n = SelectedItem();
     if (n <= 0) return;
+    // The clicked folder is the node itself: its path text is what the user sees, its host
+    // folder comes from the names on disk. Neither is parsed back from the other.
     TOutlineNode* node = Items(n);
     const std::string path = SingleRootSlash(node->FullPath());
-    SetDirectory(path);
-    // a case-converted path may not name the folder on a case-sensitive file system
-    if (SameText(directory_, path)) {
-        const std::string disk = DiskPath(node);
-        if (!IsCurrentDir(ctx_.platform, disk)) ctx_.platform.SetCurrentDir(disk);
-    }
+    if (path == directory_) return;
+    directory_ = path;
+    const std::string host = HostPathOf(node);
+    if (!host.empty()) ctx_.platform.EnterDirectory(DiskText(node), host);
+    Change();
 }
 
 void TDirectoryOutline::CreateWnd() {

@@ -33,6 +33,12 @@ public:
     virtual void BuildSubTree(int n);
     virtual void Change();
     void SelectPath(const std::string& path);
+    // Clears the tree down to the drive's root, makes the root the current directory and
+    // reads the drive afresh, whatever was shown before.
+    void Rebuild();
+    // The host folder of item n, from the names on disk of the item and its ancestors;
+    // "" when the drive is unknown.
+    std::string HostPath(int n) const;
 
     void Click() override;
     void Loaded() override;
@@ -46,6 +52,9 @@ protected:
     void ExpandHook(int index) override;
 
 private:
+    std::string HostPathOf(const TOutlineNode* node) const;
+    std::string RootText() const;
+    std::string DiskText(const TOutlineNode* node) const;
     AppContext& ctx_;
     char drive_ = 0;
     std::string directory_;

@@ -66,7 +66,8 @@ bool TFileListBox::RowLess(const std::string& a, const std::string& b) {
 // ---- properties -------------------------------------------------------------------------
 
 void TFileListBox::SetDirectory(const std::string& path) {
-    if (SameText(path, directory_)) return;
+    if (host_.empty() && SameText(path, directory_)) return;
+    host_.clear();
     Platform& pf = ctx_.platform;
     // A relative path is taken relative to the directory shown so far, which is also
     // where a path that cannot be entered leaves the lister. An absolute path that can be
@@ -252,9 +253,31 @@ void TFileListBox::AddEntries(const std::vector<SearchRec>& entries) {
     ctx_.SetCursor(saved);
 }
 
+bool TFileListBox::ShowDirectory(const std::string& shown, const std::string& host) {
+    if (host.empty()) return false;
+    if (host == host_ && created_) {
+        directory_ = shown;
+        return !readFailed_;
+    }
+    directory_ = shown;
+    host_ = host;
+    ctx_.platform.EnterDirectory(shown, host);
+    created_ = true;
+    ReadList();
+    return !readFailed_;
+}
+
+void TFileListBox::Reset() {
+    host_.clear();
+    directory_.clear();
+    mask_ = "*.*";
+    Clear();
+}
+
 void TFileListBox::RefreshList() {
     if (!created_) return;
-    ctx_.platform.SetCurrentDir(directory_);
+    if (host_.empty()) ctx_.platform.SetCurrentDir(directory_);
+    else ctx_.platform.EnterDirectory(directory_, host_);
     ReadList();
 }
 
@@ -263,6 +286,7 @@ void TFileListBox::ReadList() {
     Platform& pf = ctx_.platform;
     const uint32_t searchAttr = SearchAttributes();
     Clear();
+    readFailed_ = false;
     const Cursor saved = ctx_.ScreenCursor();
 
     // Ask the search only for the attributes the acceptance rule looks at.
@@ -277,9 +301,13 @@ void TFileListBox::ReadList() {
     if (search) {
         // The directory itself is searched, never whatever happens to be current: a
         // directory that cannot be entered lists nothing.
+        const auto add = [this](const SearchRec& r) { AddEntry(r); };
         for (const auto& pattern : SplitMask(mask_)) {
             if (pattern.empty()) continue;
-            pf.FindFiles(directory_, pattern, searchAttr, [this](const SearchRec& r) { AddEntry(r); }, needAttrs);
+            const bool read = host_.empty()
+                                  ? pf.FindFiles(directory_, pattern, searchAttr, add, needAttrs)
+                                  : pf.FindFilesIn(host_, directory_.size() == 3, pattern, searchAttr, add, needAttrs);
+            readFailed_ |= !read;
         }
     }
     FinishAdding();
@@ -317,9 +345,10 @@ void TFileListBox::OpenPath(const std::string& p) {
     Platform& pf = ctx_.platform;
     // The walks' case: a full path of a directory that can be entered. Taken apart below
     // it would give that same directory, and the mask and selection stay as they are.
-    if (IsPlainDrivePath(p) && (p.size() == 3 || p.back() != '\\') && !HasWildcard(p) && !SameText(p, directory_) &&
-        pf.SetCurrentDir(p)) {
+    if (IsPlainDrivePath(p) && (p.size() == 3 || p.back() != '\\') && !HasWildcard(p) &&
+        (!host_.empty() || !SameText(p, directory_)) && pf.SetCurrentDir(p)) {
         directory_ = pf.GetCurrentDir();
+        host_.clear();
         ReadList();
         return;
     }

@@ -62,6 +62,14 @@ public:
     // Points the lister at a directory, a directory plus pattern or a directory plus file;
     // throws EInvalidOperation when the last part names neither a file nor a directory.
     void OpenPath(const std::string& p);
+    // Points the lister at a folder the caller already has in hand: `host` is the folder
+    // itself, `shown` the Directory text the user sees (never parsed). Re-reads unless
+    // `host` is, byte for byte, the folder already shown this way. The mask stays.
+    // Returns false, listing nothing, when the folder cannot be read.
+    bool ShowDirectory(const std::string& shown, const std::string& host);
+    // Forgets the folder shown and the mask ("*.*" again), so that the next ShowDirectory
+    // reads afresh and nothing of an earlier walk carries over. Reads nothing itself.
+    void Reset();
     // Directory joined with the selected row, "" when no row is selected.
     std::string SelectedPath();
     void SelectFile(const std::string& name);
@@ -110,6 +118,10 @@ private:
 
     AppContext& ctx_;
     std::string directory_;
+    // The host folder given with Directory by ShowDirectory; "" when Directory came as a
+    // path to be resolved (then that path is read).
+    std::string host_;
+    bool readFailed_ = false;
     std::string mask_ = "*.*";
     TFileType fileType_ = ftNormal;
     bool multiSelect_ = false;

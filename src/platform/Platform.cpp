@@ -352,26 +352,42 @@ std::optional<std::string> Platform::ToHostPath(const std::string& path) const {
     return HostOfFull(*this, ExpandFileName(path));
 }
 
+bool Platform::CanEnter(std::string host) {
+    // Looking up "." inside the folder succeeds only when it exists, is a directory (or a
+    // link to one) and may be searched: stat, S_ISDIR and access(X_OK) in one call.
+    host.append("/.");
+    if (shareRepeatedRead_) {
+        // stat of "." answers the same question and also gives the directory's identity,
+        // which the read that usually follows takes instead of asking again.
+        if (!snapshot_) snapshot_ = std::make_shared<DirSnapshot>();
+        if (stat(host.c_str(), &snapshot_->enteredSt) != 0) return false;
+        host.resize(host.size() - 2);
+        snapshot_->enteredHost = std::move(host);
+        snapshot_->enteredValid = true;
+        return true;
+    }
+    return faccessat(AT_FDCWD, host.c_str(), F_OK, 0) == 0;
+}
+
+bool Platform::EnterDirectory(const std::string& shown, const std::string& host) {
+    ForgetEnteredDir();
+    if (shown.empty() || host.empty() || !CanEnter(host)) return false;
+    currentDir_ = shown;
+    return true;
+}
+
+std::optional<std::string> Platform::DriveRootHost(char letter) const {
+    const DriveInfo* d = FindDrive(letter);
+    if (!d) return std::nullopt;
+    return d->root;
+}
+
 bool Platform::SetCurrentDir(const std::string& path) {
     ForgetEnteredDir();
     if (path.empty()) return false;
     const std::string full = ExpandFileName(path);
     auto host = HostOfFull(*this, full);
-    if (!host) return false;
-    // Looking up "." inside the folder succeeds only when it exists, is a directory (or a
-    // link to one) and may be searched: stat, S_ISDIR and access(X_OK) in one call.
-    host->append("/.");
-    if (shareRepeatedRead_) {
-        // stat of "." answers the same question and also gives the directory's identity,
-        // which the read that usually follows takes instead of asking again.
-        if (!snapshot_) snapshot_ = std::make_shared<DirSnapshot>();
-        if (stat(host->c_str(), &snapshot_->enteredSt) != 0) return false;
-        host->resize(host->size() - 2);
-        snapshot_->enteredHost = std::move(*host);
-        snapshot_->enteredValid = true;
-    } else if (faccessat(AT_FDCWD, host->c_str(), F_OK, 0) != 0) {
-        return false;
-    }
+    if (!host || !CanEnter(std::move(*host))) return false;
     const char drive = static_cast<char>(UpperByte(static_cast<unsigned char>(full[0])));
     if (full[0] == '/') {
         currentDir_ = JoinHostPath(Components(full), false);
@@ -412,6 +428,13 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
     const std::string full = ExpandFileName(dir);
     const auto host = HostOfFull(*this, full);
     if (!host) return false;
+    const bool isRoot = (full.size() <= 3 && IsDriveSpec(full)) || full == "/";
+    return FindFilesIn(*host, isRoot, pattern, searchAttr, fn, needAttrs);
+}
+
+bool Platform::FindFilesIn(const std::string& hostDir, bool isRoot, const std::string& pattern, uint32_t searchAttr,
+                           const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs) const {
+    const std::string* host = &hostDir;
     // A repeated read that the kept snapshot can answer is validated by one stat of the
     // path; the directory is then opened only if an entry needs it (a subdirectory's
     // device, DOS attributes).
@@ -445,7 +468,6 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
         }
         return dirfd;
     };
-    const bool isRoot = (full.size() <= 3 && IsDriveSpec(full)) || full == "/";
     const bool dirsOnly = (needAttrs & kDirectoriesOnly) != 0;
     // Both are asked of the system only when an entry needs them: most directories of a
     // walk hold no subdirectory, and most searches need no DOS attributes.

@@ -52,6 +52,12 @@ public:
     // "C:\" for a root, "C:\A\B" otherwise, drive letter upper case.
     const std::string& GetCurrentDir() const { return currentDir_; }
     bool SetCurrentDir(const std::string& path); // false (and unchanged) when it can't be entered
+    // Enters a folder the caller already has in hand: `host` is the folder itself, `shown`
+    // its path as the user sees it ("E:\a\b" for the folder named "a\b"), which becomes the
+    // current directory as it stands. Names are never parsed out of `shown`.
+    bool EnterDirectory(const std::string& shown, const std::string& host);
+    // Host folder of a drive's root; nullopt for an unknown letter.
+    std::optional<std::string> DriveRootHost(char letter) const;
     // Full path: relative paths against the current directory, "." and ".." resolved,
     // a trailing separator kept.
     std::string ExpandFileName(const std::string& path) const;
@@ -68,6 +74,10 @@ public:
     // (attributes cost system calls). Returns false when the directory can't be read.
     bool FindFiles(const std::string& dir, const std::string& pattern, uint32_t searchAttr,
                    const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs = 0) const;
+    // FindFiles over a host folder the caller already has in hand (never parsed); `isRoot`
+    // when it is a drive's root, where "." and ".." are not reported.
+    bool FindFilesIn(const std::string& host, bool isRoot, const std::string& pattern, uint32_t searchAttr,
+                     const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs = 0) const;
     int FileGetAttr(const std::string& path) const; // -1 on failure
     bool FileSetAttr(const std::string& path, uint32_t attr) const;
     bool DeleteFile(const std::string& path) const;
@@ -82,6 +92,7 @@ public:
 private:
     struct DirSnapshot;
     void ForgetEnteredDir() const;
+    bool CanEnter(std::string host);
     std::vector<DriveInfo> drives_;
     std::string currentDir_ = "C:\\";
     bool shareRepeatedRead_ = false;

@@ -8,7 +8,11 @@
 #include "platform/Errors.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 namespace quindle {
 
@@ -30,10 +34,12 @@ const std::string& OneLineName(const std::string& name, std::string& scratch) {
 } // namespace
 
 void ResetBrowsers(TDirectoryOutline& tree, TFileListBox& lister, char d) {
-    tree.SetDrive('c');
+    // Always read afresh: a tree or a list kept from an earlier walk of the same drive
+    // would miss what was created since and keep what was deleted.
     tree.SetDrive(d);
-    lister.OpenPath("c:\\");
-    lister.OpenPath(std::string(1, d) + ":\\");
+    tree.Rebuild();
+    lister.Reset();
+    lister.ShowDirectory(tree.Directory(), tree.HostPath(1));
 }
 
 std::string FirstFolderName(const std::string& s) {
@@ -54,7 +60,98 @@ std::string GetVolumeSerial(const AppContext& ctx, char d) {
     return serial ? std::to_string(*serial) : std::string();
 }
 
-void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path) {
+namespace {
+
+std::atomic<unsigned> walkCounter{0};
+
+// The section of item n: its top-level folder's name, or the root's path for the root.
+std::string SectionOf(TDirectoryOutline& tree, int n, std::string& scratch) {
+    const TOutlineNode* node = tree.Items(n);
+    if (node->Level() == 1) return tree.Directory();
+    while (node->Level() > 2) node = node->Parent();
+    return OneLineName(node->Text(), scratch);
+}
+
+// The file a walk writes into, beside the record: a name no listing or search takes for a
+// record (not "*.dat"), which start-up removes when a crash left it behind. Created with
+// the old record's mode, so a private record is never readable by others meanwhile.
+std::string CreateWalkFile(const std::string& record) {
+    const auto slash = record.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : record.substr(0, slash + 1);
+    struct stat old;
+    const bool hadOld = stat(record.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = hadOld ? (old.st_mode & 07777) : 0666;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = dir + ".~walk-" + std::to_string(getpid()) + "-" +
+                           std::to_string(walkCounter.fetch_add(1)) + ".tmp";
+        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, hadOld ? 0600 : mode);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        if (hadOld) fchmod(fd, mode);
+        close(fd);
+        return temp;
+    }
+    throw EFileError(Format("Cannot create file %s", record));
+}
+
+// Makes the walk's file durable and renames it over the record: the old record stays
+// whole until the new one is complete on disk.
+void PutInPlace(const std::string& temp, const std::string& record) {
+    const int fd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0) close(fd);
+    if (!synced || rename(temp.c_str(), record.c_str()) != 0) throw EFileError(Format("Cannot create file %s", record));
+    const auto slash = record.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : record.substr(0, slash);
+    const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+}
+
+void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const std::string& file) {
+    const std::string rootHost = tree.HostPath(1);
+    const std::string notReady = "Please, make sure that disk is ready!";
+    // Deferred: the store writes at the checkpoints below and when it goes out of scope,
+    // also when an error leaves this block.
+    TIniFile32 store(file);
+    store.SetDeferred(true);
+    ctx.AbortFlag = false;
+    std::string scratch, sectionScratch;
+    for (int i = 1; i <= tree.ItemCount(); ++i) {
+        store.Checkpoint();
+        ctx.Pump();
+        if (ctx.AbortFlag) {
+            ctx.Log("Operation aborted by user");
+            break;
+        }
+        if (i > tree.ItemCount()) break; // the tree may have changed during the pump
+        tree.SetSelectedItem(i);
+        tree.Items(i)->Expand();
+        const std::string& dir = tree.Directory();
+        // The lister reads the very folder of the item. One that cannot be read (no
+        // permission, removed meanwhile) is skipped and named in the log; when the drive
+        // itself is gone, the walk cannot go on.
+        if (!lister.ShowDirectory(dir, tree.HostPath(i))) {
+            if (access((rootHost + "/.").c_str(), F_OK) != 0) throw EFileError(notReady);
+            ctx.Log("Skipped " + OneLineName(dir, scratch) + ": the folder cannot be read");
+            continue;
+        }
+        const std::string section = SectionOf(tree, i, sectionScratch);
+        const auto& names = lister.Items();
+        for (size_t j = 0; j < names.size(); ++j)
+            store.WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
+    }
+    store.Checkpoint();
+}
+
+} // namespace
+
+void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
+                  const std::function<void(const std::string&)>& finish) {
     // The tree and the lister read each directory one right after the other: the second
     // read takes the first one's entries while the directory is unchanged.
     struct ShareReads {
@@ -62,58 +159,38 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
         explicit ShareReads(Platform& pf) : p(pf) { p.SetShareRepeatedRead(true); }
         ~ShareReads() { p.SetShareRepeatedRead(false); }
     } share(ctx.platform);
+    // A drive that is not ready is never walked: the tree and the lister would otherwise
+    // keep showing another drive.
+    const auto root = ctx.platform.DriveRootHost(d);
+    if (!root || access((*root + "/.").c_str(), F_OK) != 0) throw EFileError("Please, make sure that disk is ready!");
     ResetBrowsers(tree, lister, d);
-    if (ctx.platform.FileExists(path)) ctx.platform.DeleteFile(path);
 
-    {
-        // Deferred: the store writes at the checkpoints below and when it goes out of
-        // scope, also when an error leaves this block.
-        TIniFile32 store(path);
-        store.SetDeferred(true);
-        ctx.AbortFlag = false;
-        std::string scratch;
-        for (int i = 1; i <= tree.ItemCount(); ++i) {
-            store.Checkpoint();
-            ctx.Pump();
-            if (ctx.AbortFlag) {
-                ctx.Log("Operation aborted by user");
-                break;
-            }
-            if (i > tree.ItemCount()) break; // the tree may have changed during the pump
-            tree.SetSelectedItem(i);
-            tree.Items(i)->Expand();
-            const std::string dir = tree.Directory();
-            // A directory that cannot be entered (no permission, removed meanwhile) leaves
-            // the lister on the previous one, whose names must not land in this
-            // directory's section: such a directory is skipped.
-            try {
-                lister.OpenPath(dir);
-            } catch (const EInvalidOperation&) {
-                continue;
-            }
-            if (!SameText(lister.Directory(), dir)) continue;
-            std::string section = FirstFolderName(dir);
-            if (section.empty()) section = dir;
-            const auto& names = lister.Items();
-            for (size_t j = 0; j < names.size(); ++j)
-                store.WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
-        }
-        store.Checkpoint();
+    const std::string temp = CreateWalkFile(path);
+    try {
+        Walk(ctx, tree, lister, temp);
+        HideFile(ctx, temp); // the attribute moves with the file
+        if (finish) finish(temp);
+        PutInPlace(temp, path);
+    } catch (const EFileError& e) {
+        unlink(temp.c_str());
+        // The user knows the record, not the walk's file.
+        std::string message = e.what();
+        if (const auto at = message.find(temp); at != std::string::npos) message.replace(at, temp.size(), path);
+        throw EFileError(message);
+    } catch (...) {
+        unlink(temp.c_str());
+        throw;
     }
-    // A disk without any file still gets its record, so that it shows in the package.
-    if (!ctx.platform.FileExists(path)) {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) throw EFileError(Format("Cannot create file %s", path));
-        close(fd);
-    }
-    HideFile(ctx, path);
 }
 
 bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                           const std::string& serial, const std::string& path, const DiskInfoFields& info) {
-    MemorizeDisk(ctx, tree, lister, d, path);
     // Written also when the walk stopped on Abort: the partial record keeps its information.
-    WriteDiskInfo(ctx, path, serial, NowAsMemorizationDate(), info.title, info.description, info.additional);
+    // It goes into the walk's file before that replaces the record, so no record is ever
+    // seen without its information section.
+    MemorizeDisk(ctx, tree, lister, d, path, [&](const std::string& walked) {
+        WriteDiskInfo(ctx, walked, serial, NowAsMemorizationDate(), info.title, info.description, info.additional);
+    });
     return !ctx.AbortFlag;
 }
 

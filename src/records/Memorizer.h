@@ -1,6 +1,7 @@
 #pragma once
 // The memorizer: walks a drive's whole directory tree through the main window's
 // directory tree and file lister and writes every file name into the disk's record.
+#include <functional>
 #include <string>
 
 #include "app/AppContext.h"
@@ -24,14 +25,17 @@ void HideFile(const AppContext& ctx, const std::string& path);
 // The drive's volume serial as unsigned decimal, "" when it cannot be read.
 std::string GetVolumeSerial(const AppContext& ctx, char d);
 
-// Memorizes drive d into the record at path (a host path): deletes the old record, visits
-// every directory of the tree by item number, writes each directory's file names with
-// their 1-based positions into the section of its top-level folder, and hides the record.
-// Pumps messages once per directory and stops when ctx.AbortFlag is set (the record then
-// holds the directories done). The record on disk holds every finished directory whenever
-// messages are pumped, and every write when this returns, also by abort or error.
-// Errors (the record cannot be written) propagate; the record then is not hidden.
-void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path);
+// Memorizes drive d into the record at path (a host path): visits every directory of the
+// tree by item number and writes each directory's file names with their 1-based positions
+// into the section of its top-level folder. Pumps messages once per directory and stops
+// when ctx.AbortFlag is set (the record then holds the directories done).
+// The walk writes into a file of its own beside the record, durable on disk whenever
+// messages are pumped; at the end, by completion or Abort, that file is hidden, handed to
+// `finish` (to add more to it) and renamed over the record. Until then the old record is
+// whole. A drive that is not ready and any error (the file cannot be written) propagate,
+// leaving the old record as it was and no file of the walk behind.
+void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
+                  const std::function<void(const std::string& walkFile)>& finish = {});
 
 // What the user types for a disk: the information section's three free texts.
 struct DiskInfoFields {

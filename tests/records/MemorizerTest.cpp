@@ -155,10 +155,16 @@ TEST(Memorizer, AbortLeavesAHiddenRecordOfTheDirectoriesDone) {
     rig.Map(e);
     const std::string path = RecordPath(rig.ctx, "8");
     // The user clicks Abort while the walk pumps before its third directory; by then the
-    // first two are on disk.
+    // first two are on disk, in the walk's own file: the record is not there yet.
     rig.onPump = [&] {
         if (rig.pumps == 3) {
-            EXPECT_EQ(ReadHostFile(path), Lines({"", "[A]", "one.txt=1"}));
+            EXPECT_FALSE(std::filesystem::exists(path));
+            std::vector<std::string> walkFiles;
+            for (const auto& entry : std::filesystem::directory_iterator(rig.package.path()))
+                walkFiles.push_back(entry.path().string());
+            ASSERT_EQ(walkFiles.size(), 1u);
+            EXPECT_EQ(std::filesystem::path(walkFiles[0]).filename().string().rfind(".~walk-", 0), 0u);
+            EXPECT_EQ(ReadHostFile(walkFiles[0]), Lines({"", "[A]", "one.txt=1"}));
             rig.ctx.AbortFlag = true;
         }
     };
