@@ -267,6 +267,15 @@ std::optional<uint32_t> ParseDecimalSerial(std::string_view text) {
 
 // ---- discovery ----------------------------------------------------------------------
 
+namespace {
+// A file bind-mounted over a file (a container's /etc/resolv.conf) is no drive: only
+// folders are.
+bool IsMountedFile(const std::string& mountPoint) {
+    struct stat st;
+    return stat(mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+} // namespace
+
 std::vector<DriveInfo> DiscoverDrives(const std::vector<MountEntry>& mounts, const SystemPaths& paths) {
     // Only the last mount on a mount point is visible; earlier ones are covered by it.
     std::unordered_map<std::string, size_t> lastAt;
@@ -290,7 +299,7 @@ std::vector<DriveInfo> DiscoverDrives(const std::vector<MountEntry>& mounts, con
     std::unordered_map<std::string, size_t> slotOf; // device key -> index in chosen
     const std::string rootKey = rootMount ? deviceKey(*rootMount) : std::string();
     for (const MountEntry* m : visible) {
-        if (m == rootMount || !IsDriveMount(*m)) continue;
+        if (m == rootMount || !IsDriveMount(*m) || IsMountedFile(m->mountPoint)) continue;
         const std::string key = deviceKey(*m);
         if (rootMount && key == rootKey) continue; // already reachable as C:
         const auto [it, fresh] = slotOf.try_emplace(key, chosen.size());

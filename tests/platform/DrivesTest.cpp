@@ -132,6 +132,19 @@ TEST(MountInfo, BindMountBeforeTheWholeDiskAndCoveredMounts) {
     ASSERT_EQ(m.size(), 23u);
     EXPECT_EQ(m.front().letter, 'D');
     EXPECT_EQ(m.back().letter, 'Z');
+
+    // A file bind-mounted over a file (as a container's /etc/resolv.conf) is no drive; a
+    // folder mounted beside it is.
+    TempDir t;
+    const std::string file = t.MakeFile("resolv.conf", "x");
+    const std::string dir = t.MakeDir("stick");
+    const auto f = DiscoverDrives(ParseMountInfo("1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                                 "2 1 8:1 /etc/resolv.conf " + file + " rw - ext4 /dev/sda1 rw\n"
+                                                 "3 1 8:2 /x " + file + " rw - ext4 /dev/sdb1 rw\n"
+                                                 "4 1 8:3 / " + dir + " rw - vfat /dev/sdc1 rw\n"),
+                                  SystemPaths{"/nonexistent", "", ""});
+    ASSERT_EQ(f.size(), 2u);
+    EXPECT_EQ(f[1].root, dir);
 }
 
 TEST(MountInfo, KindsFromAFakeSysfsTree) {
