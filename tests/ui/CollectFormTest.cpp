@@ -14,6 +14,7 @@
 #include <memory>
 
 #include <QDir>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "records/IniFile.h"
@@ -435,6 +436,52 @@ TEST(CollectForm, DamagedRecordsAreListedShownAndSearchedWithoutBeingChanged) {
     EXPECT_EQ(report.Cell(1, 7), "1"); // through the link
     EXPECT_TRUE(rig.ui.errors.empty());
     for (const auto& [name, bytes] : before) EXPECT_EQ(ReadHostFile(pkg + name), bytes) << name;
+}
+
+// A device link and a FIFO among good records: the listing, View and the search neither
+// hang nor stop; each odd record keeps its serial, is named once in the log per reading,
+// and every good disk is listed with its title and searched.
+TEST(CollectForm, DeviceLinkAndFifoAmongGoodRecordsAreSkippedAndLogged) {
+    Rig rig;
+    const std::string pkg = rig.app->ctx.PackageFolder;
+    WriteHostFile(pkg + "1.dat", Record("One"));
+    ASSERT_EQ(symlink("/dev/zero", (pkg + "2.dat").c_str()), 0);
+    ASSERT_EQ(mkfifo((pkg + "3.dat").c_str(), 0600), 0);
+    WriteHostFile(pkg + "4.dat", Record("Four"));
+    auto logCount = [&](const std::string& name) {
+        int n = 0;
+        for (int i = 0; i < rig.main->ListBox1->count(); ++i)
+            n += rig.main->ListBox1->item(i)->text() == QString::fromStdString("Cannot open file " + pkg + name);
+        return n;
+    };
+
+    rig.main->View1Click();
+    const QStringList texts = rig.Texts();
+    ASSERT_TRUE(texts.contains("One") && texts.contains("Four")) << texts.join(",").toStdString();
+    EXPECT_TRUE(rig.ui.errors.empty());
+    for (const char* odd : {"2", "3"}) {
+        const int row = static_cast<int>(texts.indexOf(odd));
+        ASSERT_GE(row, 0) << odd; // listed by its serial
+        EXPECT_EQ(logCount(std::string(odd) + ".dat"), 1) << odd;
+        // View reports the record and does not hang.
+        rig.Highlight(row);
+        rig.form->CollectionLBClick();
+        ASSERT_FALSE(rig.ui.errors.empty()) << odd;
+        EXPECT_EQ(rig.ui.errors.back(), QString::fromStdString("Cannot open file " + pkg + odd + ".dat"));
+    }
+    const size_t errors = rig.ui.errors.size();
+
+    rig.main->SearchEdit->setEditText("readme");
+    rig.main->SearchButtonClick();
+    TSearchForm& report = *rig.app->SearchForm;
+    QStringList searched;
+    for (int r = 1; r < report.RowCount(); ++r) {
+        searched << report.Cell(0, r);
+        EXPECT_EQ(report.Cell(1, r), "1") << report.Cell(0, r).toStdString();
+    }
+    EXPECT_EQ(searched, QStringList({"One", "Four"}));
+    EXPECT_EQ(rig.LastLog(), "Search is complete");
+    EXPECT_EQ(rig.ui.errors.size(), errors);
 }
 
 TEST(CollectForm, RecordDeletedAfterTheRefreshShowsEmptyAndIsNotCreatedAgain) {
