@@ -21,19 +21,6 @@ using namespace quindle::fuzz;
 
 namespace {
 
-std::vector<std::string_view> Lines(std::string_view t) {
-    std::vector<std::string_view> lines;
-    size_t start = 0;
-    while (start < t.size()) {
-        size_t i = start;
-        while (i < t.size() && t[i] != '\r' && t[i] != '\n') ++i;
-        lines.push_back(t.substr(start, i - start));
-        if (i == t.size()) break;
-        start = i + ((t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ? 2 : 1);
-    }
-    return lines;
-}
-
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -42,7 +29,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 std::string ModelValue(std::string_view text, std::string_view section, std::string_view key) {
-    const std::vector<std::string_view> lines = Lines(text);
+    const std::vector<std::string> lines = SplitLines(text);
     const std::string header = "[" + std::string(section) + "]";
     size_t h = 0;
     while (h < lines.size() && !SameIgnoringCase(lines[h], header)) ++h;
