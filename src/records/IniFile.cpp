@@ -543,12 +543,16 @@ void TIniFile32::RewriteWhole() {
 
     const size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    // The temporary file is born with at most the final permissions (the umask can only
+    // narrow them, and the fchmod below restores them exactly): a private record is never
+    // readable by others, not even while it is being written.
+    const mode_t finalMode = exists ? (st.st_mode & 07777) : 0666;
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = (dir == "/" ? std::string() : dir) + "/.~ini-" + std::to_string(getpid()) + "-" +
                std::to_string(tempCounter.fetch_add(1)) + ".tmp";
-        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, finalMode);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) ThrowCreate();
@@ -561,7 +565,8 @@ void TIniFile32::RewriteWhole() {
     const std::string& text = Serialize(0);
     if (!WriteAllAt(fd, text, 0)) fail();
     if (exists) {
-        (void)fchmod(fd, st.st_mode & 07777);
+        struct stat made;
+        if (fstat(fd, &made) != 0 || (made.st_mode & 07777) != finalMode) (void)fchmod(fd, finalMode);
         if (st.st_uid != geteuid() || st.st_gid != getegid()) (void)fchown(fd, st.st_uid, st.st_gid);
         ApplyDosAttributes(fd, dos);
     }

@@ -84,22 +84,24 @@ std::string TRecordTitleReader::Read(const std::string& path, std::string_view s
         throw EFileError(Format("Cannot open file %s", path));
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    // Only a regular file is a record: a device such as /dev/zero never ends, and a FIFO
+    // or socket may block or hand over someone else's data.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         throw EFileError(Format("Cannot open file %s", path));
     }
     auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
     if (auto r = remembered_.find(path); r != remembered_.end()) {
         const Remembered& m = r->second;
-        if (S_ISREG(st.st_mode) && m.dev == st.st_dev && m.ino == st.st_ino && m.size == st.st_size &&
+        if (m.dev == st.st_dev && m.ino == st.st_ino && m.size == st.st_size &&
             same(m.mtime, st.st_mtim) && same(m.ctime, st.st_ctim) && m.section == section && m.key == key) {
             close(fd);
             return m.value;
         }
     }
     // One read of the whole file into a buffer that lives across calls; the size is only
-    // a hint (the file may grow meanwhile, or not be a regular file at all).
-    size_t want = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 1 << 16;
+    // a hint (the file may grow meanwhile).
+    size_t want = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 1 << 16;
     size_t len = 0;
     for (;;) {
         if (cap_ - len < 1 || cap_ < want) {
@@ -121,7 +123,7 @@ std::string TRecordTitleReader::Read(const std::string& path, std::string_view s
     }
     close(fd);
     std::string value = FindIniValue(std::string_view(buf_.get(), len), section, key);
-    if (S_ISREG(st.st_mode) && static_cast<off_t>(len) == st.st_size)
+    if (static_cast<off_t>(len) == st.st_size)
         remembered_[path] = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim,
                              std::string(section), std::string(key), value};
     // A package of ordinary records keeps one buffer of a few megabytes; an outsized

@@ -33,8 +33,8 @@ public:
     TRecordTitleReader(const TRecordTitleReader&) = delete;
     TRecordTitleReader& operator=(const TRecordTitleReader&) = delete;
 
-    // "" for a missing file. A file that exists but cannot be read (a folder, no
-    // permission, a read error) raises EFileError "Cannot open file <path>", as the store does.
+    // "" for a missing file. A file that exists but is no regular file (a folder, a
+    // device, a FIFO, a socket) or cannot be read (no permission, a read error) raises EFileError "Cannot open file <path>", as the store does.
     std::string Read(const std::string& path, std::string_view section, std::string_view key = "Title");
 
 private:

@@ -273,9 +273,14 @@ void TCollectForm::ListDisksByTitle() {
             for (size_t i = 0; i < names.size() && static_cast<int>(i) < CollectionLB->count(); ++i) {
                 const std::string path = ctx_.PackageFolder + names[i];
                 if (!ctx_.platform.FileExists(path)) continue;
-                const std::string title = titleReader_.Read(path, ctx_.InfoSection, "Title");
-                // A disk without a title keeps its volume serial as its text.
-                if (!title.empty()) CollectionLB->item(static_cast<int>(i))->setText(ToQ(title));
+                try {
+                    const std::string title = titleReader_.Read(path, ctx_.InfoSection, "Title");
+                    // A disk without a title keeps its volume serial as its text.
+                    if (!title.empty()) CollectionLB->item(static_cast<int>(i))->setText(ToQ(title));
+                } catch (const EFileError& e) {
+                    // One record that cannot be read keeps its serial and hides no other disk.
+                    ctx_.Log(e.what());
+                }
             }
         }
     } catch (const std::exception& e) {

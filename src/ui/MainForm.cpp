@@ -14,6 +14,7 @@
 
 #include "platform/Errors.h"
 #include "records/Memorizer.h"
+#include "records/StaleTempFiles.h"
 #include "ui/CollectForm.h"
 #include "ui/DriveComboView.h"
 #include "ui/InfoForm.h"
@@ -181,6 +182,8 @@ void TMainForm::FormCreate(const QString& programFile) {
     const QString userData =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quindle");
     SetUpFolders(ctx_, FromQ(programFile), FromQ(userData));
+    // What a crash left behind goes before any listing can meet it.
+    RemoveStaleTempFiles(ctx_);
     ctx_.InfoSection = "Special Information about this disk by Quindle";
     StopButtonClick();
 

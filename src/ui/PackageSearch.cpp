@@ -3,6 +3,7 @@
 #include <QComboBox>
 
 #include "platform/CodePage.h"
+#include "platform/Errors.h"
 #include "search/CountOccurrences.h"
 #include "ui/CollectForm.h"
 #include "ui/MainForm.h"
@@ -47,14 +48,21 @@ void RunPackageSearch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollect
         for (int i = 0; i < collect.DiskCount(); ++i) {
             if (!collect.DiskChecked(i)) continue;
             const std::string path = ctx.PackageFolder + collect.DiskFileName(i);
-            const int32_t n = counter.Count(path, word);
+            int32_t n = 0;
+            try {
+                n = counter.Count(path, word);
+            } catch (const EFileError& e) {
+                // A record that cannot be read is left out of the report; the others are searched.
+                ctx.Log(e.what());
+                continue;
+            }
             const int r = report.RowCount();
             report.SetRowCount(r + 1);
             report.SetCell(0, r, collect.DiskText(i));
             report.SetCell(1, r, QString::number(n));
         }
     } catch (const std::exception& e) {
-        // Reported once the report is closed; the disks after this one are not searched.
+        // Reported once the report is closed.
         error = ToQ(e.what());
     }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
 
 namespace quindle::fuzz {
 
@@ -50,6 +51,20 @@ inline std::string ReadWhole(const std::string& path) {
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
     std::fclose(f);
+    return out;
+}
+
+// A line ends at CR LF, a lone CR or a lone LF; a break at the very end adds no empty line.
+inline std::vector<std::string> SplitLines(std::string_view t) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < t.size()) {
+        size_t i = start;
+        while (i < t.size() && t[i] != '\r' && t[i] != '\n') ++i;
+        out.emplace_back(t.substr(start, i - start));
+        if (i == t.size()) break;
+        start = i + ((t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ? 2 : 1);
+    }
     return out;
 }
 

@@ -19,20 +19,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// A line ends at CR LF, a lone CR or a lone LF; a break at the very end adds no empty line.
-Lines SplitLines(std::string_view t) {
-    Lines out;
-    size_t start = 0;
-    while (start < t.size()) {
-        size_t i = start;
-        while (i < t.size() && t[i] != '\r' && t[i] != '\n') ++i;
-        out.emplace_back(t.substr(start, i - start));
-        if (i == t.size()) break;
-        start = i + ((t[i] == '\r' && i + 1 < t.size() && t[i + 1] == '\n') ? 2 : 1);
-    }
-    return out;
-}
-
 std::string Join(const Lines& lines) {
     std::string s;
     for (const auto& l : lines) s += l + "\r\n";

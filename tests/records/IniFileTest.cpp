@@ -6,6 +6,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <random>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -302,6 +303,50 @@ TEST(IniFile, HiddenFileKeepsAttributesAcrossSaves) {
     const std::string dotted = dir.MakeFile(".hidden.dat", "\r\n[S]\r\nK=1\r\n");
     TIniFile32(dotted).WriteString("S", "K", "5");
     EXPECT_EQ(ReadHostFile(dotted), "\r\n[S]\r\nK=5\r\n");
+}
+
+// The temporary file of a rewrite is born with the record's final mode: no change of
+// its permissions is ever seen on it (an inotify IN_ATTRIB would show one), for a
+// private record, a group-readable one and a new file, and the result keeps the mode.
+TEST(IniFile, TemporaryFileIsCreatedWithTheFinalMode) {
+    const mode_t oldMask = umask(0);
+    struct Case {
+        const char* name;
+        mode_t mode; // 0: the file does not exist yet
+    };
+    for (const Case c : {Case{"private.dat", 0600}, Case{"group.dat", 0640}, Case{"new.dat", 0}}) {
+        TempDir dir;
+        const std::string path = dir.path() + "/" + c.name;
+        if (c.mode) {
+            dir.MakeFile(c.name, "\r\n[S]\r\nK=1\r\n");
+            ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        }
+        const int in = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(in, 0);
+        ASSERT_GE(inotify_add_watch(in, dir.path().c_str(), IN_CREATE | IN_ATTRIB), 0);
+        TIniFile32 ini(path);
+        ini.WriteString("S", "K", "22"); // a rewrite through the temporary file
+        int created = 0, attribs = 0;
+        alignas(inotify_event) char buf[8192];
+        for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;) {
+            for (char* p = buf; p < buf + n;) {
+                const auto* ev = reinterpret_cast<const inotify_event*>(p);
+                const std::string name = ev->len ? ev->name : "";
+                if (name.rfind(".~ini-", 0) == 0) {
+                    if (ev->mask & IN_CREATE) ++created;
+                    if (ev->mask & IN_ATTRIB) ++attribs;
+                }
+                p += sizeof(inotify_event) + ev->len;
+            }
+        }
+        close(in);
+        EXPECT_EQ(created, 1) << c.name;
+        EXPECT_EQ(attribs, 0) << c.name;
+        struct stat st;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode ? c.mode : 0666u) << c.name;
+    }
+    umask(oldMask);
 }
 
 // Two stores on one file: each save writes the writer's whole copy, so the last writer

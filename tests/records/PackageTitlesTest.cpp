@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <random>
 
@@ -112,12 +117,26 @@ TEST(PackageTitles, MissingFileIsEmptyAndUnreadableFileRaisesTheStoresError) {
     EXPECT_EQ(ReadRecordTitle(dir.path() + "/none.dat", kInfo), "");
     EXPECT_EQ(ReadRecordTitle(dir.path() + "/none/deeper.dat", kInfo), "");
     const std::string folder = dir.MakeDir("x.dat");
-    try {
-        ReadRecordTitle(folder, kInfo);
-        FAIL() << "a folder must not read as a record";
-    } catch (const EFileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file " + folder);
+    // None of these is a regular file; a device never ends and a FIFO never answers, so
+    // reading either would hang or grow without bound.
+    const std::string zero = dir.path() + "/zero.dat", fifo = dir.path() + "/fifo.dat", sock = dir.path() + "/sock.dat";
+    ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(sock.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    for (const std::string& odd : {folder, zero, fifo, sock}) {
+        try {
+            ReadRecordTitle(odd, kInfo);
+            ADD_FAILURE() << odd << " must not read as a record";
+        } catch (const EFileError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file " + odd);
+        }
     }
+    close(s);
     // The reader stays usable after a failure and after a large file.
     TRecordTitleReader reader;
     const std::string big = dir.path() + "/big.dat";

@@ -10,10 +10,12 @@
 #include <QGroupBox>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 
 #include <QDir>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "records/IniFile.h"
@@ -435,6 +437,54 @@ TEST(CollectForm, DamagedRecordsAreListedShownAndSearchedWithoutBeingChanged) {
     EXPECT_EQ(report.Cell(1, 7), "1"); // through the link
     EXPECT_TRUE(rig.ui.errors.empty());
     for (const auto& [name, bytes] : before) EXPECT_EQ(ReadHostFile(pkg + name), bytes) << name;
+}
+
+// A device link and a FIFO among good records: the listing, View and the search neither
+// hang nor stop; an odd record keeps its serial, is named once in the log per reading,
+// and every good disk is listed with its title and searched.
+TEST(CollectForm, DeviceLinkAndFifoAmongGoodRecordsAreSkippedAndLogged) {
+    Rig rig;
+    const std::string pkg = rig.app->ctx.PackageFolder;
+    WriteHostFile(pkg + "1.dat", Record("One"));
+    ASSERT_EQ(symlink("/dev/zero", (pkg + "2.dat").c_str()), 0);
+    ASSERT_EQ(mkfifo((pkg + "3.dat").c_str(), 0600), 0);
+    WriteHostFile(pkg + "4.dat", Record("Four"));
+    auto logCount = [&](const std::string& name) {
+        int n = 0;
+        for (int i = 0; i < rig.main->ListBox1->count(); ++i)
+            n += rig.main->ListBox1->item(i)->text() == QString::fromStdString("Cannot open file " + pkg + name);
+        return n;
+    };
+
+    rig.main->View1Click();
+    // The FIFO is no file for the lister; the device link is, and keeps its serial.
+    EXPECT_EQ(rig.Texts(), QStringList({"One", "2", "Four"}));
+    EXPECT_TRUE(rig.ui.errors.empty());
+    const int listed = logCount("2.dat"); // once per listing; opening the dialog may list twice
+    EXPECT_GE(listed, 1);
+    // View reports the device link and does not hang.
+    rig.Highlight(1);
+    rig.form->CollectionLBClick();
+    ASSERT_FALSE(rig.ui.errors.empty());
+    for (const QString& e : rig.ui.errors) EXPECT_EQ(e, QString::fromStdString("Cannot open file " + pkg + "2.dat"));
+    // The FIFO left in place of a listed record after the listing.
+    std::filesystem::remove(pkg + "1.dat");
+    ASSERT_EQ(mkfifo((pkg + "1.dat").c_str(), 0600), 0);
+    const size_t errors = rig.ui.errors.size();
+
+    rig.main->SearchEdit->setEditText("readme");
+    rig.main->SearchButtonClick();
+    TSearchForm& report = *rig.app->SearchForm;
+    QStringList searched;
+    for (int r = 1; r < report.RowCount(); ++r) {
+        searched << report.Cell(0, r);
+        EXPECT_EQ(report.Cell(1, r), "1") << report.Cell(0, r).toStdString();
+    }
+    EXPECT_EQ(searched, QStringList({"Four"}));
+    EXPECT_EQ(logCount("1.dat"), 1);
+    EXPECT_EQ(logCount("2.dat"), listed + 1);
+    EXPECT_EQ(rig.LastLog(), "Search is complete");
+    EXPECT_EQ(rig.ui.errors.size(), errors);
 }
 
 TEST(CollectForm, RecordDeletedAfterTheRefreshShowsEmptyAndIsNotCreatedAgain) {

@@ -1,7 +1,11 @@
 #include <QListWidget>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QDir>
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/TempDrive.h"
 #include "ui/Application.h"
@@ -55,4 +59,25 @@ TEST(MainFormStart, StoredPositionIsRestoredAndTextValuesFallBackTo15) {
     // An off-screen top is applied as stored; a left holding text counts as missing.
     EXPECT_EQ(app.MainForm->pos(), QPoint(15, 5000));
     QFile::remove(SettingsFile());
+}
+
+// A crash's temporary files in the package folder are gone once the program has started;
+// the records and a running process's temporary file stay.
+TEST(MainFormStart, StartRemovesTemporaryFilesOfEndedProcesses) {
+    QTemporaryDir progDir;
+    ASSERT_TRUE(QDir().mkpath(progDir.path() + "/data"));
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const QString dead = QString::number(child), live = QString::number(getpid());
+    const QString pkg = progDir.path() + "/data/";
+    for (const QString& n : {".~ini-" + dead + "-0.tmp", ".~walk-" + dead + "-1.tmp", ".~walk-" + live + "-2.tmp",
+                             QString("100.dat")})
+        test::WriteHostFile((pkg + n).toStdString(), "x");
+    test::ScriptedUi ui;
+    Application app(ui, progDir.path() + "/quindle");
+    EXPECT_EQ(app.ctx.PackageFolder, pkg.toStdString());
+    EXPECT_EQ(QDir(pkg).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              QStringList({".~walk-" + live + "-2.tmp", "100.dat"}));
 }
