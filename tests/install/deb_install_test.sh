@@ -13,7 +13,7 @@ pid=
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli; do
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli lintian; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup installs it)"
 done
 
@@ -29,6 +29,11 @@ for lib in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "section is not utils"
+grep -q "xchm" <<<"$(dpkg-deb -f "$deb" Suggests)" || fail "does not suggest a .chm viewer"
+
+# ---- lintian: no error, no warning (its root warning is not about the package) ----
+lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 \
+    || { cat "$work/lintian.log" >&2; fail "lintian"; }
 
 # ---- unpack and check the layout ----
 root="$work/root"
@@ -36,9 +41,27 @@ dpkg-deb -x "$deb" "$root"
 lib="$root/usr/lib/quindle"
 [ -x "$lib/quindle" ] || fail "program not at /usr/lib/quindle/quindle"
 [ -f "$lib/quindle.installed" ] || fail "installed marker missing"
-if [ -f "$build/help.chm" ]; then
-    cmp -s "$build/help.chm" "$lib/help.chm" || fail "help.chm not beside the program"
+[ -f "$build/help.chm" ] || fail "help.chm was not built (chmcmd, from fp-utils)"
+cmp -s "$build/help.chm" "$lib/help.chm" || fail "help.chm not beside the program"
+# The HTML pages, once the build puts them beside the program: every one in the package.
+if [ -d "$build/help" ]; then
+    [ -f "$lib/help/index.html" ] || fail "HTML help index.html missing"
+    (cd "$build/help" && find . -type f) | while read -r page; do
+        cmp -s "$build/help/$page" "$lib/help/$page" || fail "HTML help $page missing"
+    done
 fi
+doc="$root/usr/share/doc/quindle"
+head -n1 "$doc/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    || fail "copyright is not machine-readable"
+top=$(gzip -dc "$doc/changelog.Debian.gz" | head -n1)
+[ "$top" = "quindle ($(dpkg-deb -f "$deb" Version)) unstable; urgency=medium" ] \
+    || fail "changelog's newest entry is not this version: $top"
+for page in quindle quindle-cli; do
+    man="$root/usr/share/man/man1/$page.1.gz"
+    [ -f "$man" ] || fail "manual page $page.1 missing"
+    gzip -dc "$man" | grep -q "^\.TH $(tr a-z A-Z <<<"$page" | sed 's/-/\\\\-/g') 1 " \
+        || fail "$page.1 is not the manual page of $page"
+done
 [ -L "$root/usr/bin/quindle" ] || fail "/usr/bin/quindle is not a symbolic link"
 [ "$(readlink -f "$root/usr/bin/quindle")" = "$(readlink -f "$lib/quindle")" ] \
     || fail "/usr/bin/quindle does not lead to the program"
