@@ -79,7 +79,7 @@ int main() {
     std::vector<Row> rows;
     auto match = [&] {
         rows.clear();
-        const quindle::TRecordText text(path);
+        quindle::TRecordText text(path); // not const: returned by move, the views stay valid
         text.ForEachMatchingLine("Holiday", info, [&](const quindle::RecordLine& l) { rows.push_back({l.section, l.key}); });
         sink += rows.size();
         return text;
