@@ -5,7 +5,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "ui/MainForm.h"
+#include "ui/Contact.h"
 #include "ui/OvalButton.h"
 #include "ui/Resources.h"
 #include "ui/URLLabel.h"

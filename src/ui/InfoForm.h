@@ -16,7 +16,6 @@ class TOvalButton;
 class TURLLabel;
 
 inline constexpr const char* kCopyright = "Copyright \u00A9 2026 the Quindle developers";
-inline constexpr const char* kAuthorMail = "quindle@example.org";
 
 class TInfoForm : public QDialog {
     Q_OBJECT
