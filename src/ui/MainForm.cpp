@@ -55,6 +55,7 @@ TMainForm::TMainForm(AppContext& ctx, UiServices& ui, const QString& programFile
     // A fixed size: the window manager gets equal minimum and maximum sizes, which X11
     // window managers honour by offering no resizing.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
     FormCreate(programFile);
 }
 
@@ -374,7 +375,7 @@ QPoint TMainForm::ClampedFramePos(QPoint p) const {
     if (!s) return p;
     const QRect avail = s->availableGeometry();
     // Before the window is framed its frame is its client area plus the menu bar.
-    const QSize size = frameGeometry().size().expandedTo(sizeHint());
+    const QSize size = frameGeometry().size();
     p.setX(std::max(avail.left(), std::min(p.x(), avail.right() + 1 - size.width())));
     p.setY(std::max(avail.top(), std::min(p.y(), avail.bottom() + 1 - size.height())));
     return p;
@@ -384,10 +385,16 @@ void TMainForm::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
     // Until the window manager frames the window, a move places its client area; once
     // the frame is known (it differs from the client geometry), move the frame itself.
+    // (Queued: a move from inside the window manager's configure is not applied.) Kept
+    // until the frame stands where it should, for a window manager that places the
+    // window again after framing it; a few tries at most.
     if (pendingFramePos_ && frameGeometry() != geometry()) {
         const QPoint p = ClampedFramePos(*pendingFramePos_);
-        pendingFramePos_.reset();
-        if (pos() != p) move(p);
+        if (pos() == p || ++placeTries_ > 4) {
+            pendingFramePos_.reset();
+            return;
+        }
+        QMetaObject::invokeMethod(this, [this, p] { move(p); }, Qt::QueuedConnection);
     }
 }
 

@@ -102,6 +102,7 @@ private:
     // Where the frame goes once the window manager has framed the window (its size is
     // unknown before); cleared when done.
     std::optional<QPoint> pendingFramePos_;
+    int placeTries_ = 0;
 };
 
 } // namespace quindle
