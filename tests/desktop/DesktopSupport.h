@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QThread>
 #include <QWidget>
+#include <QWindow>
 #include <functional>
 
 namespace quindle::test {
@@ -39,7 +40,7 @@ inline QString WinId(const QWidget* w) { return QString::number(w->winId()); }
 // Activates a shown window through the window manager and waits until Qt sees it active.
 inline bool Activate(QWidget* w) {
     Xdo({QStringLiteral("windowactivate"), QStringLiteral("--sync"), WinId(w)});
-    return WaitFor([w] { return w->isActiveWindow(); });
+    return WaitFor([w] { return w->isActiveWindow() && w->windowHandle() && w->windowHandle()->isExposed(); });
 }
 
 // A real left click at a widget's point (its own coordinates).
