@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
+#include <cstdio>
 #include <functional>
 
 namespace quindle::test {
@@ -48,6 +49,15 @@ inline bool ClickAt(const QWidget* w, QPoint p) {
     const QPoint g = w->mapToGlobal(p);
     return Xdo({QStringLiteral("mousemove"), QString::number(g.x()), QString::number(g.y()),
                 QStringLiteral("click"), QStringLiteral("1")});
+}
+
+// The whole screen into <build>/desktop-failures/<name>.png, while the windows still show.
+inline void Screenshot(const QString& name) {
+    const QString dir = QStringLiteral(QUINDLE_BINARY_DIR "/desktop-failures");
+    QProcess::execute(QStringLiteral("mkdir"), {QStringLiteral("-p"), dir});
+    const QString file = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+    fprintf(stderr, "screenshot: %s\n", qPrintable(file));
 }
 
 inline bool Key(const QString& keys) { return Xdo({QStringLiteral("key"), keys}); }

@@ -38,6 +38,10 @@ struct Desktop : ::testing::Test {
         s.setValue("Drives/C/path", QString::fromStdString(c.path()));
     }
     void TearDown() override {
+        if (HasFailure()) {
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            Screenshot(QStringLiteral("%1.%2").arg(info->test_suite_name(), info->name()));
+        }
         app.reset();
         UserSettings().clear();
     }

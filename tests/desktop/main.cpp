@@ -4,8 +4,6 @@
 // set (scripts/test sets it), when they fail. A failing test leaves a screenshot of the
 // whole screen in <build>/desktop-failures/.
 #include <QApplication>
-#include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -13,18 +11,6 @@
 
 #include "DesktopSupport.h"
 
-namespace {
-class ScreenshotOnFailure : public ::testing::EmptyTestEventListener {
-    void OnTestEnd(const ::testing::TestInfo& info) override {
-        if (!info.result()->Failed() || !quindle::test::HaveDesktop()) return;
-        const QString dir = QStringLiteral(QUINDLE_BINARY_DIR "/desktop-failures");
-        QDir().mkpath(dir);
-        const QString file = dir + QStringLiteral("/%1.%2.png").arg(info.test_suite_name(), info.name());
-        QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
-        fprintf(stderr, "screenshot: %s\n", qPrintable(file));
-    }
-};
-} // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
@@ -40,6 +26,5 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
     quindle::test::SetHaveDesktop(true);
-    ::testing::UnitTest::GetInstance()->listeners().Append(new ScreenshotOnFailure);
     return RUN_ALL_TESTS();
 }
