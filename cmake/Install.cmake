@@ -2,6 +2,7 @@
 #
 #   <prefix>/lib/quindle/quindle            the program
 #   <prefix>/lib/quindle/help.chm           beside it, where Help > Contents looks
+#   <prefix>/lib/quindle/help/*.html        the same help as HTML pages, for desktops without a .chm viewer
 #   <prefix>/lib/quindle/quindle.installed  marker: records go to the per-user data folder
 #   <prefix>/bin/quindle                    symbolic link to the program
 #   <prefix>/share/applications/quindle.desktop
@@ -24,6 +25,7 @@ if(TARGET quindle_help)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/help-src)
   install(FILES ${CMAKE_BINARY_DIR}/help.chm DESTINATION ${QUINDLE_PKGDIR})
 endif()
+install(FILES ${HELP_PAGES} DESTINATION ${QUINDLE_PKGDIR}/help)
 install(FILES ${_pkg}/quindle.installed DESTINATION ${QUINDLE_PKGDIR})
 install(CODE "
   set(_bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
@@ -77,7 +79,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quindle developers <quindle@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quindle.example.org/")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUINDLE_HOMEPAGE}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The Debian revision: packaging/debian/changelog's newest entry carries this version.
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)

@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
 
 #include "platform/Errors.h"
@@ -462,6 +464,11 @@ void TCollectForm::AddDisk() {
         ActionButton->setEnabled(true);
     }
 
+    if (main_.Closing()) {
+        // The main window closed during the walk: the program ends, nothing more to show.
+        done(mrCancel);
+        return;
+    }
     if (success && proceed && !ctx_.AbortFlag) {
         ui_.MessageDlg(this, QStringLiteral("Ok, the disk has been memorized!"), QStringLiteral("Done!"),
                        MsgIcon::Information, MsgButtons::Ok);
@@ -528,14 +535,57 @@ bool TCollectForm::eventFilter(QObject* watched, QEvent* event) {
             CloseDialog();
             return true;
         }
-    } else if (watched == CollectionLB->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    } else if (watched == CollectionLB->viewport() &&
+               (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick ||
+                event->type() == QEvent::MouseButtonRelease)) {
         auto* m = static_cast<QMouseEvent*>(event);
-        if (m->button() == Qt::LeftButton) {
-            // The press has already moved the highlight to the entry under the pointer.
-            CollectionLBClick();
+        if (m->button() != Qt::LeftButton) return QDialog::eventFilter(watched, event);
+        const QPoint at = m->position().toPoint();
+        const int row = CheckBoxRowAt(at);
+        if (event->type() != QEvent::MouseButtonRelease) {
+            // A press on a check box is this dialog's alone: the list would otherwise
+            // toggle on its own terms and leave the highlight elsewhere.
+            checkPressRow_ = row;
+            return row >= 0 || QDialog::eventFilter(watched, event);
         }
+        const int pressed = checkPressRow_;
+        checkPressRow_ = -1;
+        if (pressed >= 0) {
+            // A click on a check box toggles that mark and is a click on that entry.
+            if (row == pressed) {
+                QListWidgetItem* item = CollectionLB->item(row);
+                item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+                {
+                    const QSignalBlocker quiet(CollectionLB);
+                    CollectionLB->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+                }
+                CollectionLB->viewport()->update();
+                CollectionLBClick();
+            }
+            return true;
+        }
+        // The press has already moved the highlight to the entry under the pointer.
+        CollectionLBClick();
     }
     return QDialog::eventFilter(watched, event);
+}
+
+int TCollectForm::CheckBoxRowAt(QPoint viewportPos) const {
+    const QModelIndex index = CollectionLB->indexAt(viewportPos);
+    if (!index.isValid()) return -1;
+    return CheckBoxRect(index.row()).contains(viewportPos) ? index.row() : -1;
+}
+
+QRect TCollectForm::CheckBoxRect(int row) const {
+    const QModelIndex index = CollectionLB->model()->index(row, 0);
+    QStyleOptionViewItem opt;
+    opt.initFrom(CollectionLB->viewport());
+    opt.rect = CollectionLB->visualRect(index);
+    opt.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    opt.font = CollectionLB->font();
+    opt.text = index.data().toString();
+    const QStyle* st = CollectionLB->style();
+    return st->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, CollectionLB);
 }
 
 void TCollectForm::showEvent(QShowEvent* event) {

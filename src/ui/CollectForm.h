@@ -7,6 +7,8 @@
 // Pairing: after every refresh, entry i of CollectionLB and name i of CollectionFileList
 // stand for the same record file; the search (RunPackageSearch) relies on it.
 #include <QDialog>
+#include <QPoint>
+#include <QRect>
 #include <string>
 
 #include "app/AppContext.h"
@@ -76,6 +78,11 @@ public:
     // The highlighted entry (the list's single selection), -1 when none.
     int HighlightedIndex() const;
 
+    // Where entry `row`'s check box lies in the list's viewport, and the entry whose check
+    // box is at a viewport point (-1: none).
+    QRect CheckBoxRect(int row) const;
+    int CheckBoxRowAt(QPoint viewportPos) const;
+
     QString StatusText() const;
     bool Memorizing() const { return memorizing_; }
 
@@ -110,6 +117,7 @@ private:
     TMainForm& main_;
     QButtonGroup* displayGroup_ = nullptr;
     bool memorizing_ = false;
+    int checkPressRow_ = -1; // the entry whose check box the left button went down on
     bool closeWhenDone_ = false; // Esc or the close box arrived during a memorization
     TRecordTitleReader titleReader_; // remembers titles of unchanged records between listings
 };

@@ -5,7 +5,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "ui/MainForm.h"
+#include "ui/Contact.h"
 #include "ui/OvalButton.h"
 #include "ui/Resources.h"
 #include "ui/URLLabel.h"
@@ -59,7 +59,8 @@ TInfoForm::TInfoForm(UiServices& ui, QWidget* parent) : QDialog(parent) {
     Image1->setScaledContents(true);
     Image1->setPixmap(QPixmap(QStringLiteral(":/PROGRAM")));
 
-    Label1 = FixedLabel(Panel1, QStringLiteral("Quindle"), QRect(11, 8, 209, 16), Qt::AlignHCenter);
+    // 20 pixels high, not 16: a 17-pixel bold DejaVu Sans needs them for its descent.
+    Label1 = FixedLabel(Panel1, QStringLiteral("Quindle"), QRect(11, 6, 209, 20), Qt::AlignHCenter);
     Label1->setFont(PixelFont(17, true));
     Label4 = FixedLabel(Panel1, QString::fromUtf8(kCopyright), QRect(6, 40, 217, 13), Qt::AlignHCenter);
     Label2 = FixedLabel(Panel1, QStringLiteral("Home page:"), QRect(25, 75, 0, 0));

@@ -15,8 +15,7 @@ namespace quindle {
 class TOvalButton;
 class TURLLabel;
 
-inline constexpr const char* kCopyright = "Copyright \u00A9 2026 the Quindle developers";
-inline constexpr const char* kAuthorMail = "quindle@example.org";
+inline constexpr const char* kCopyright = "\u00A9 2026 the Quindle developers";
 
 class TInfoForm : public QDialog {
     Q_OBJECT

@@ -8,7 +8,10 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QLayout>
 #include <QMenuBar>
+#include <QMoveEvent>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTabWidget>
 
@@ -16,6 +19,7 @@
 #include "records/Memorizer.h"
 #include "records/StaleTempFiles.h"
 #include "ui/CollectForm.h"
+#include "ui/Contact.h"
 #include "ui/DriveComboView.h"
 #include "ui/InfoForm.h"
 #include "ui/OutlineView.h"
@@ -49,6 +53,10 @@ TMainForm::TMainForm(AppContext& ctx, UiServices& ui, const QString& programFile
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     CreateControls();
     CreateMenus();
+    // A fixed size: the window manager gets equal minimum and maximum sizes, which X11
+    // window managers honour by offering no resizing.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
     FormCreate(programFile);
 }
 
@@ -188,9 +196,12 @@ void TMainForm::FormCreate(const QString& programFile) {
     StopButtonClick();
 
     AddToLog(QStringLiteral("Welcome to Quindle!"));
+    // "top" and "left" are the frame's position, as closing stores it.
     const int top = ReadSetupInt("top").value_or(15);
     const int left = ReadSetupInt("left").value_or(15);
-    move(left, top);
+    const QPoint wanted = ClampedFramePos(QPoint(left, top));
+    move(wanted);
+    pendingFramePos_ = wanted;
 
     // The browse controls come alive: the tree from the current directory, the selector's
     // list of drives; then both move to drive C.
@@ -264,7 +275,7 @@ void TMainForm::Open1Click() {
         // (growing) item count visits every folder once, depth first.
         for (int i = 1; i <= DirectoryOutline1.Lines().Count(); ++i) {
             if (ctx_.AbortFlag) {
-                AddToLog(QStringLiteral("Operation aborted by user"));
+                if (!closing_) AddToLog(QStringLiteral("Operation aborted by user"));
                 break;
             }
             DirectoryOutline1.SetSelectedItem(i);
@@ -272,7 +283,7 @@ void TMainForm::Open1Click() {
             ctx_.Pump(); // repaint, and let a click on Stop set the abort flag
         }
     } catch (const std::exception&) {
-        DiskNotFound();
+        if (!closing_) DiskNotFound();
     }
     try {
         FileListBox1.OpenPath("c:\\");
@@ -311,7 +322,15 @@ void TMainForm::StopButtonClick() {
 
 void TMainForm::Quitter1Click() { close(); }
 
-void TMainForm::Contents1Click() { ui_.ShellOpen(ToQ(ctx_.ProgramFolder) + QStringLiteral("help.chm")); }
+void TMainForm::Contents1Click() {
+    // help.chm when the desktop has a program for it; a stock desktop has none, so the
+    // same pages as HTML in help/ beside the program open in the browser instead.
+    const QString chm = ToQ(ctx_.ProgramFolder) + QStringLiteral("help.chm");
+    if (ui_.HasProgramFor(chm))
+        ui_.ShellOpen(chm);
+    else
+        ui_.ShellOpen(ToQ(ctx_.ProgramFolder) + QStringLiteral("help/index.html"));
+}
 
 void TMainForm::QuindleHomepage1Click() { ui_.ShellOpen(QString::fromLatin1(kHomePage)); }
 
@@ -327,6 +346,20 @@ void TMainForm::SearchButtonClick() {
 // ---- window -----------------------------------------------------------------------------
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // A menu shortcut wins over an edit box's own use of the key (Ctrl+A selects all,
+    // Ctrl+U erases the line in a line edit): refusing the override lets the menu have it.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (w && w->window() == this) {
+            const QKeySequence pressed(k->keyCombination());
+            for (const QAction* a : {View1, Add1, Update1, Remove1, Open1, Getvolumeserial1, Contents1})
+                if (a->shortcut() == pressed) {
+                    event->ignore();
+                    return true;
+                }
+        }
+    }
     // Enter released anywhere in this window runs the search, as the Search button does.
     if (event->type() == QEvent::KeyRelease) {
         auto* w = qobject_cast<QWidget*>(watched);
@@ -340,6 +373,34 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+QPoint TMainForm::ClampedFramePos(QPoint p) const {
+    const QScreen* s = screen();
+    if (!s) return p;
+    const QRect avail = s->availableGeometry();
+    // Before the window is framed its frame is its client area plus the menu bar.
+    const QSize size = frameGeometry().size();
+    p.setX(std::max(avail.left(), std::min(p.x(), avail.right() + 1 - size.width())));
+    p.setY(std::max(avail.top(), std::min(p.y(), avail.bottom() + 1 - size.height())));
+    return p;
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // Until the window manager frames the window, a move places its client area; once
+    // the frame is known (it differs from the client geometry), move the frame itself.
+    // (Queued: a move from inside the window manager's configure is not applied.) Kept
+    // until the frame stands where it should, for a window manager that places the
+    // window again after framing it; a few tries at most.
+    if (pendingFramePos_ && frameGeometry() != geometry()) {
+        const QPoint p = ClampedFramePos(*pendingFramePos_);
+        if (pos() == p || ++placeTries_ > 4) {
+            pendingFramePos_.reset();
+            return;
+        }
+        QMetaObject::invokeMethod(this, [this, p] { move(p); }, Qt::QueuedConnection);
+    }
+}
+
 void TMainForm::SaveSettings() {
     const int display = CollectForm ? CollectForm->DisplayIndex() : 0;
     WriteSetup(y(), x(), display);
@@ -347,7 +408,13 @@ void TMainForm::SaveSettings() {
 
 void TMainForm::closeEvent(QCloseEvent* e) {
     SaveSettings();
+    // A walk that runs (Drive > Open, or a memorization in the package dialog) pumps
+    // messages, so this close arrives inside it: it stops at its next directory, and
+    // the program ends as soon as it has unwound, instead of walking on unseen.
+    closing_ = true;
+    ctx_.AbortFlag = true;
     e->accept();
+    ui_.Quit();
 }
 
 } // namespace quindle

@@ -3,6 +3,8 @@
 // box and the message log, and runs the commands of its menus.
 #include <QMainWindow>
 #include <memory>
+#include <optional>
+#include <QPoint>
 
 #include "app/AppContext.h"
 #include "browse/DirectoryOutline.h"
@@ -25,9 +27,6 @@ class TOvalButton;
 class TCollectForm;
 class TInfoForm;
 class TSearchForm;
-
-// The program's home page, opened by Help > Quindle Homepage.
-inline constexpr const char* kHomePage = "https://quindle.example.org/";
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -61,6 +60,9 @@ public:
             *About1 = nullptr;
 
     void AddToLog(const QString& text);
+    // True once the window has closed: a walk still running stops at its next directory
+    // and nothing more is shown.
+    bool Closing() const { return closing_; }
 
     // Commands.
     void View1Click();
@@ -80,6 +82,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void CreateControls();
@@ -92,7 +95,14 @@ private:
 
     AppContext& ctx_;
     UiServices& ui_;
+    // The frame's top-left from the settings, clamped so the whole frame is on screen.
+    QPoint ClampedFramePos(QPoint framePos) const;
     bool settingUp_ = false; // the start-up drive set-up runs silently
+    bool closing_ = false;
+    // Where the frame goes once the window manager has framed the window (its size is
+    // unknown before); cleared when done.
+    std::optional<QPoint> pendingFramePos_;
+    int placeTries_ = 0;
 };
 
 } // namespace quindle

@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QRegularExpression>
 
 #include "ui/UiServices.h"
 
@@ -36,6 +37,11 @@ QString URLPrefix(TURLType type) {
 QString URLTarget(TURLType type, const QString& caption) {
     const QString prefix = URLPrefix(type);
     if (caption.toLower().contains(prefix)) return caption;
+    // A caption that already names its scheme ("https://...", "mailto:...") is a whole
+    // address: putting the kind's prefix in front would double the scheme.
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://|mailto:)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (caption.contains(scheme)) return caption;
     return prefix + caption;
 }
 
@@ -86,7 +92,9 @@ void TURLLabel::Click() {
 
 void TURLLabel::SetTextColor(const QColor& c) {
     QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, c);
+    // The role the label paints its text with: on a panel with a window background
+    // (the about box) that is Text, not WindowText.
+    pal.setColor(foregroundRole(), c);
     setPalette(pal); // repaints
 }
 

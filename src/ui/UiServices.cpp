@@ -3,7 +3,10 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileInfo>
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QUrl>
 
 namespace quindle {
@@ -37,6 +40,18 @@ void QtUiServices::ShellOpen(const QString& target) {
     else
         QDesktopServices::openUrl(QUrl(target, QUrl::TolerantMode));
 }
+
+bool QtUiServices::HasProgramFor(const QString& file) {
+    // The desktop's default application for the file's type, as xdg-open would choose it.
+    const QString type = QMimeDatabase().mimeTypeForFile(file, QMimeDatabase::MatchExtension).name();
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), type});
+    if (!query.waitForFinished(3000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+        return false;
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+void QtUiServices::Quit() { QCoreApplication::quit(); }
 
 void QtUiServices::ShowError(QWidget* parent, const QString& message) {
     QMessageBox::critical(parent, QStringLiteral("Quindle"), message);

@@ -27,6 +27,10 @@ public:
     virtual void ShellOpen(const QString& target) = 0;
     // The application's standard error message, for errors no command catches.
     virtual void ShowError(QWidget* parent, const QString& message) = 0;
+    // Whether the desktop has a program that opens this file (by its type).
+    virtual bool HasProgramFor(const QString& file) { return (void)file, false; }
+    // Ends the program once control returns to its message loop.
+    virtual void Quit() {}
 };
 
 class QtUiServices : public UiServices {
@@ -36,6 +40,8 @@ public:
     int ShowModal(QDialog* dialog) override;
     void ShellOpen(const QString& target) override;
     void ShowError(QWidget* parent, const QString& message) override;
+    bool HasProgramFor(const QString& file) override;
+    void Quit() override;
 };
 
 } // namespace quindle

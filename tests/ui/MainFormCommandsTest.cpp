@@ -14,6 +14,7 @@
 #include "support/TempDrive.h"
 #include "ui/Application.h"
 #include "ui/OvalButton.h"
+#include "ui/URLLabel.h"
 #include "ui/ScriptedUi.h"
 
 using namespace quindle;
@@ -120,11 +121,19 @@ TEST(MainFormCommands, MenusCarryTheirCaptionsAndShortcuts) {
     EXPECT_EQ(p.ui.modals.back(), p.app->InfoForm.get());
     EXPECT_EQ(p.app->InfoForm->result(), 3);
 
+    // Help: help.chm when the desktop can open it, else the HTML pages in the browser;
+    // the home page is the one the about box links to.
+    p.ui.chmViewer = true;
+    m.Contents1->trigger();
+    p.ui.chmViewer = false;
     m.Contents1->trigger();
     m.QuindleHomepage1->trigger();
-    ASSERT_EQ(p.ui.opened.size(), 2u);
+    ASSERT_EQ(p.ui.opened.size(), 3u);
     EXPECT_EQ(p.ui.opened[0], p.programDir.path() + "/help.chm");
-    EXPECT_TRUE(p.ui.opened[1].startsWith("http"));
+    EXPECT_EQ(p.ui.opened[1], p.programDir.path() + "/help/index.html");
+    EXPECT_EQ(p.ui.opened[2], URLTarget(utHTTP, p.app->InfoForm->URLLabel1->Caption()));
+    EXPECT_FALSE(p.ui.opened[2].contains("://http"));
+    EXPECT_EQ(p.app->InfoForm->URLLabel1->URLType(), utHTTP);
 }
 
 TEST(MainFormCommands, OpenExpandsTheWholeTreeAndStopEndsIt) {

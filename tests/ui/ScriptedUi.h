@@ -24,6 +24,8 @@ public:
     std::vector<QDialog*> modals;      // every dialog shown modally
     std::vector<QString> opened;       // every shell open
     std::vector<QString> errors;       // every standard error message
+    bool chmViewer = false;            // the answer of HasProgramFor
+    int quits = 0;                     // calls of Quit
     // Runs while a dialog is "shown modally"; its return value is the modal result.
     std::function<int(QDialog*)> onModal;
 
@@ -42,6 +44,8 @@ public:
     }
     void ShellOpen(const QString& target) override { opened.push_back(target); }
     void ShowError(QWidget*, const QString& message) override { errors.push_back(message); }
+    bool HasProgramFor(const QString&) override { return chmViewer; }
+    void Quit() override { ++quits; }
 };
 
 } // namespace quindle::test

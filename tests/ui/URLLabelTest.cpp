@@ -37,8 +37,10 @@ TEST(URLLabel, ClickOpensTheCaptionWithItsSchemePrefix) {
     EXPECT_EQ(OpenedFor(utHTTP, "quindle.example.org"), "http://quindle.example.org");
     EXPECT_EQ(OpenedFor(utHTTP, "HTTP://Example.org"), "HTTP://Example.org");
     EXPECT_EQ(OpenedFor(utHTTP, "see http://x.org"), "see http://x.org");
-    EXPECT_EQ(OpenedFor(utHTTP, "https://example.org"), "http://https://example.org");
-    EXPECT_EQ(OpenedFor(utHTTP, "ftp://files.example.org"), "http://ftp://files.example.org");
+    // A caption naming its own scheme is never given a second one.
+    EXPECT_EQ(OpenedFor(utHTTP, "https://example.org"), "https://example.org");
+    EXPECT_EQ(OpenedFor(utHTTP, "ftp://files.example.org"), "ftp://files.example.org");
+    EXPECT_EQ(OpenedFor(utHTTP, "example.org:8080/x"), "http://example.org:8080/x");
     EXPECT_EQ(OpenedFor(utFTP, "files.example.org"), "ftp://files.example.org");
     EXPECT_EQ(OpenedFor(utFTP, "Ftp://files.example.org"), "Ftp://files.example.org");
     EXPECT_EQ(OpenedFor(utMailTo, "author@example.org"), "mailto:author@example.org");
@@ -78,10 +80,10 @@ TEST(URLLabel, HoverColoursFontAndCursor) {
 
     QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
     QApplication::sendEvent(label, &enter);
-    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(label->palette().color(label->foregroundRole()), QColor(0, 0, 255));
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(label, &leave);
-    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    EXPECT_EQ(label->palette().color(label->foregroundRole()), QColor(0, 0, 0));
 
     // Underlined only, and it keeps its own font when the window changes its font.
     EXPECT_TRUE(label->font().underline());

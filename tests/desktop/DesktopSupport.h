@@ -1,0 +1,66 @@
+#pragma once
+// Real input for the desktop tests: xdotool sends X events (XTest) to the X server, which
+// hands them to the windows exactly as a mouse and a keyboard would.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QProcess>
+#include <QStringList>
+#include <QThread>
+#include <QWidget>
+#include <QWindow>
+#include <cstdio>
+#include <functional>
+
+namespace quindle::test {
+
+inline bool& HaveDesktopFlag() {
+    static bool have = false;
+    return have;
+}
+inline bool HaveDesktop() { return HaveDesktopFlag(); }
+inline void SetHaveDesktop(bool v) { HaveDesktopFlag() = v; }
+
+// Runs xdotool with the arguments; true when it succeeded.
+inline bool Xdo(const QStringList& args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }
+
+// Pumps the program's events until `done` holds or `ms` milliseconds have passed.
+inline bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+inline QString WinId(const QWidget* w) { return QString::number(w->winId()); }
+
+// Activates a shown window through the window manager and waits until Qt sees it active.
+inline bool Activate(QWidget* w) {
+    Xdo({QStringLiteral("windowactivate"), QStringLiteral("--sync"), WinId(w)});
+    return WaitFor([w] { return w->isActiveWindow() && w->windowHandle() && w->windowHandle()->isExposed(); });
+}
+
+// A real left click at a widget's point (its own coordinates).
+inline bool ClickAt(const QWidget* w, QPoint p) {
+    const QPoint g = w->mapToGlobal(p);
+    return Xdo({QStringLiteral("mousemove"), QString::number(g.x()), QString::number(g.y()),
+                QStringLiteral("click"), QStringLiteral("1")});
+}
+
+// The whole screen into <build>/desktop-failures/<name>.png, while the windows still show.
+inline void Screenshot(const QString& name) {
+    const QString dir = QStringLiteral(QUINDLE_BINARY_DIR "/desktop-failures");
+    QProcess::execute(QStringLiteral("mkdir"), {QStringLiteral("-p"), dir});
+    const QString file = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+    fprintf(stderr, "screenshot: %s\n", qPrintable(file));
+}
+
+inline bool Key(const QString& keys) { return Xdo({QStringLiteral("key"), keys}); }
+inline bool Type(const QString& text) { return Xdo({QStringLiteral("type"), text}); }
+
+} // namespace quindle::test

@@ -1,0 +1,198 @@
+// The windows as a person meets them: the real program's windows on an X server with a
+// window manager, driven by real clicks and keys.
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "DesktopSupport.h"
+#include "records/DiskRecord.h"
+#include "support/TempDrive.h"
+#include "ui/Application.h"
+#include "ui/OvalButton.h"
+#include "ui/ScriptedUi.h"
+
+using namespace quindle;
+using namespace quindle::test;
+
+namespace {
+
+QSettings UserSettings() { return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle"); }
+
+// The program with drive C mapped to a temporary folder, its main window shown and
+// active. Message boxes and modal dialogs are answered by the script and never block.
+struct Desktop : ::testing::Test {
+    TempDrive c{'C'};
+    QTemporaryDir programDir;
+    ScriptedUi ui;
+    std::unique_ptr<Application> app;
+
+    void SetUp() override {
+        if (!HaveDesktop()) GTEST_SKIP() << "no X display";
+        UserSettings().clear();
+        auto s = UserSettings();
+        s.setValue("Drives/C/path", QString::fromStdString(c.path()));
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            Screenshot(QStringLiteral("%1.%2").arg(info->test_suite_name(), info->name()));
+        }
+        app.reset();
+        UserSettings().clear();
+    }
+    TMainForm& Start() {
+        app = std::make_unique<Application>(ui, programDir.path() + "/quindle");
+        TMainForm& m = *app->MainForm;
+        m.show();
+        EXPECT_TRUE(WaitFor([&] { return m.frameGeometry() != m.geometry(); })) << "never framed";
+        EXPECT_TRUE(Activate(&m));
+        return m;
+    }
+};
+
+} // namespace
+
+TEST_F(Desktop, MenuShortcutsWorkWithTheFocusInTheSearchBox) {
+    TMainForm& m = Start();
+    ASSERT_TRUE(ClickAt(m.SearchEdit, m.SearchEdit->rect().center()));
+    ASSERT_TRUE(WaitFor([&] { return m.SearchEdit->lineEdit()->hasFocus(); }));
+    ASSERT_TRUE(Type("abc"));
+    ASSERT_TRUE(WaitFor([&] { return m.SearchEdit->currentText() == "abc"; }));
+    // Each shortcut opens its dialog; the typed word stays.
+    const struct {
+        const char* keys;
+        const char* caption;
+    } cases[] = {{"ctrl+a", "Add a new disk C: to the package"},
+                 {"ctrl+u", "Update disks' information"},
+                 {"ctrl+r", "Remove a disk from the package"},
+                 {"ctrl+w", "Package Information 0 item(s)"}};
+    for (const auto& k : cases) {
+        const size_t before = ui.modals.size();
+        ASSERT_TRUE(Key(k.keys));
+        ASSERT_TRUE(WaitFor([&] { return ui.modals.size() == before + 1; })) << k.keys;
+        EXPECT_EQ(app->CollectForm->windowTitle(), k.caption) << k.keys;
+        EXPECT_EQ(m.SearchEdit->currentText(), "abc") << k.keys;
+        EXPECT_TRUE(m.SearchEdit->lineEdit()->hasFocus()) << k.keys;
+    }
+    // Ctrl+S logs the serial; F1 opens the help.
+    const int logLines = m.ListBox1->count();
+    ASSERT_TRUE(Key("ctrl+s"));
+    ASSERT_TRUE(WaitFor([&] { return m.ListBox1->count() == logLines + 1; }));
+    ASSERT_TRUE(Key("F1"));
+    ASSERT_TRUE(WaitFor([&] { return ui.opened.size() == 1; }));
+    EXPECT_TRUE(ui.opened[0].endsWith("help/index.html"));
+}
+
+TEST_F(Desktop, PositionRoundTripsThroughTheFrameAndStartsWholeOnScreen) {
+    {
+        auto s = UserSettings();
+        s.setValue("Setup/top", 100);
+        s.setValue("Setup/left", 120);
+    }
+    TMainForm& m = Start();
+    ASSERT_TRUE(WaitFor([&] { return m.frameGeometry().topLeft() == QPoint(120, 100); }))
+        << m.frameGeometry().x() << "," << m.frameGeometry().y();
+    EXPECT_GT(m.geometry().y(), m.frameGeometry().y()); // the title bar lies above the client
+    m.close();
+    app.reset();
+    EXPECT_EQ(UserSettings().value("Setup/top").toInt(), 100);
+    EXPECT_EQ(UserSettings().value("Setup/left").toInt(), 120);
+
+    // A position off the screen brings the whole frame back onto it.
+    {
+        auto s = UserSettings();
+        s.setValue("Setup/top", -300);
+        s.setValue("Setup/left", 5000);
+    }
+    TMainForm& m2 = Start();
+    const QRect avail = m2.screen()->availableGeometry();
+    ASSERT_TRUE(WaitFor([&] { return avail.contains(m2.frameGeometry()); }))
+        << m2.frameGeometry().x() << "," << m2.frameGeometry().y();
+    EXPECT_EQ(m2.frameGeometry().top(), avail.top());
+    EXPECT_EQ(m2.frameGeometry().right(), avail.right());
+}
+
+TEST_F(Desktop, WindowsKeepTheirSizeWhenAResizeIsAsked) {
+    TMainForm& m = Start();
+    const QSize mainSize = m.size();
+    ASSERT_TRUE(Xdo({"windowsize", WinId(&m), "700", "700"}));
+    // A move after it: once it has arrived, the resize request has been dealt with too.
+    const QPoint to = m.pos() + QPoint(10, 10);
+    ASSERT_TRUE(Xdo({"windowmove", WinId(&m), QString::number(to.x()),
+                     QString::number(to.y())}));
+    ASSERT_TRUE(WaitFor([&] { return m.pos() != to - QPoint(10, 10); }));
+    EXPECT_EQ(m.size(), mainSize);
+
+    TCollectForm& d = *app->CollectForm;
+    d.show();
+    ASSERT_TRUE(WaitFor([&] { return d.frameGeometry() != d.geometry(); }));
+    ASSERT_TRUE(Xdo({"windowsize", WinId(&d), "600", "600"}));
+    const QPoint was = d.pos();
+    ASSERT_TRUE(Xdo({"windowmove", WinId(&d), QString::number(was.x() + 7), QString::number(was.y() + 7)}));
+    ASSERT_TRUE(WaitFor([&] { return d.pos() != was; }));
+    EXPECT_EQ(d.size(), QSize(298, 350));
+}
+
+TEST_F(Desktop, ACheckBoxClickTogglesThatMarkAndShowsThatDiskOnly) {
+    TMainForm& m = Start();
+    (void)m;
+    for (const char* serial : {"111", "222"}) {
+        const std::string path = app->ctx.PackageFolder + serial + ".dat";
+        WriteHostFile(path, "");
+        WriteDiskInfo(app->ctx, path, serial, "01/01/2026 10:00:00", std::string("Disk ") + serial, "d", "a");
+    }
+    TCollectForm& d = *app->CollectForm;
+    d.PrepareMode(TCollectForm::Mode::Update);
+    ASSERT_EQ(d.DiskCount(), 2);
+    d.show();
+    ASSERT_TRUE(WaitFor([&] { return d.frameGeometry() != d.geometry(); }));
+    ASSERT_TRUE(Activate(&d));
+    ASSERT_EQ(d.HighlightedIndex(), -1);
+
+    // No disk highlighted: the click on the second disk's box unchecks it and shows it.
+    ASSERT_TRUE(ClickAt(d.CollectionLB->viewport(), d.CheckBoxRect(1).center()));
+    ASSERT_TRUE(WaitFor([&] { return !d.DiskChecked(1); }));
+    EXPECT_TRUE(d.DiskChecked(0));
+    EXPECT_EQ(d.HighlightedIndex(), 1);
+    EXPECT_EQ(d.Edit1->text(), "Disk 222");
+    EXPECT_TRUE(ui.boxes.empty());
+
+    // The first disk's box, with the second highlighted: the first is toggled and shown.
+    ASSERT_TRUE(ClickAt(d.CollectionLB->viewport(), d.CheckBoxRect(0).center()));
+    ASSERT_TRUE(WaitFor([&] { return !d.DiskChecked(0); }));
+    EXPECT_FALSE(d.DiskChecked(1));
+    EXPECT_EQ(d.HighlightedIndex(), 0);
+    EXPECT_EQ(d.Edit1->text(), "Disk 111");
+    EXPECT_TRUE(ui.boxes.empty());
+    d.hide();
+}
+
+TEST_F(Desktop, ClosingDuringDriveOpenEndsTheWalkAndTheProgram) {
+    for (int i = 0; i < 200; ++i) c.MakeDir("d" + std::to_string(i) + "/e");
+    TMainForm& m = Start();
+    // Each pump of the walk is one directory done; the close arrives after the fifth.
+    int pumps = 0, pumpsAtClose = -1;
+    auto pump = app->ctx.ProcessMessages;
+    app->ctx.ProcessMessages = [&] {
+        ++pumps;
+        if (pumps == 5) {
+            Key("alt+F4"); // the window manager's close
+            WaitFor([&] { return !m.isVisible(); });
+            pumpsAtClose = pumps;
+        }
+        pump();
+    };
+    ASSERT_TRUE(Key("ctrl+o"));
+    ASSERT_TRUE(WaitFor([&] { return pumpsAtClose > 0 && !m.StopButton->isVisible(); }));
+    EXPECT_FALSE(m.isVisible());
+    EXPECT_EQ(pumps, pumpsAtClose); // no directory after the close
+    EXPECT_LT(m.DirectoryOutline1.ItemCount(), 401); // 401 when every folder is listed
+    EXPECT_EQ(ui.quits, 1);
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(UserSettings().value("Setup/top").toInt(), m.frameGeometry().top());
+}
