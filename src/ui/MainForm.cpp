@@ -9,7 +9,6 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QStandardPaths>
 #include <QTabWidget>
 
 #include "platform/Errors.h"
@@ -178,9 +177,7 @@ void TMainForm::FormCreate(const QString& programFile) {
         }
     };
 
-    const QString userData =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quindle");
-    SetUpFolders(ctx_, FromQ(programFile), FromQ(userData));
+    SetUpFolders(ctx_, FromQ(programFile), UserDataFolder());
     ctx_.InfoSection = "Special Information about this disk by Quindle";
     StopButtonClick();
 
