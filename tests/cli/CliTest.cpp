@@ -289,7 +289,7 @@ TEST(Cli, InterruptStopsAnAddAsAbortDoes) {
     EXPECT_EQ(WEXITSTATUS(ws), 1);
     EXPECT_NE(err.find("Operation aborted by user"), std::string::npos);
     EXPECT_NE(err.find("quindle-cli: Memorizing that disk was not complete."), std::string::npos) << err;
-    EXPECT_NE(err.find("\r\x1b[KE: 1 folders"), std::string::npos); // redrawn in place
+    EXPECT_NE(err.find("\r\x1b[KE: 0 folders, 0 files"), std::string::npos); // redrawn in place
     const std::string record = rig.Record("439041101");
     EXPECT_NE(record.find("Title=Partial\r\n"), std::string::npos);
     EXPECT_EQ(record.find("f2999.txt"), std::string::npos);
