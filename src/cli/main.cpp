@@ -29,6 +29,7 @@
 #include "records/Memorizer.h"
 #include "records/PackageTitles.h"
 #include "search/CountOccurrences.h"
+#include "search/RecordLines.h"
 #include "settings/UserSettings.h"
 
 namespace quindle {
@@ -223,10 +224,14 @@ int Find(AppContext& ctx, const std::vector<std::string>& args) {
             const auto text = ReadRecordText(path);
             const std::string title = text ? FindIniValue(*text, ctx.InfoSection, "Title") : std::string();
             Out(std::to_string(n) + "\t" + SerialOfFile(name) + "\t" + title + "\n");
-            if (names && text && n > 0)
-                ForEachLineHolding(*text, word, ctx.InfoSection, [](const RecordLineMatch& m) {
-                    Out("\t" + std::string(m.section) + "\t" + std::string(m.key) + "\n");
+            if (names && text && n > 0) {
+                // The key is the file name; a line of the information section shows whole.
+                const TRecordText record = TRecordText::FromText(*text);
+                record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {
+                    const std::string_view key = m.header ? std::string_view() : m.info ? m.text : m.key;
+                    Out("\t" + std::string(m.section) + "\t" + std::string(key) + "\n");
                 });
+            }
         } catch (const std::exception& e) {
             Message(e.what());
             failed = true;
