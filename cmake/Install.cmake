@@ -4,7 +4,9 @@
 #   <prefix>/lib/quindle/help.chm           beside it, where Help > Contents looks
 #   <prefix>/lib/quindle/help/*.html        the same help as HTML pages, for desktops without a .chm viewer
 #   <prefix>/lib/quindle/quindle.installed  marker: records go to the per-user data folder
+#   <prefix>/lib/quindle/quindle-cli        the command line, beside the program
 #   <prefix>/bin/quindle                    symbolic link to the program
+#   <prefix>/bin/quindle-cli                symbolic link to the command line
 #   <prefix>/share/applications/quindle.desktop
 #   <prefix>/share/icons/hicolor/<n>x<n>/apps/quindle.png
 #   <prefix>/share/metainfo/org.example.Quindle.metainfo.xml
@@ -13,13 +15,14 @@
 #   <prefix>/share/lintian/overrides/quindle
 #
 # The program lives in its own folder, not in bin/, because it finds help.chm beside its
-# real file (the link is resolved through /proc/self/exe).
+# real file (the link is resolved through /proc/self/exe). The command line lies beside it
+# for the same reason: both take the package folder from their folder's marker.
 
 set(QUINDLE_PKGDIR lib/quindle)
 set(QUINDLE_APPID org.example.Quindle)
 set(_pkg ${CMAKE_SOURCE_DIR}/packaging)
 
-install(TARGETS quindle RUNTIME DESTINATION ${QUINDLE_PKGDIR})
+install(TARGETS quindle quindle-cli RUNTIME DESTINATION ${QUINDLE_PKGDIR})
 if(TARGET quindle_help)
   # The help compiler runs inside help-src/, which must exist before the first build.
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/help-src)
@@ -27,13 +30,15 @@ if(TARGET quindle_help)
 endif()
 install(FILES ${HELP_PAGES} DESTINATION ${QUINDLE_PKGDIR}/help)
 install(FILES ${_pkg}/quindle.installed DESTINATION ${QUINDLE_PKGDIR})
-install(CODE "
-  set(_bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
-  file(MAKE_DIRECTORY \"\${_bin}\")
-  file(REMOVE \"\${_bin}/quindle\")
-  file(CREATE_LINK \"../${QUINDLE_PKGDIR}/quindle\" \"\${_bin}/quindle\" SYMBOLIC)
-  message(STATUS \"Installing: \${_bin}/quindle -> ../${QUINDLE_PKGDIR}/quindle\")
-")
+foreach(_exe quindle quindle-cli)
+  install(CODE "
+    set(_bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+    file(MAKE_DIRECTORY \"\${_bin}\")
+    file(REMOVE \"\${_bin}/${_exe}\")
+    file(CREATE_LINK \"../${QUINDLE_PKGDIR}/${_exe}\" \"\${_bin}/${_exe}\" SYMBOLIC)
+    message(STATUS \"Installing: \${_bin}/${_exe} -> ../${QUINDLE_PKGDIR}/${_exe}\")
+  ")
+endforeach()
 install(FILES ${_pkg}/quindle.desktop DESTINATION share/applications)
 foreach(size 16 32 48 64 128 256)
   install(FILES ${_pkg}/icons/quindle-${size}.png

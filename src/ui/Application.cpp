@@ -1,13 +1,8 @@
 #include "ui/Application.h"
 
-#include "ui/Settings.h"
+#include "settings/UserSettings.h"
 
 namespace quindle {
-
-void LoadDriveTable(AppContext& ctx) {
-    ctx.platform.SetDrives(BuildDriveTable(ReadDriveMappings(), ParseMountInfo(ReadSystemMountInfo())));
-    ctx.platform.SetCurrentDir("C:\\");
-}
 
 Application::Application(UiServices& ui, const QString& programFile) {
     LoadDriveTable(ctx);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/AppContext.h"
+#include "settings/UserSettings.h"
 #include "ui/CollectForm.h"
 #include "ui/InfoForm.h"
 #include "ui/MainForm.h"
@@ -21,8 +22,5 @@ struct Application {
     std::unique_ptr<TInfoForm> InfoForm;
     std::unique_ptr<TSearchForm> SearchForm;
 };
-
-// Builds the drive table from the user's mapping and the system's mounts.
-void LoadDriveTable(AppContext& ctx);
 
 } // namespace quindle

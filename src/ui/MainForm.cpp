@@ -12,7 +12,6 @@
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QTabWidget>
 
 #include "platform/Errors.h"
@@ -187,9 +186,7 @@ void TMainForm::FormCreate(const QString& programFile) {
         }
     };
 
-    const QString userData =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quindle");
-    SetUpFolders(ctx_, FromQ(programFile), FromQ(userData));
+    SetUpFolders(ctx_, FromQ(programFile), UserDataFolder());
     // What a crash left behind goes before any listing can meet it.
     RemoveStaleTempFiles(ctx_);
     ctx_.InfoSection = "Special Information about this disk by Quindle";

@@ -2,8 +2,6 @@
 
 #include <QSettings>
 
-#include "ui/Text.h"
-
 namespace quindle {
 
 namespace {
@@ -33,26 +31,6 @@ void WriteSetup(int top, int left, int display) {
     s.setValue(QStringLiteral("Display"), display);
     s.endGroup();
     s.sync();
-}
-
-std::vector<DriveMapping> ReadDriveMappings() {
-    QSettings& s = Store();
-    std::vector<DriveMapping> result;
-    s.beginGroup(QStringLiteral("Drives"));
-    for (const QString& group : s.childGroups()) {
-        if (group.size() != 1 || !group[0].isLetter() || group[0].unicode() > 127) continue;
-        DriveMapping m;
-        m.letter = static_cast<char>(group[0].toUpper().unicode());
-        s.beginGroup(group);
-        m.path = FromQ(s.value(QStringLiteral("path")).toString());
-        m.kind = FromQ(s.value(QStringLiteral("kind")).toString().trimmed().toLower());
-        m.serial = FromQ(s.value(QStringLiteral("serial")).toString().trimmed());
-        m.label = FromQ(s.value(QStringLiteral("label")).toString());
-        s.endGroup();
-        if (!m.path.empty()) result.push_back(m);
-    }
-    s.endGroup();
-    return result;
 }
 
 } // namespace quindle

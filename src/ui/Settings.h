@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/Drives.h"
+#include "settings/UserSettings.h" // the Drives group, shared with quindle-cli
 
 namespace quindle {
 
@@ -13,7 +13,5 @@ namespace quindle {
 std::optional<int> ReadSetupInt(const char* name);
 // Writes the three values of group Setup, in the order top, left, Display.
 void WriteSetup(int top, int left, int display);
-// Entries of group Drives: Drives/E/path, Drives/E/kind, Drives/E/serial, Drives/E/label.
-std::vector<DriveMapping> ReadDriveMappings();
 
 } // namespace quindle

@@ -1,0 +1,296 @@
+// quindle-cli run as a process on real folders mapped as drives through the settings file.
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/TempDrive.h"
+#include "ui/Application.h"
+#include "ui/OvalButton.h"
+#include "ui/ScriptedUi.h"
+
+extern char** environ;
+
+using namespace quindle;
+using quindle::test::ReadHostFile;
+using quindle::test::TempDir;
+using quindle::test::WriteHostFile;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs quindle-cli with the arguments, stdout and stderr into files, and waits for it.
+Result RunCli(const std::vector<std::string>& args) {
+    TempDir io;
+    const std::string outPath = io.path() + "/out", errPath = io.path() + "/err";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv{const_cast<char*>(QUINDLE_CLI)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    Result r;
+    if (posix_spawn(&pid, QUINDLE_CLI, &fa, nullptr, argv.data(), environ) != 0) return r;
+    posix_spawn_file_actions_destroy(&fa);
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    r.out = ReadHostFile(outPath);
+    r.err = ReadHostFile(errPath);
+    return r;
+}
+
+// The user's settings file: drives E and C mapped to temporary folders.
+struct Rig {
+    quindle::test::TempDrive c{'C', 1u};
+    quindle::test::TempDrive e{'E', 439041101u};
+    TempDir package;
+
+    Rig() {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+        s.setValue("Drives/C/path", QString::fromStdString(c.path()));
+        s.setValue("Drives/C/serial", 1);
+        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
+        s.setValue("Drives/E/serial", 439041101);
+        s.setValue("Drives/E/kind", "removable");
+        s.setValue("Drives/E/label", "BACKUP");
+        s.setValue("Drives/N/path", "/no/such/folder");
+        s.sync();
+        c.MakeFile("autoexec.bat", "x");
+        e.MakeFile("readme.txt", "r");
+        e.MakeFile("setup.exe", "s");
+        e.MakeFile("Docs/a.doc", "a");
+        e.MakeFile("Docs/README.md", "a");
+        e.MakeFile("Docs/Old/z.txt", "z");
+        e.MakeFile("Music/song.mp3", "m");
+    }
+    Result Cli(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--package", package.path()});
+        return RunCli(args);
+    }
+    std::string Record(const std::string& serial) const { return package.Read(serial + ".dat"); }
+};
+
+std::string MaskDate(std::string record) {
+    const std::string key = "\r\nMemorization Date=";
+    const auto p = record.find(key);
+    if (p != std::string::npos) record.replace(p + key.size(), record.find('\r', p + key.size()) - p - key.size(), "*");
+    return record;
+}
+
+const std::string kInfo = "Special Information about this disk by Quindle";
+
+} // namespace
+
+TEST(Cli, CommandsGiveTheirLinesAndExitStatuses) {
+    Rig rig;
+    ASSERT_EQ(rig.Cli({"add", "e:", "--title", "Backup disk", "--description=Letters"}).status, 0);
+    rig.package.MakeFile("7.dat", "\r\n[Pics]\r\nreadme.png=1\r\n");           // no information: no title
+    rig.package.MakeFile("12.dat", "\r\n[" + kInfo + "]\r\nTitle=Other\r\n"); // no file names
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, errHas;
+    };
+    const std::string date = "\t" + QString::fromStdString(rig.Record("439041101")).section("Memorization Date=", 1).section("\r", 0, 0).toStdString() + "\t";
+    const Case cases[] = {
+        // Listing order is the package dialog's: the record file names as its lister sorts them.
+        {{"list"}, 0, "12\tOther\t\t\n439041101\tBackup disk" + date + "Letters\n7\t\t\t\n", ""},
+        {{"find", "readme"}, 0, "2\t439041101\tBackup disk\n1\t7\t\n", ""},
+        {{"find", "--all", "README"}, 0, "0\t12\tOther\n2\t439041101\tBackup disk\n1\t7\t\n", ""},
+        {{"find", "--names", "readme"}, 0,
+         "2\t439041101\tBackup disk\n\tE:\\\treadme.txt\n\tDocs\tREADME.md\n1\t7\t\n\tPics\treadme.png\n", ""},
+        {{"find", "--names", "letters"}, 0, "1\t439041101\tBackup disk\n\t" + kInfo + "\tDescription=Letters\n", ""},
+        {{"find", "--", "-x-"}, 1, "", ""},
+        {{"find", "nowhere"}, 1, "", ""},
+        {{"find", ""}, 2, "", "the word is empty"},
+        {{"find"}, 2, "", "missing WORD"},
+        {{"find", "--bogus", "x"}, 2, "", "unknown option --bogus"},
+        {{"remove", "12x"}, 2, "", "is not a volume serial"},
+        {{"remove", "4294967296"}, 2, "", "is not a volume serial"},
+        {{"remove", "99"}, 2, "", "no disk 99 in the package"},
+        {{"add", "Q:", "--title", "t"}, 2, "", "unknown drive Q:"},
+        {{"add", "N", "--title", "t"}, 2, "", "drive N: is not ready"},
+        {{"add", "E:"}, 2, "", "a title is needed"},
+        {{"add", "E:", "--title", "t"}, 2, "", "is already in the package"},
+        {{"add", "E:", "--title", "t", "--additional", "a[1]"}, 2, "", "cannot hold the character \"[\""},
+        {{"add", "E:", "--title", "a\nb"}, 2, "", "must be single lines"},
+        {{"add", "EE", "--title", "t"}, 2, "", "is not a drive"},
+        {{"frobnicate"}, 2, "", "unknown command \"frobnicate\""},
+        {{"list", "extra"}, 2, "", "unexpected argument"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "" : c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+        const Result r = rig.Cli(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+    }
+
+    // A package folder that is missing, and an unknown option before the command.
+    EXPECT_EQ(RunCli({"--package", rig.package.path() + "/none", "list"}).status, 2);
+    EXPECT_EQ(RunCli({"--verbose", "list"}).status, 2);
+
+    // The drive table from the settings: letter, kind, serial, label, folder.
+    const Result drives = RunCli({"drives"});
+    EXPECT_EQ(drives.status, 0);
+    EXPECT_NE(drives.out.find("E:\tremovable\t439041101\tBACKUP\t" + rig.e.path() + "\n"), std::string::npos);
+    EXPECT_NE(drives.out.find("N:\tfixed\t\t\t/no/such/folder\n"), std::string::npos);
+
+    // A record that is a link to a device: an error for that disk, the others still answer.
+    ASSERT_EQ(symlink("/dev/zero", (rig.package.path() + "/5.dat").c_str()), 0);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"list"}, {"find", "readme"}}) {
+        const Result r = rig.Cli(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("Cannot open file " + rig.package.path() + "/5.dat"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("439041101"), std::string::npos);
+    }
+
+    // --replace memorizes again; remove takes the disk out.
+    rig.e.MakeFile("new.txt", "n");
+    EXPECT_EQ(rig.Cli({"add", "e", "--title", "Again", "--replace"}).status, 0);
+    EXPECT_NE(rig.Record("439041101").find("new.txt=1\r\n"), std::string::npos);
+    EXPECT_NE(rig.Record("439041101").find("Title=Again\r\n"), std::string::npos);
+    EXPECT_EQ(rig.Cli({"remove", "0439041101"}).status, 0);
+    EXPECT_EQ(rig.Record("439041101"), "");
+    EXPECT_EQ(rig.Cli({"remove", "439041101"}).status, 2);
+}
+
+TEST(Cli, AddWritesTheRecordThePackageDialogWrites) {
+    Rig rig;
+    for (int i = 0; i < 5; ++i) rig.e.MakeFile("Docs/Sub" + std::to_string(i) + "/a.doc", "x");
+    rig.e.MakeFile("Docs/.hidden", "h");
+    rig.e.MakeFile("=odd=name", "o");
+
+    // The program, with the same settings: its drive table comes from the same file.
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    Application app(ui, progDir.path() + "/quindle");
+    app.MainForm->DriveComboBox1.BuildList();
+    app.MainForm->DriveComboBox1.SetDrive('E');
+    app.MainForm->Add1Click();
+    TCollectForm& f = *app.CollectForm;
+    f.Edit1->setText("Backup disk");
+    f.Edit2->setText("Letters");
+    f.Edit3->setText("shelf 3");
+    f.ActionButton->OnClick(f.ActionButton);
+    ASSERT_FALSE(ui.boxes.empty());
+    ASSERT_EQ(ui.boxes.back().text, "Ok, the disk has been memorized!");
+    const std::string dialog = ReadHostFile(app.ctx.PackageFolder + "439041101.dat");
+
+    const Result r = rig.Cli({"add", "E:", "--title", "Backup disk", "--description", "Letters", "--additional", "shelf 3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("E: 9 folders, 13 files\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Ok, the disk has been memorized!"), std::string::npos);
+    const std::string cli = rig.Record("439041101");
+    ASSERT_NE(dialog.find("[" + kInfo + "]"), std::string::npos);
+    EXPECT_EQ(MaskDate(cli), MaskDate(dialog));
+    EXPECT_NE(MaskDate(cli), cli); // the date line was there to mask
+}
+
+TEST(Cli, WithoutPackageOptionTheProgramsFolderRuleHolds) {
+    Rig rig;
+    // A copy of the binary in a folder of its own, first as a build, then as installed.
+    TempDir prog;
+    const std::string exe = prog.path() + "/quindle-cli";
+    WriteHostFile(exe, ReadHostFile(QUINDLE_CLI));
+    ASSERT_EQ(chmod(exe.c_str(), 0755), 0);
+    auto run = [&](std::vector<std::string> args) {
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+        EXPECT_EQ(posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&fa);
+        int ws = 0;
+        waitpid(pid, &ws, 0);
+        return WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+    };
+    EXPECT_EQ(run({"add", "E", "--title", "Built"}), 0);
+    EXPECT_NE(prog.Read("data/439041101.dat").find("Title=Built"), std::string::npos);
+
+    prog.MakeFile("quindle.installed");
+    const std::string user = std::string(std::getenv("XDG_DATA_HOME")) + "/Quindle/data/439041101.dat";
+    std::remove(user.c_str());
+    EXPECT_EQ(run({"add", "E", "--title", "Installed"}), 0);
+    EXPECT_NE(ReadHostFile(user).find("Title=Installed"), std::string::npos);
+    std::remove(user.c_str());
+}
+
+TEST(Cli, InterruptStopsAnAddAsAbortDoes) {
+    Rig rig;
+    for (int i = 0; i < 3000; ++i) rig.e.MakeFile("Big/D" + std::to_string(i) + "/f" + std::to_string(i) + ".txt", "x");
+
+    // stderr on a terminal: the progress line is redrawn for every folder, so once this
+    // test stops reading, the walk blocks on the full terminal long before its end.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    const std::string pkg = rig.package.path();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int s = open(slave.c_str(), O_RDWR | O_NOCTTY);
+        dup2(s, 2);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        execl(QUINDLE_CLI, QUINDLE_CLI, "--package", pkg.c_str(), "add", "E:", "--title", "Partial", (char*)nullptr);
+        _exit(127);
+    }
+    std::string err;
+    char buf[4096];
+    auto readSome = [&] {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0) return false;
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) return false;
+        err.append(buf, static_cast<size_t>(n));
+        return true;
+    };
+    while (err.find("folders") == std::string::npos && readSome()) {
+    }
+    ASSERT_NE(err.find("E: 0 folders, 0 files"), std::string::npos) << err;
+    kill(pid, SIGINT);
+    while (readSome()) {
+    }
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    close(master);
+    ASSERT_TRUE(WIFEXITED(ws));
+    EXPECT_EQ(WEXITSTATUS(ws), 1);
+    EXPECT_NE(err.find("Operation aborted by user"), std::string::npos);
+    EXPECT_NE(err.find("quindle-cli: Memorizing that disk was not complete."), std::string::npos) << err;
+    EXPECT_NE(err.find("\r\x1b[KE: 0 folders, 0 files"), std::string::npos); // redrawn in place
+    const std::string record = rig.Record("439041101");
+    EXPECT_NE(record.find("Title=Partial\r\n"), std::string::npos);
+    EXPECT_EQ(record.find("f2999.txt"), std::string::npos);
+}
