@@ -567,7 +567,9 @@ void TIniFile32::RewriteWhole() {
     if (exists) {
         struct stat made;
         if (fstat(fd, &made) != 0 || (made.st_mode & 07777) != finalMode) (void)fchmod(fd, finalMode);
-        if (st.st_uid != geteuid() || st.st_gid != getegid()) (void)fchown(fd, st.st_uid, st.st_gid);
+        // Keeping the owner needs the right to give files away; without it the saver owns the file.
+        if ((st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(fd, st.st_uid, st.st_gid) != 0) {
+        }
         ApplyDosAttributes(fd, dos);
     }
     if (fsync(fd) != 0) fail();
