@@ -30,7 +30,7 @@
 #include "records/PackageTitles.h"
 #include "search/CountOccurrences.h"
 #include "search/RecordLines.h"
-#include "settings/UserSettings.h"
+#include "ui/UserSettings.h"
 
 namespace quindle {
 namespace {

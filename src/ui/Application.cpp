@@ -1,6 +1,6 @@
 #include "ui/Application.h"
 
-#include "settings/UserSettings.h"
+#include "ui/UserSettings.h"
 
 namespace quindle {
 

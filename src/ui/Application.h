@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/AppContext.h"
-#include "settings/UserSettings.h"
+#include "ui/UserSettings.h"
 #include "ui/CollectForm.h"
 #include "ui/InfoForm.h"
 #include "ui/MainForm.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "settings/UserSettings.h" // the Drives group, shared with quindle-cli
+#include "ui/UserSettings.h" // the Drives group, shared with quindle-cli
 
 namespace quindle {
 
