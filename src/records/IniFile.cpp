@@ -112,6 +112,9 @@ void TIniFile32::Load() {
         close(fd);
         throw EFileError(Format("Cannot open file %s", fileName_));
     }
+    // An empty file (the walk creates its file so before the store opens it) holds nothing
+    // that a torn in-place rewrite could lose: it is treated as created here.
+    if (st.st_size == 0) createdHere_ = true;
     std::string text;
     if (S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
     char buf[1 << 16];

@@ -410,34 +410,42 @@ TEST(IniFile, DeferredMatchesPlainMode) {
 }
 
 // The memorizer's pattern: a record built from scratch, one checkpoint per directory,
-// names repeated across directories replaced with numbers of other lengths.
+// names repeated across directories replaced with numbers of other lengths. The walk
+// creates its file empty before the store opens it; that file must be updated in place
+// as well, not rewritten whole at every checkpoint.
 TEST(IniFile, DeferredCheckpointsPerDirectory) {
-    TempDir dir;
-    const std::string path = dir.path() + "/deferred.dat";
-    ScanIni ref; // what plain mode would have saved
-    TIniFile32 deferred(path);
-    deferred.SetDeferred(true);
-    std::mt19937 rng(7);
-    // The last folder comes back after another one, so its new names go in the middle.
-    const std::vector<std::string> sections = {"E:\\", "Docs", "Music", "Docs"};
-    for (int d = 0; d < 80; ++d) {
-        const std::string section = sections[static_cast<size_t>(d / 20)];
-        const int files = static_cast<int>(rng() % 40);
-        for (int f = 1; f <= files; ++f) {
-            const std::string name = "file" + std::to_string(rng() % 60) + ".txt";
-            const std::string value = std::to_string(rng() % 3 == 0 ? f * 1000 : f);
-            ref.Write(section, name, value);
-            deferred.WriteString(section, name, value);
+    for (const bool preCreated : {false, true}) {
+        SCOPED_TRACE(preCreated ? "file created empty first" : "no file at first");
+        TempDir dir;
+        const std::string path = dir.path() + "/deferred.dat";
+        if (preCreated) WriteHostFile(path, "");
+        ScanIni ref; // what plain mode would have saved
+        TIniFile32 deferred(path);
+        deferred.SetDeferred(true);
+        std::mt19937 rng(7);
+        // The last folder comes back after another one, so its new names go in the middle.
+        const std::vector<std::string> sections = {"E:\\", "Docs", "Music", "Docs"};
+        const ino_t first = Inode(path);
+        for (int d = 0; d < 80; ++d) {
+            const std::string section = sections[static_cast<size_t>(d / 20)];
+            const int files = static_cast<int>(rng() % 40);
+            for (int f = 1; f <= files; ++f) {
+                const std::string name = "file" + std::to_string(rng() % 60) + ".txt";
+                const std::string value = std::to_string(rng() % 3 == 0 ? f * 1000 : f);
+                ref.Write(section, name, value);
+                deferred.WriteString(section, name, value);
+            }
+            deferred.Checkpoint();
+            ASSERT_EQ(ReadHostFile(path), ref.Text()) << "after directory " << d;
+            if (preCreated) ASSERT_EQ(Inode(path), first) << "rewritten whole after directory " << d;
         }
+        const ino_t ino = Inode(path);
+        deferred.WriteString("Docs", "file1.txt", "123456789");
         deferred.Checkpoint();
-        ASSERT_EQ(ReadHostFile(path), ref.Text()) << "after directory " << d;
+        EXPECT_EQ(Inode(path), ino) << "a record built by this store is updated in place";
+        ref.Write("Docs", "file1.txt", "123456789");
+        EXPECT_EQ(ReadHostFile(path), ref.Text());
     }
-    const ino_t ino = Inode(path);
-    deferred.WriteString("Docs", "file1.txt", "123456789");
-    deferred.Checkpoint();
-    EXPECT_EQ(Inode(path), ino) << "a record built by this store is updated in place";
-    ref.Write("Docs", "file1.txt", "123456789");
-    EXPECT_EQ(ReadHostFile(path), ref.Text());
 }
 
 // The indexed store against the plain scan rules, over random writes that include
