@@ -95,34 +95,48 @@ int main() {
     std::shuffle(order.begin(), order.end(), std::mt19937(11));
     for (int k : order) mkdir((base + "/dir" + std::to_string(k * 7919 % 20011)).c_str(), 0700);
 
-    // baseline: the same directories read plainly
-    auto t0 = Clock::now();
-    size_t plain = 0;
-    if (DIR* d = opendir(base.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_type == DT_DIR && e->d_name[0] != '.') ++plain;
-        closedir(d);
+    // baseline: the same directories read plainly. Each is the best of five runs.
+    double plainSec = 1e9;
+    for (int run = 0; run < 5; ++run) {
+        const auto t0 = Clock::now();
+        size_t plain = 0;
+        if (DIR* d = opendir(base.c_str())) {
+            while (dirent* e = readdir(d))
+                if (e->d_type == DT_DIR && e->d_name[0] != '.') ++plain;
+            closedir(d);
+        }
+        plainSec = std::min(plainSec, Seconds(t0, Clock::now()));
+        if (plain != 20000) std::printf("plain read found %zu folders\n", plain);
     }
-    const double plainSec = Seconds(t0, Clock::now());
 
     AppContext ctx;
     DriveInfo drive;
     drive.letter = 'E';
     drive.root = base;
     ctx.platform.SetDrives({drive});
+    double listSec = 1e9, firstSec = 0;
+    int listed = 0;
+    for (int run = 0; run < 5; ++run) {
+        TDirectoryOutline fresh(ctx);
+        fresh.SetTextCase(tcAsIs);
+        fresh.SetDrive('E');
+        const auto t0 = Clock::now();
+        fresh.BuildOneLevel(1);
+        const double sec = Seconds(t0, Clock::now());
+        if (run == 0) firstSec = sec; // the process's first tree: its memory is new to it
+        listSec = std::min(listSec, sec);
+        listed = fresh.ItemCount() - 1;
+    }
+    std::printf("BuildOneLevel of 20,000 subfolders in random order: %.1f ms (%d items; plain readdir %.1f ms, "
+                "ratio %.1f, goal <= 3; the process's first listing %.1f ms, ratio %.1f)\n",
+                listSec * 1000, listed, plainSec * 1000, listSec / plainSec, firstSec * 1000, firstSec / plainSec);
+
     TDirectoryOutline dir(ctx);
     dir.SetTextCase(tcAsIs);
     dir.SetDrive('E');
-    t0 = Clock::now();
     dir.BuildOneLevel(1);
-    const double listSec = Seconds(t0, Clock::now());
-    std::printf("BuildOneLevel of 20,000 subfolders in random order: %.1f ms (%d items; plain readdir %.1f ms, "
-                "ratio %.1f)\n",
-                listSec * 1000, dir.ItemCount() - 1, plainSec * 1000, listSec / plainSec);
-    (void)plain;
-
+    auto t0 = Clock::now();
     // merging into a listed level goes through the per-name binary search and inserts
-    t0 = Clock::now();
     dir.BuildOneLevel(1);
     const double mergeSec = Seconds(t0, Clock::now());
     std::printf("BuildOneLevel again, merging 20,000 names into 20,000 children: %.1f ms\n", mergeSec * 1000);

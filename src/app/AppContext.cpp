@@ -1,9 +1,15 @@
 #include "app/AppContext.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quindle {
+
+bool KeepFreedMemory() {
+    static const bool kept = mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
+    return kept;
+}
 
 namespace {
 bool MakeDirs(const std::string& path) {

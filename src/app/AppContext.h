@@ -9,6 +9,12 @@
 
 namespace quindle {
 
+// Lets the process keep up to 64 MB of freed memory for its next allocations instead of
+// giving it back to the system at once; the first call sets it for the whole process.
+// Walks build and drop trees and lists of tens of thousands of items, and memory given
+// back is faulted in again page by page, which costs more than the listing itself.
+bool KeepFreedMemory();
+
 // Screen pointers the core asks for.
 enum class Cursor { Default, HourGlass };
 
@@ -37,6 +43,8 @@ struct AppContext {
     void Pump() const {
         if (ProcessMessages) ProcessMessages();
     }
+    bool freedMemoryKept = KeepFreedMemory();
+
     Cursor ScreenCursor() const { return GetScreenCursor ? GetScreenCursor() : Cursor::Default; }
     void SetCursor(Cursor c) const {
         if (SetScreenCursor) SetScreenCursor(c);

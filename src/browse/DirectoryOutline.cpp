@@ -157,26 +157,60 @@ void TDirectoryOutline::BuildOneLevel(int n) {
     const std::string dir = HostPathOf(node);
 
     // Names are gathered first so that the enumeration is always closed before any
-    // insertion can fail. Each entry: the cased text, then the name on disk.
-    std::vector<std::pair<std::string, std::string>> names;
+    // insertion can fail. All texts go into one buffer: the cased text of each entry, then
+    // its name on disk; an entry holds their offsets. (A folder may hold many thousands.)
+    struct Entry {
+        uint32_t text, textLen, disk, diskLen;
+    };
+    std::string buffer;
+    std::vector<Entry> names;
     if (!dir.empty()) ctx_.platform.FindFilesIn(
         dir, node->Level() == 1, "*.*", faDirectory,
         [&](const SearchRec& r) {
-            if ((r.Attr & faDirectory) && !r.Name.empty() && r.Name[0] != '.')
-                names.emplace_back(ApplyCase(r.Name), r.Name);
+            if (!(r.Attr & faDirectory) || r.Name.empty() || r.Name[0] == '.') return;
+            Entry e;
+            e.text = static_cast<uint32_t>(buffer.size());
+            e.textLen = static_cast<uint32_t>(r.Name.size());
+            buffer += r.Name;
+            switch (textCase_) {
+            case tcLowerCase:
+                for (size_t i = e.text; i < buffer.size(); ++i)
+                    buffer[i] = static_cast<char>(LowerByte(static_cast<unsigned char>(buffer[i])));
+                break;
+            case tcUpperCase:
+                for (size_t i = e.text; i < buffer.size(); ++i)
+                    buffer[i] = static_cast<char>(UpperByte(static_cast<unsigned char>(buffer[i])));
+                break;
+            case tcAsIs:
+                break;
+            }
+            e.disk = static_cast<uint32_t>(buffer.size());
+            e.diskLen = e.textLen;
+            buffer += r.Name;
+            names.push_back(e);
         },
         kDirectoriesOnly);
+    const auto text = [&](const Entry& e) { return std::string_view(buffer.data() + e.text, e.textLen); };
+    const auto disk = [&](const Entry& e) { return std::string(buffer, e.disk, e.diskLen); };
 
-    // Siblings stand in ascending byte order (std::string compares bytes unsigned, a
-    // prefix first). A first listing sorts once and appends; names merged into existing
-    // children go before the first child not less than them, after the last when not
-    // less than it.
+    // Siblings stand in ascending byte order (string_view compares bytes unsigned, a
+    // prefix first), then by the name on disk. A first listing sorts once and appends;
+    // names merged into existing children go before the first child not less than them,
+    // after the last when not less than it.
     if (node->ChildCount() == 0) {
-        std::sort(names.begin(), names.end());
-        for (const auto& [name, onDisk] : names)
-            if (TOutlineNode* c = InsertChildAt(node, node->ChildCount(), name)) c->Key = onDisk;
+        std::sort(names.begin(), names.end(), [&](const Entry& a, const Entry& b) {
+            const int c = text(a).compare(text(b));
+            if (c != 0) return c < 0;
+            return std::string_view(buffer.data() + a.disk, a.diskLen) <
+                   std::string_view(buffer.data() + b.disk, b.diskLen);
+        });
+        AppendChildren(node, names.size(), [&](size_t i, std::string& t, std::string& key) {
+            t = text(names[i]);
+            key.assign(buffer, names[i].disk, names[i].diskLen);
+        });
     } else {
-        for (const auto& [name, onDisk] : names) {
+        for (const Entry& e : names) {
+            const std::string name(text(e));
             const size_t count = node->ChildCount();
             size_t pos;
             if (count == 0 || name <= node->Child(0)->Text()) {
@@ -194,7 +228,7 @@ void TDirectoryOutline::BuildOneLevel(int n) {
                 }
                 pos = hi;
             }
-            if (TOutlineNode* c = InsertChildAt(node, pos, name)) c->Key = onDisk;
+            if (TOutlineNode* c = InsertChildAt(node, pos, name)) c->Key = disk(e);
         }
     }
     node->Data = 1;

@@ -1,5 +1,7 @@
 #include "browse/Outline.h"
 
+#include <memory>
+
 #include <algorithm>
 
 namespace quindle {
@@ -259,6 +261,43 @@ TOutlineNode* TCustomOutline::InsertChildAt(TOutlineNode* parent, size_t pos, co
     auto* node = new TOutlineNode(this, text);
     Attach(parent, pos, node);
     return node;
+}
+
+bool TCustomOutline::AppendChildren(TOutlineNode* parent, size_t count,
+                                    const std::function<void(size_t, std::string&, std::string&)>& fill) {
+    if (parent->level_ >= kMaxLevel) {
+        ReportError(kTooDeep);
+        return false;
+    }
+    auto& children = parent->children_;
+    const size_t first = children.size();
+    children.reserve(first + count);
+    // The counts go up once for the whole batch, also for the part added before a failure.
+    struct Account {
+        TCustomOutline& outline;
+        TOutlineNode* parent;
+        size_t first;
+        ~Account() {
+            const int added = static_cast<int>(parent->children_.size() - first);
+            if (added == 0) return;
+            outline.Invalidate(parent, static_cast<int>(first), true);
+            outline.AddSize(parent, added);
+            if (parent->expanded_) outline.AddVisible(parent, added);
+        }
+    } account{*this, parent, first};
+    std::string text, key;
+    for (size_t i = 0; i < count; ++i) {
+        text.clear();
+        key.clear();
+        fill(i, text, key);
+        auto node = std::unique_ptr<TOutlineNode>(new TOutlineNode(this, text));
+        node->Key = key;
+        node->parent_ = parent;
+        node->level_ = parent->level_ + 1;
+        node->pos_ = static_cast<int>(children.size());
+        children.push_back(node.release());
+    }
+    return true;
 }
 
 void TCustomOutline::FinishInsertion(int n) {

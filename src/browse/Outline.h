@@ -184,6 +184,11 @@ protected:
     // Adds a child at a position of `parent` without numbering it; for bulk listings.
     // Returns nullptr (the error reported) when the parent is too deep.
     TOutlineNode* InsertChildAt(TOutlineNode* parent, size_t pos, const std::string& text);
+    // Appends `count` children after the last one of `parent`, the i-th with the text and
+    // key that fill(i, text, key) gives; for bulk listings, without numbering them. Returns
+    // false (the error reported) when the parent is too deep.
+    bool AppendChildren(TOutlineNode* parent, size_t count,
+                        const std::function<void(size_t, std::string&, std::string&)>& fill);
     // After a bulk insertion: row count, selection, CurrentItem := n.
     void FinishInsertion(int n);
     void ReportError(const std::string& message);

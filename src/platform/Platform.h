@@ -3,6 +3,8 @@
 // attributes on top of Linux. Above this layer the program sees drive letters and
 // backslashes only ("E:\Docs\Old"); host paths (beginning with "/") are accepted as
 // well, for the program's own folders.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -89,14 +91,27 @@ public:
     // its files; outside a walk every search reads the directory afresh.
     void SetShareRepeatedRead(bool on);
 
+    struct DirSnapshot; // the last directory read while sharing
+
 private:
-    struct DirSnapshot;
+    struct ListingRules;
     void ForgetEnteredDir() const;
     bool CanEnter(std::string host);
+    // Where the device keeps DOS attributes (a DosSource of the search), decided at its
+    // first search; `fd` is a folder on it. A local disk is probed on its first entries.
+    uint8_t DosSourceOf(dev_t dev, int fd) const;
+    void NoteDosProbe(dev_t dev, bool found) const;
+    void NoteDosAttributeOn(const std::string& host) const; // one was seen or written there
     std::vector<DriveInfo> drives_;
     std::string currentDir_ = "C:\\";
     bool shareRepeatedRead_ = false;
     mutable std::shared_ptr<DirSnapshot> snapshot_; // the last directory read while sharing
+    struct DosDevice {
+        dev_t dev;
+        uint8_t source;
+        int probed; // entries probed while undecided
+    };
+    mutable std::vector<DosDevice> dosDevices_;
 };
 
 // Host path helpers shared by the core.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -193,4 +194,46 @@ TEST(DirectorySearch, MaskPatterns) {
     // Only ASCII letters fold: É and é stay different bytes.
     EXPECT_FALSE(MatchesMask("\xc3\x89t\xc3\xa9", "\xc3\xa9t\xc3\xa9"));
     EXPECT_TRUE(MatchesMask("\xc3\xa9T\xc3\xa9", "\xc3\xa9t\xc3\xa9"));
+}
+
+// Another file system's mount point is no subdirectory, also when it is mounted after the
+// folder was first listed and for a name that differs from one only in case; a bind mount
+// of the same file system is an ordinary folder.
+TEST(DirectorySearch, MountPointsAreLeftOutAsTheMountTableChanges) {
+    TempDrive e('E');
+    for (const char* d : {"plain", "mnt", "MNT2", "same", "inner"}) e.MakeDir(d);
+    Platform p;
+    e.MapInto(p);
+    const auto dirs = [&] { return Names(List(p, "E:\\", "*.*", faDirectory, kDirectoriesOnly)); };
+    EXPECT_EQ(dirs(), "MNT2 inner mnt plain same");
+    if (mount("none", (e.path() + "/mnt").c_str(), "tmpfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount here: " << std::strerror(errno);
+    const bool bound = mount((e.path() + "/inner").c_str(), (e.path() + "/same").c_str(), nullptr, MS_BIND, nullptr) == 0;
+    EXPECT_EQ(dirs(), bound ? "MNT2 inner plain same" : "MNT2 inner plain");
+    umount((e.path() + "/mnt").c_str());
+    if (bound) umount((e.path() + "/same").c_str());
+    EXPECT_EQ(dirs(), "MNT2 inner mnt plain same");
+}
+
+// DOS attributes on a local disk are read where the disk holds them: a disk written by
+// Samba carries them on its entries, and a folder hidden there deep down stays out.
+TEST(DirectorySearch, DosAttributesOfADiskThatHoldsThem) {
+    TempDrive e('E');
+    const std::string probe = e.MakeDir("probe");
+    if (setxattr(probe.c_str(), "user.DOSATTRIB", "0x10", 4, 0) != 0) GTEST_SKIP() << "no user xattrs";
+    for (int i = 0; i < 40; ++i) {
+        const std::string d = e.MakeDir("d" + std::to_string(i));
+        ASSERT_EQ(setxattr(d.c_str(), "user.DOSATTRIB", "0x10", 4, 0), 0);
+    }
+    e.MakeDir("d7/shown");
+    const std::string secret = e.MakeDir("d7/secret");
+    ASSERT_EQ(setxattr(secret.c_str(), "user.DOSATTRIB", "0x12", 4, 0), 0);
+    for (const bool walk : {false, true}) {
+        Platform p;
+        e.MapInto(p);
+        p.SetShareRepeatedRead(walk);
+        EXPECT_EQ(List(p, "E:\\", "*.*", faDirectory, kDirectoriesOnly).size(), 41u);
+        EXPECT_EQ(Names(List(p, "E:\\d7", "*.*", faDirectory, kDirectoriesOnly)), ". .. shown");
+        EXPECT_EQ(Names(List(p, "E:\\d7", "*.*", faDirectory | faHidden, kDirectoriesOnly)), ". .. secret shown");
+    }
 }

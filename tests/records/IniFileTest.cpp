@@ -437,7 +437,9 @@ TEST(IniFile, DeferredCheckpointsPerDirectory) {
             }
             deferred.Checkpoint();
             ASSERT_EQ(ReadHostFile(path), ref.Text()) << "after directory " << d;
-            if (preCreated) ASSERT_EQ(Inode(path), first) << "rewritten whole after directory " << d;
+            if (preCreated) {
+                ASSERT_EQ(Inode(path), first) << "rewritten whole after directory " << d;
+            }
         }
         const ino_t ino = Inode(path);
         deferred.WriteString("Docs", "file1.txt", "123456789");
