@@ -7,9 +7,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <utility>
 
 #include "platform/Errors.h"
 #include "ui/OvalButton.h"
@@ -124,6 +127,11 @@ int TRecordLinesWindow::RunModal() {
     return result;
 }
 
+void TRecordLinesWindow::showEvent(QShowEvent* event) {
+    if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
+}
+
 void TRecordLinesWindow::keyPressEvent(QKeyEvent* event) {
     // Esc ends the window on its release (see eventFilter), not on the press as dialogs do:
     // the release would otherwise reach the window below and close that too.
@@ -135,12 +143,18 @@ void TRecordLinesWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TRecordLinesWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyRelease) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* w = qobject_cast<QWidget*>(watched);
         auto* k = static_cast<QKeyEvent*>(event);
-        if (w && w->window() == this && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
-            done(mrCancel);
-            return true;
+        if (w && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
+            // The Esc that cancels the save dialog must not end this window on its release.
+            if (event->type() == QEvent::KeyPress) {
+                escPressedElsewhere_ = w->window() != this;
+            } else if (w->window() == this) {
+                if (std::exchange(escPressedElsewhere_, false)) return true;
+                done(mrCancel);
+                return true;
+            }
         }
     }
     return QDialog::eventFilter(watched, event);

@@ -49,6 +49,7 @@ protected:
     int RunModal();
 
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     AppContext& ctx_;
@@ -57,6 +58,7 @@ protected:
 private:
     QVBoxLayout* layout_ = nullptr;
     QHBoxLayout* buttons_ = nullptr;
+    bool escPressedElsewhere_ = false; // the last Esc press went to another window
 };
 
 // The lines of one disk's record that hold the search word.

@@ -72,8 +72,7 @@ bool SaveReportCsv(AppContext& ctx, UiServices& ui, QWidget* parent, const QStri
     }
     ctx.Log("Report saved to " + FromQ(path));
     if (csv.Latin1Fields() > 0)
-        ctx.Log(std::to_string(csv.Latin1Fields()) +
-                " field(s) held bytes that are not UTF-8; they were saved as Latin-1 characters");
+        ctx.Log(std::to_string(csv.Latin1Fields()) + " field(s) not in UTF-8, saved as Latin-1");
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QTableWidget>
 
+#include <utility>
+
 #include "ui/OvalButton.h"
 #include "ui/RecordLinesModel.h"
 #include "ui/RecordLinesWindow.h"
@@ -160,12 +162,19 @@ void TSearchForm::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TSearchForm::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyRelease) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* w = qobject_cast<QWidget*>(watched);
         auto* k = static_cast<QKeyEvent*>(event);
-        if (w && w->window() == this && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
-            done(mrCancel);
-            return true;
+        if (w && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
+            // An Esc that closed a window above this one (the matches, a file dialog) must
+            // not close this one too when its release arrives here.
+            if (event->type() == QEvent::KeyPress) {
+                escPressedElsewhere_ = w->window() != this;
+            } else if (w->window() == this) {
+                if (std::exchange(escPressedElsewhere_, false)) return true;
+                done(mrCancel);
+                return true;
+            }
         }
     }
     return QDialog::eventFilter(watched, event);

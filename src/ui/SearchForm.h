@@ -58,6 +58,7 @@ private:
     AppContext& ctx_;
     UiServices& ui_;
     std::string word_;
+    bool escPressedElsewhere_ = false; // the last Esc press went to another window
     std::vector<TReportDisk> disks_; // disks_[r - 1] is row r's
 };
 
