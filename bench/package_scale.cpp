@@ -156,6 +156,7 @@ public:
         return quindle::mrNone;
     }
     void ShellOpen(const QString&) override {}
+    QString GetSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
     void ShowError(QWidget*, const QString& message) override {
         ++boxes;
         std::fprintf(stderr, "package_scale: error: %s\n", message.toUtf8().constData());

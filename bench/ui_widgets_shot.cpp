@@ -22,6 +22,7 @@ public:
     int ShowModal(QDialog*) override { return mrNone; }
     void ShellOpen(const QString&) override {}
     void ShowError(QWidget*, const QString&) override {}
+    QString GetSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
 };
 
 TOvalButton* MakeButton(QWidget* parent, int x, int y, const QString& caption) {

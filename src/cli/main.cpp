@@ -22,7 +22,6 @@
 #include "app/AppContext.h"
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
-#include "cli/RecordText.h"
 #include "platform/CodePage.h"
 #include "platform/Errors.h"
 #include "records/DiskRecord.h"
@@ -177,13 +176,6 @@ std::vector<std::string> PackageFiles(AppContext& ctx) {
     return files.CopyItems();
 }
 
-std::string SerialOfFile(const std::string& name) {
-    const size_t slash = name.find_last_of("/\\");
-    std::string serial = slash == std::string::npos ? name : name.substr(slash + 1);
-    serial.resize(serial.size() >= 4 ? serial.size() - 4 : 0); // ".dat"
-    return serial;
-}
-
 // ---- list ---------------------------------------------------------------------------------
 
 int List(AppContext& ctx) {
@@ -191,10 +183,10 @@ int List(AppContext& ctx) {
     for (const std::string& name : PackageFiles(ctx)) {
         const std::string path = ctx.PackageFolder + name;
         try {
-            const auto text = ReadRecordText(path);
-            if (!text) continue; // deleted since the listing
-            const auto value = [&](const char* key) { return FindIniValue(*text, ctx.InfoSection, key); };
-            Out(SerialOfFile(name) + "\t" + value("Title") + "\t" + value("Memorization Date") + "\t" +
+            const TRecordText record(path);
+            if (!record.Present()) continue; // deleted since the listing
+            const auto value = [&](const char* key) { return FindIniValue(record.Text(), ctx.InfoSection, key); };
+            Out(SerialOfRecordName(name) + "\t" + value("Title") + "\t" + value("Memorization Date") + "\t" +
                 value("Description") + "\n");
         } catch (const std::exception& e) {
             Message(e.what());
@@ -221,12 +213,11 @@ int Find(AppContext& ctx, const std::vector<std::string>& args) {
             const int32_t n = counter.Count(path, word);
             if (n > 0) found = true;
             if (n == 0 && !all) continue;
-            const auto text = ReadRecordText(path);
-            const std::string title = text ? FindIniValue(*text, ctx.InfoSection, "Title") : std::string();
-            Out(std::to_string(n) + "\t" + SerialOfFile(name) + "\t" + title + "\n");
-            if (names && text && n > 0) {
+            const TRecordText record(path);
+            const std::string title = FindIniValue(record.Text(), ctx.InfoSection, "Title");
+            Out(std::to_string(n) + "\t" + SerialOfRecordName(name) + "\t" + title + "\n");
+            if (names && n > 0) {
                 // The key is the file name; a line of the information section shows whole.
-                const TRecordText record = TRecordText::FromText(*text);
                 record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {
                     const std::string_view key = m.header ? std::string_view() : m.info ? m.text : m.key;
                     Out("\t" + std::string(m.section) + "\t" + std::string(key) + "\n");

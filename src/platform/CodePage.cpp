@@ -24,6 +24,49 @@ int CompareText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
+size_t Utf8SequenceLength(std::string_view s) {
+    if (s.empty()) return 0;
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    // The range the second byte must lie in; overlong forms, surrogates and code points
+    // above U+10FFFF are not UTF-8.
+    size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    else if (c == 0xE0) n = 3, lo = 0xA0;
+    else if (c == 0xED) n = 3, hi = 0x9F;
+    else if (c >= 0xE1 && c <= 0xEF) n = 3;
+    else if (c == 0xF0) n = 4, lo = 0x90;
+    else if (c == 0xF4) n = 4, hi = 0x8F;
+    else if (c >= 0xF1 && c <= 0xF3) n = 4;
+    else return 0;
+    if (s.size() < n || b(1) < lo || b(1) > hi) return 0;
+    for (size_t i = 2; i < n; ++i)
+        if (b(i) < 0x80 || b(i) > 0xBF) return 0;
+    return n;
+}
+
+std::string ShowableUtf8(std::string_view bytes, size_t* latin1Bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    size_t taken = 0;
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t n = Utf8SequenceLength(bytes.substr(i));
+        if (n > 0) {
+            out.append(bytes.data() + i, n);
+            i += n;
+            continue;
+        }
+        const unsigned char c = static_cast<unsigned char>(bytes[i++]);
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        ++taken;
+    }
+    if (latin1Bytes) *latin1Bytes += taken;
+    return out;
+}
+
 bool MatchesMask(std::string_view name, std::string_view pattern) {
     if (pattern == "*.*" || pattern == "*") return true;
     // Iterative glob with backtracking to the last '*'.

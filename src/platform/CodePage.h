@@ -18,6 +18,14 @@ std::string AnsiUpperCase(std::string_view s);
 int CompareText(std::string_view a, std::string_view b);
 inline bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
 
+// The bytes as valid UTF-8, for showing and exporting names: a valid UTF-8 sequence stays
+// as it is, and every other byte stands for the Latin-1 character of its value (U+0080 to
+// U+00FF), so no byte is lost and a name written under an 8-bit code page still reads.
+// `latin1Bytes`, when given, grows by the number of bytes taken as Latin-1.
+std::string ShowableUtf8(std::string_view bytes, size_t* latin1Bytes = nullptr);
+// Length of the valid UTF-8 sequence at the start of `s`; 0 when there is none.
+size_t Utf8SequenceLength(std::string_view s);
+
 // Case-insensitive match of a name against a pattern with '*' and '?'. "*.*" matches every name.
 bool MatchesMask(std::string_view name, std::string_view pattern);
 

@@ -10,6 +10,13 @@ std::string RecordPath(const AppContext& ctx, const std::string& serial) {
     return ctx.PackageFolder + serial + ".dat";
 }
 
+std::string SerialOfRecordName(const std::string& fileName) {
+    const size_t slash = fileName.find_last_of("/\\");
+    std::string serial = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    serial.resize(serial.size() >= 4 ? serial.size() - 4 : 0); // ".dat"
+    return serial;
+}
+
 void WriteDiskInfo(const AppContext& ctx, const std::string& path, const std::string& serial,
                    const std::string& date, const std::string& title, const std::string& description,
                    const std::string& additional) {

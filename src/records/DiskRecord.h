@@ -12,6 +12,10 @@ namespace quindle {
 // The record path of a serial: PackageFolder + serial + ".dat" (".dat" alone for an empty serial).
 std::string RecordPath(const AppContext& ctx, const std::string& serial);
 
+// The serial a record's file name stands for: the name without folder and ".dat" (the
+// package dialog's list by serial shows it).
+std::string SerialOfRecordName(const std::string& fileName);
+
 // Writes the five information keys into an existing record, in the order Volume Serial,
 // Memorization Date, Title, Description, Additional. Does nothing when no file exists at path.
 void WriteDiskInfo(const AppContext& ctx, const std::string& path, const std::string& serial,

@@ -68,7 +68,10 @@ TRecordText::TRecordText(const std::string& path) {
     // O_NONBLOCK so that a FIFO by that name cannot hang at open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return;
+        if (errno == ENOENT || errno == ENOTDIR) {
+            present_ = false;
+            return;
+        }
         CannotOpen(path);
     }
     FdCloser closer{fd};

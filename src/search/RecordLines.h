@@ -30,13 +30,15 @@ struct RecordLine {
 class TRecordText {
 public:
     // Reads the host file `path`. A missing file reads as an empty record (the search counts
-    // it 0); one that cannot be read, or is not a regular file, raises EFileError
-    // "Cannot open file <path>". At most the size the file had when opened is read.
+    // it 0) that is not Present(); one that cannot be read, or is not a regular file, raises
+    // EFileError "Cannot open file <path>". At most the size the file had when opened is read.
     explicit TRecordText(const std::string& path);
     // A record held in memory already (tests, benchmarks).
     static TRecordText FromText(std::string text);
 
     std::string_view Text() const { return text_; }
+    // False when the record was read from a path where no file was.
+    bool Present() const { return present_; }
 
     // fn for every line, in file order.
     void ForEachLine(std::string_view infoSection, const std::function<void(const RecordLine&)>& fn) const;
@@ -48,6 +50,7 @@ public:
 private:
     TRecordText() = default;
     std::string text_;
+    bool present_ = true;
 };
 
 // TRecordText(path).ForEachMatchingLine(word, infoSection, fn).

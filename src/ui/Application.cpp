@@ -9,7 +9,7 @@ Application::Application(UiServices& ui, const QString& programFile) {
     MainForm = std::make_unique<TMainForm>(ctx, ui, programFile);
     CollectForm = std::make_unique<TCollectForm>(ctx, ui, *MainForm, MainForm.get());
     InfoForm = std::make_unique<TInfoForm>(ui, MainForm.get());
-    SearchForm = std::make_unique<TSearchForm>(MainForm.get());
+    SearchForm = std::make_unique<TSearchForm>(ctx, ui, MainForm.get());
     MainForm->CollectForm = CollectForm.get();
     MainForm->InfoForm = InfoForm.get();
     MainForm->SearchForm = SearchForm.get();

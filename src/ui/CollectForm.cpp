@@ -27,6 +27,7 @@
 #include "records/PackageTitles.h"
 #include "ui/MainForm.h"
 #include "ui/OvalButton.h"
+#include "ui/RecordLinesWindow.h"
 #include "ui/Settings.h"
 #include "ui/Text.h"
 
@@ -37,6 +38,8 @@ namespace quindle {
 namespace {
 
 constexpr int kItemHeight = 13; // pixels per disk list entry
+// An entry's text as the record holds it, bytes that are not UTF-8 included.
+constexpr int kTextBytesRole = Qt::UserRole + 1;
 
 // Gives every disk list entry the list's fixed height.
 class FixedHeightDelegate : public QStyledItemDelegate {
@@ -167,6 +170,12 @@ void TCollectForm::CreateControls() {
     AbortButton->OnClick = [this](QObject*) { AbortButtonClick(); };
     ActionButton = makeButton("ActionButton", QStringLiteral("Add"), 207);
     ActionButton->OnClick = [this](QObject*) { ActionButtonClick(); };
+    // View only, where Abort is not shown: the highlighted disk's folders and names.
+    BrowseButton = makeButton("BrowseButton", QStringLiteral("Browse..."), 123);
+    BrowseButton->setToolTip(QStringLiteral("List the folders and names of the highlighted disk"));
+    BrowseButton->OnClick = [this](QObject*) { BrowseButtonClick(); };
+    BrowseButton->hide();
+    BrowseForm = new TBrowseForm(ctx_, ui_, this);
 
     ProgressStatusBar = new QStatusBar(this);
     ProgressStatusBar->setObjectName(QStringLiteral("ProgressStatusBar"));
@@ -185,6 +194,7 @@ void TCollectForm::PrepareMode(Mode mode) {
     for (QLineEdit* e : {Edit1, Edit2, Edit3}) e->setEnabled(editable);
     AbortButton->SetCaption(QStringLiteral("Close"));
     AbortButton->setVisible(mode != Mode::View);
+    BrowseButton->setVisible(mode == Mode::View);
     DisplayMode->setVisible(mode != Mode::Add);
     CollectionLB->setVisible(mode != Mode::Add);
     switch (mode) {
@@ -253,10 +263,9 @@ void TCollectForm::ListDisksBySerial() {
     CollectionFileList.SetDirectory(ctx_.PackageFolder);
     CollectionFileList.RefreshList();
     for (const std::string& name : CollectionFileList.Items()) {
-        const size_t slash = name.find_last_of("/\\");
-        std::string serial = slash == std::string::npos ? name : name.substr(slash + 1);
-        serial.resize(serial.size() >= 4 ? serial.size() - 4 : 0); // ".dat"
+        const std::string serial = SerialOfRecordName(name);
         auto* item = new QListWidgetItem(ToQ(serial));
+        item->setData(kTextBytesRole, QByteArray::fromStdString(serial));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         CollectionLB->addItem(item);
@@ -278,7 +287,11 @@ void TCollectForm::ListDisksByTitle() {
                 try {
                     const std::string title = titleReader_.Read(path, ctx_.InfoSection, "Title");
                     // A disk without a title keeps its volume serial as its text.
-                    if (!title.empty()) CollectionLB->item(static_cast<int>(i))->setText(ToQ(title));
+                    if (!title.empty()) {
+                        QListWidgetItem* item = CollectionLB->item(static_cast<int>(i));
+                        item->setText(ToQ(title));
+                        item->setData(kTextBytesRole, QByteArray::fromStdString(title));
+                    }
                 } catch (const EFileError& e) {
                     // One record that cannot be read keeps its serial and hides no other disk.
                     ctx_.Log(e.what());
@@ -314,6 +327,10 @@ void TCollectForm::ClearInfoEdits() {
 
 int TCollectForm::DiskCount() const { return CollectionLB->count(); }
 QString TCollectForm::DiskText(int i) const { return CollectionLB->item(i)->text(); }
+std::string TCollectForm::DiskTextBytes(int i) const {
+    const QVariant bytes = CollectionLB->item(i)->data(kTextBytesRole);
+    return bytes.isValid() ? bytes.toByteArray().toStdString() : FromQ(DiskText(i));
+}
 bool TCollectForm::DiskChecked(int i) const { return CollectionLB->item(i)->checkState() == Qt::Checked; }
 std::string TCollectForm::DiskFileName(int i) {
     return i >= 0 && i < CollectionFileList.Count() ? CollectionFileList.Item(i) : std::string();
@@ -354,6 +371,15 @@ void TCollectForm::CollectionLBClick() {
     } catch (const std::exception& e) {
         ui_.ShowError(this, ToQ(e.what()));
     }
+}
+
+void TCollectForm::BrowseButtonClick() {
+    const int i = HighlightedIndex();
+    if (i < 0 || i >= CollectionFileList.Count()) {
+        NoHighlightedDisk();
+        return;
+    }
+    BrowseForm->ShowDisk(DiskTextBytes(i), ctx_.PackageFolder + CollectionFileList.Item(i));
 }
 
 void TCollectForm::Select1Click() { CheckAllDisks(); }

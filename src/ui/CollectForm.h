@@ -28,6 +28,7 @@ class QStatusBar;
 
 namespace quindle {
 
+class TBrowseForm;
 class TMainForm;
 class TOvalButton;
 
@@ -59,6 +60,8 @@ public:
     QLineEdit *Edit1 = nullptr, *Edit2 = nullptr, *Edit3 = nullptr, *Edit4 = nullptr, *Edit5 = nullptr;
     TOvalButton* AbortButton = nullptr;
     TOvalButton* ActionButton = nullptr;
+    TOvalButton* BrowseButton = nullptr; // View mode: browse the highlighted disk offline
+    TBrowseForm* BrowseForm = nullptr;
     QStatusBar* ProgressStatusBar = nullptr;
 
     // ---- the disk list ----------------------------------------------------------------
@@ -73,6 +76,8 @@ public:
     // Entry i's text, check mark and paired record file name (no folder).
     int DiskCount() const;
     QString DiskText(int i) const;
+    // The same text as the record holds it (DiskText shows bytes that are not UTF-8 as U+FFFD).
+    std::string DiskTextBytes(int i) const;
     bool DiskChecked(int i) const;
     std::string DiskFileName(int i);
     // The highlighted entry (the list's single selection), -1 when none.
@@ -91,6 +96,7 @@ public:
     void CollectionLBClick();
     void ActionButtonClick();
     void AbortButtonClick();
+    void BrowseButtonClick();
     void Select1Click();
     void Invertselection1Click();
 

@@ -4,6 +4,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Errors.h"
+#include "records/DiskRecord.h"
 #include "search/CountOccurrences.h"
 #include "ui/CollectForm.h"
 #include "ui/MainForm.h"
@@ -39,6 +40,7 @@ void RunPackageSearch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollect
     ctx.Log("Please wait...");
 
     report.SetRowCount(1);
+    report.SetWord(word);
     report.SetCell(0, 0, QStringLiteral("Disk"));
     report.SetCell(1, 0, QStringLiteral("Found"));
 
@@ -60,6 +62,7 @@ void RunPackageSearch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollect
             report.SetRowCount(r + 1);
             report.SetCell(0, r, collect.DiskText(i));
             report.SetCell(1, r, QString::number(n));
+            report.SetDisk(r, {collect.DiskTextBytes(i), SerialOfRecordName(collect.DiskFileName(i)), path, n});
         }
     } catch (const std::exception& e) {
         // Reported once the report is closed.

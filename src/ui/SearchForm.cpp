@@ -1,12 +1,17 @@
 #include "ui/SearchForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTableWidget>
 
+#include <utility>
+
 #include "ui/OvalButton.h"
+#include "ui/RecordLinesModel.h"
+#include "ui/RecordLinesWindow.h"
 #include "ui/Resources.h"
 #include "ui/UiServices.h"
 
@@ -17,7 +22,7 @@ constexpr TColor kPurple = 0x800080; // transparent colour of the Close glyph
 constexpr int kRowHeight = 15;       // pixels per grid row
 } // namespace
 
-TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
+TSearchForm::TSearchForm(AppContext& ctx, UiServices& ui, QWidget* parent) : QDialog(parent), ctx_(ctx), ui_(ui) {
     InitResources();
     setObjectName(QStringLiteral("SearchForm"));
     setWindowTitle(QStringLiteral("Search Report"));
@@ -59,6 +64,24 @@ TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
     CloseRepButton->SetLayout(blGlyphLeft);
     CloseRepButton->OnClick = [this](QObject*) { CloseRepButtonClick(); };
 
+    // Enter on a row, or a double-click, lists that disk's matches.
+    connect(SearchSG, &QAbstractItemView::activated, this, [this](const QModelIndex& i) { DiskActivated(i.row()); });
+    SearchSG->setToolTip(QStringLiteral("Double-click a disk, or press Enter, to list its matches"));
+
+    WithMatchesBox = new QCheckBox(QStringLiteral("With matches"), this);
+    WithMatchesBox->setObjectName(QStringLiteral("WithMatchesBox"));
+    WithMatchesBox->setGeometry(8, 206, 100, 17);
+    WithMatchesBox->setToolTip(QStringLiteral("Also save the folder and name of every match"));
+    SaveRepButton = new TOvalButton(this);
+    SaveRepButton->setObjectName(QStringLiteral("SaveRepButton"));
+    SaveRepButton->setGeometry(112, 199, 84, 30);
+    SaveRepButton->SetCaption(QStringLiteral("Save CSV..."));
+    SaveRepButton->setToolTip(QStringLiteral("Save the report as a CSV file"));
+    SaveRepButton->setCursor(Qt::PointingHandCursor);
+    SaveRepButton->OnClick = [this](QObject*) { SaveRepButtonClick(); };
+
+    MatchesForm = new TMatchesForm(ctx_, ui_, this);
+
     // The window sees the key releases of all its controls first.
     QApplication::instance()->installEventFilter(this);
 }
@@ -67,7 +90,53 @@ TSearchForm::~TSearchForm() { QApplication::instance()->removeEventFilter(this);
 
 int TSearchForm::RowCount() const { return SearchSG->rowCount(); }
 
-void TSearchForm::SetRowCount(int rows) { SearchSG->setRowCount(rows); }
+void TSearchForm::SetRowCount(int rows) {
+    SearchSG->setRowCount(rows);
+    if (static_cast<int>(disks_.size()) > rows - 1) disks_.resize(rows > 1 ? static_cast<size_t>(rows - 1) : 0);
+}
+
+void TSearchForm::SetDisk(int row, const TReportDisk& disk) {
+    if (row < 1) return;
+    if (disks_.size() < static_cast<size_t>(row)) disks_.resize(static_cast<size_t>(row));
+    disks_[static_cast<size_t>(row - 1)] = disk;
+}
+
+const TReportDisk* TSearchForm::Disk(int row) const {
+    if (row < 1 || row >= RowCount() || static_cast<size_t>(row) > disks_.size()) return nullptr;
+    const TReportDisk& d = disks_[static_cast<size_t>(row - 1)];
+    return d.recordPath.empty() ? nullptr : &d;
+}
+
+void TSearchForm::DiskActivated(int row) {
+    if (const TReportDisk* d = Disk(row)) MatchesForm->ShowMatches(*d, word_);
+}
+
+void TSearchForm::SaveRepButtonClick() {
+    const bool withMatches = WithMatchesBox->isChecked();
+    TReportCsv csv(withMatches);
+    const Cursor saved = ctx_.ScreenCursor();
+    ctx_.SetCursor(Cursor::HourGlass);
+    TRecordLinesModel matches;
+    for (int r = 1; r < RowCount(); ++r) {
+        const TReportDisk* d = Disk(r);
+        if (!d) continue;
+        if (!withMatches) {
+            csv.AddDisk(*d);
+            continue;
+        }
+        try {
+            matches.SetListing(TRecordListing::Matches(TRecordText(d->recordPath), word_, ctx_.InfoSection));
+        } catch (const std::exception& e) {
+            // The search could read it; now it cannot: its line says what it found then.
+            ctx_.Log(e.what());
+            matches.Clear();
+        }
+        csv.AddMatches(*d, matches);
+    }
+    matches.Clear();
+    ctx_.SetCursor(saved);
+    SaveReportCsv(ctx_, ui_, this, CsvFileNameFor(word_), csv);
+}
 
 QString TSearchForm::Cell(int col, int row) const {
     const QTableWidgetItem* item = SearchSG->item(row, col);
@@ -93,12 +162,19 @@ void TSearchForm::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TSearchForm::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyRelease) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* w = qobject_cast<QWidget*>(watched);
         auto* k = static_cast<QKeyEvent*>(event);
-        if (w && w->window() == this && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
-            done(mrCancel);
-            return true;
+        if (w && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
+            // An Esc that closed a window above this one (the matches, a file dialog) must
+            // not close this one too when its release arrives here.
+            if (event->type() == QEvent::KeyPress) {
+                escPressedElsewhere_ = w->window() != this;
+            } else if (w->window() == this) {
+                if (std::exchange(escPressedElsewhere_, false)) return true;
+                done(mrCancel);
+                return true;
+            }
         }
     }
     return QDialog::eventFilter(watched, event);

@@ -2,6 +2,8 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -49,6 +51,18 @@ bool QtUiServices::HasProgramFor(const QString& file) {
     if (!query.waitForFinished(3000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
         return false;
     return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+QString QtUiServices::GetSaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                                      const QString& filter) {
+    QFileDialog dialog(parent, caption, suggested, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // "CSV files (*.csv)": a name typed without a suffix gets ".csv".
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter);
+    if (m.hasMatch()) dialog.setDefaultSuffix(m.captured(1));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
 }
 
 void QtUiServices::Quit() { QCoreApplication::quit(); }

@@ -27,6 +27,11 @@ public:
     virtual void ShellOpen(const QString& target) = 0;
     // The application's standard error message, for errors no command catches.
     virtual void ShowError(QWidget* parent, const QString& message) = 0;
+    // Asks where to save a file: `suggested` is the path offered, `filter` the file types
+    // ("CSV files (*.csv)"), whose first suffix is added to a name typed without one. An
+    // existing file is only chosen once the user agreed to replace it. Empty: cancelled.
+    virtual QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                                    const QString& filter) = 0;
     // Whether the desktop has a program that opens this file (by its type).
     virtual bool HasProgramFor(const QString& file) { return (void)file, false; }
     // Ends the program once control returns to its message loop.
@@ -40,6 +45,8 @@ public:
     int ShowModal(QDialog* dialog) override;
     void ShellOpen(const QString& target) override;
     void ShowError(QWidget* parent, const QString& message) override;
+    QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                            const QString& filter) override;
     bool HasProgramFor(const QString& file) override;
     void Quit() override;
 };

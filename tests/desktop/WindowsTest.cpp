@@ -6,6 +6,8 @@
 #include <QListWidget>
 #include <QScreen>
 #include <QSettings>
+#include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -14,6 +16,8 @@
 #include "support/TempDrive.h"
 #include "ui/Application.h"
 #include "ui/OvalButton.h"
+#include "ui/RecordLinesModel.h"
+#include "ui/RecordLinesWindow.h"
 #include "ui/ScriptedUi.h"
 
 using namespace quindle;
@@ -195,4 +199,58 @@ TEST_F(Desktop, ClosingDuringDriveOpenEndsTheWalkAndTheProgram) {
     EXPECT_EQ(ui.quits, 1);
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(UserSettings().value("Setup/top").toInt(), m.frameGeometry().top());
+}
+
+TEST_F(Desktop, ADoubleClickOrEnterOnAReportRowOpensThatDisksMatches) {
+    TMainForm& m = Start();
+    const std::string info = "[Special Information about this disk by Quindle]\r\n";
+    WriteHostFile(app->ctx.PackageFolder + "111.dat",
+                  "\r\n[E:\\]\r\nreadme.txt=1\r\n\r\n[Docs]\r\nold readme.doc=1\r\n\r\n" + info + "Title=First\r\n");
+    WriteHostFile(app->ctx.PackageFolder + "222.dat", "\r\n[Music]\r\nREADME=1\r\n\r\n" + info + "Title=Second\r\n");
+    app->CollectForm->RefreshDiskList();
+
+    TSearchForm& report = *app->SearchForm;
+    TMatchesForm& matches = *report.MatchesForm;
+    std::vector<QStringList> shown; // the rows of each matches window, while it was on screen
+    bool reportStayed = true;
+    ui.onModal = [&](QDialog* d) {
+        if (d == &matches) {
+            matches.show();
+            EXPECT_TRUE(WaitFor([&] { return matches.frameGeometry() != matches.geometry(); }));
+            EXPECT_TRUE(Activate(&matches));
+            QStringList rows;
+            for (int r = 0; r < matches.Model->rowCount(); ++r)
+                rows << matches.Model->index(r, 0).data().toString() + "|" + matches.Model->index(r, 1).data().toString();
+            shown.push_back(rows);
+            // Esc ends this window only; the report below stays.
+            EXPECT_TRUE(Key("Escape"));
+            EXPECT_TRUE(WaitFor([&] { return !matches.isVisible(); }));
+            QCoreApplication::processEvents();
+            reportStayed = reportStayed && report.isVisible();
+            return int(mrCancel);
+        }
+        EXPECT_EQ(d, &report);
+        report.show();
+        EXPECT_TRUE(WaitFor([&] { return report.frameGeometry() != report.geometry(); }));
+        EXPECT_TRUE(Activate(&report));
+        QTableWidget* grid = report.SearchSG;
+        const QPoint g = grid->viewport()->mapToGlobal(grid->visualRect(grid->model()->index(1, 0)).center());
+        EXPECT_TRUE(Xdo({"mousemove", QString::number(g.x()), QString::number(g.y()), "click", "--repeat", "2",
+                         "--delay", "80", "1"}));
+        EXPECT_TRUE(WaitFor([&] { return shown.size() == 1; })) << "no window on the double-click";
+        EXPECT_TRUE(Activate(&report));
+        EXPECT_TRUE(Key("Down"));
+        EXPECT_TRUE(WaitFor([&] { return grid->currentRow() == 2; }));
+        EXPECT_TRUE(Key("Return"));
+        EXPECT_TRUE(WaitFor([&] { return shown.size() == 2; })) << "no window on Enter";
+        report.hide();
+        return int(mrCancel);
+    };
+    m.SearchEdit->setEditText("readme");
+    m.SearchButtonClick();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], (QStringList{"Docs|old readme.doc", "E:\\|readme.txt"}));
+    EXPECT_EQ(shown[1], QStringList{"Music|README"});
+    EXPECT_TRUE(reportStayed);
+    EXPECT_TRUE(ui.errors.empty());
 }

@@ -24,6 +24,8 @@ public:
     std::vector<QDialog*> modals;      // every dialog shown modally
     std::vector<QString> opened;       // every shell open
     std::vector<QString> errors;       // every standard error message
+    std::deque<QString> saveNames;     // answers to save dialogs, in order; cancelled when empty
+    std::vector<QString> saveAsked;    // the path each save dialog offered
     bool chmViewer = false;            // the answer of HasProgramFor
     int quits = 0;                     // calls of Quit
     // Runs while a dialog is "shown modally"; its return value is the modal result.
@@ -44,6 +46,13 @@ public:
     }
     void ShellOpen(const QString& target) override { opened.push_back(target); }
     void ShowError(QWidget*, const QString& message) override { errors.push_back(message); }
+    QString GetSaveFileName(QWidget*, const QString&, const QString& suggested, const QString&) override {
+        saveAsked.push_back(suggested);
+        if (saveNames.empty()) return QString();
+        const QString name = saveNames.front();
+        saveNames.pop_front();
+        return name;
+    }
     bool HasProgramFor(const QString&) override { return chmViewer; }
     void Quit() override { ++quits; }
 };

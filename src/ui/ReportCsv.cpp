@@ -1,0 +1,79 @@
+#include "ui/ReportCsv.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+#include "platform/CodePage.h"
+#include "platform/Errors.h"
+#include "ui/RecordLinesModel.h"
+#include "ui/Text.h"
+
+namespace quindle {
+
+std::string CsvField(std::string_view utf8) {
+    if (utf8.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(utf8);
+    std::string out = "\"";
+    for (const char c : utf8) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+TReportCsv::TReportCsv(bool withMatches) : withMatches_(withMatches) {
+    text_ = withMatches ? "Disk,Serial,Count,Folder,Name\r\n" : "Disk,Serial,Count\r\n";
+}
+
+void TReportCsv::Field(std::string_view bytes, bool last) {
+    size_t latin1 = 0;
+    text_ += CsvField(ShowableUtf8(bytes, &latin1));
+    if (latin1) ++latin1Fields_;
+    text_ += last ? "\r\n" : ",";
+}
+
+void TReportCsv::AddDisk(const TReportDisk& disk) {
+    Field(disk.title, false);
+    Field(disk.serial, false);
+    Field(std::to_string(disk.count), !withMatches_);
+    if (withMatches_) text_ += ",\r\n";
+}
+
+void TReportCsv::AddMatch(const TReportDisk& disk, std::string_view folder, std::string_view name) {
+    Field(disk.title, false);
+    Field(disk.serial, false);
+    Field(std::to_string(disk.count), false);
+    Field(folder, false);
+    Field(name, true);
+}
+
+void TReportCsv::AddMatches(const TReportDisk& disk, const TRecordLinesModel& matches) {
+    const int rows = matches.rowCount();
+    if (rows == 0) AddDisk(disk);
+    for (int r = 0; r < rows; ++r) AddMatch(disk, matches.FolderBytes(r), matches.NameBytes(r));
+}
+
+QString CsvFileNameFor(const std::string& word) {
+    QString w = NameToQ(word);
+    w.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QStringLiteral("Search for ") + w + QStringLiteral(".csv");
+}
+
+bool SaveReportCsv(AppContext& ctx, UiServices& ui, QWidget* parent, const QString& suggested, const TReportCsv& csv) {
+    const QString path = ui.GetSaveFileName(parent, QStringLiteral("Save the report as CSV"),
+                                            QDir::home().filePath(suggested), QStringLiteral("CSV files (*.csv)"));
+    if (path.isEmpty()) return false;
+    // QSaveFile writes beside the target and renames the whole file over it at commit.
+    QSaveFile file(path);
+    const QByteArray bytes(csv.Text().data(), static_cast<qsizetype>(csv.Text().size()));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        ui.ShowError(parent, ToQ(Format("Cannot create file %s", FromQ(path))));
+        return false;
+    }
+    ctx.Log("Report saved to " + FromQ(path));
+    if (csv.Latin1Fields() > 0)
+        ctx.Log(std::to_string(csv.Latin1Fields()) + " field(s) not in UTF-8, saved as Latin-1");
+    return true;
+}
+
+} // namespace quindle
