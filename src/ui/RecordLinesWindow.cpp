@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/Errors.h"
+#include "ui/EscapeRelease.h"
 #include "ui/OvalButton.h"
 #include "ui/RecordLinesModel.h"
 #include "ui/Resources.h"
@@ -133,31 +134,12 @@ void TRecordLinesWindow::showEvent(QShowEvent* event) {
 }
 
 void TRecordLinesWindow::keyPressEvent(QKeyEvent* event) {
-    // Esc ends the window on its release (see eventFilter), not on the press as dialogs do:
-    // the release would otherwise reach the window below and close that too.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!SwallowEscapePress(event)) QDialog::keyPressEvent(event);
 }
 
 bool TRecordLinesWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        auto* w = qobject_cast<QWidget*>(watched);
-        auto* k = static_cast<QKeyEvent*>(event);
-        if (w && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
-            // The Esc that cancels the save dialog must not end this window on its release.
-            if (event->type() == QEvent::KeyPress) {
-                escPressedElsewhere_ = w->window() != this;
-            } else if (w->window() == this) {
-                if (std::exchange(escPressedElsewhere_, false)) return true;
-                done(mrCancel);
-                return true;
-            }
-        }
-    }
-    return QDialog::eventFilter(watched, event);
+    return EndOnEscapeRelease(this, mrCancel, watched, event, escPressedElsewhere_) ||
+           QDialog::eventFilter(watched, event);
 }
 
 // ---- matches ------------------------------------------------------------------------------

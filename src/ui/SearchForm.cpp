@@ -9,6 +9,7 @@
 
 #include <utility>
 
+#include "ui/EscapeRelease.h"
 #include "ui/OvalButton.h"
 #include "ui/RecordLinesModel.h"
 #include "ui/RecordLinesWindow.h"
@@ -153,31 +154,12 @@ void TSearchForm::SetCell(int col, int row, const QString& text) {
 void TSearchForm::CloseRepButtonClick() { done(mrCancel); }
 
 void TSearchForm::keyPressEvent(QKeyEvent* event) {
-    // Esc ends the report on its release (see eventFilter), not on the press as dialogs do.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!SwallowEscapePress(event)) QDialog::keyPressEvent(event);
 }
 
 bool TSearchForm::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        auto* w = qobject_cast<QWidget*>(watched);
-        auto* k = static_cast<QKeyEvent*>(event);
-        if (w && k->key() == Qt::Key_Escape && !k->isAutoRepeat()) {
-            // An Esc that closed a window above this one (the matches, a file dialog) must
-            // not close this one too when its release arrives here.
-            if (event->type() == QEvent::KeyPress) {
-                escPressedElsewhere_ = w->window() != this;
-            } else if (w->window() == this) {
-                if (std::exchange(escPressedElsewhere_, false)) return true;
-                done(mrCancel);
-                return true;
-            }
-        }
-    }
-    return QDialog::eventFilter(watched, event);
+    return EndOnEscapeRelease(this, mrCancel, watched, event, escPressedElsewhere_) ||
+           QDialog::eventFilter(watched, event);
 }
 
 void TSearchForm::showEvent(QShowEvent* event) {
