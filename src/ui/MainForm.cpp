@@ -17,6 +17,7 @@
 #include "platform/Errors.h"
 #include "records/Memorizer.h"
 #include "records/StaleTempFiles.h"
+#include "ui/BlockedCloseFilter.h"
 #include "ui/CollectForm.h"
 #include "ui/Contact.h"
 #include "ui/DriveComboView.h"
@@ -57,9 +58,20 @@ TMainForm::TMainForm(AppContext& ctx, UiServices& ui, const QString& programFile
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
     FormCreate(programFile);
+    // Qt drops a close of a window that a modal dialog blocks. While the package dialog
+    // memorizes, the walk runs inside it: a close then ends the walk and the program, as
+    // it does during Drive > Open. Otherwise a blocked window stays open, as it should.
+    blockedClose_ = std::make_unique<BlockedCloseFilter>(*this, [this] {
+        if (!CollectForm || !CollectForm->Memorizing()) return false;
+        // Queued: not from inside the platform's event reading. A close from the program
+        // itself passes the modal block.
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        return true;
+    });
 }
 
 TMainForm::~TMainForm() {
+    blockedClose_.reset();
     QApplication::instance()->removeEventFilter(this);
     // The views observe models that are members of this window: they go first.
     delete DriveComboView1;
@@ -272,7 +284,7 @@ void TMainForm::Open1Click() {
         // (growing) item count visits every folder once, depth first.
         for (int i = 1; i <= DirectoryOutline1.Lines().Count(); ++i) {
             if (ctx_.AbortFlag) {
-                if (!closing_) AddToLog(QStringLiteral("Operation aborted by user"));
+                if (!Closing()) AddToLog(QStringLiteral("Operation aborted by user"));
                 break;
             }
             DirectoryOutline1.SetSelectedItem(i);
@@ -280,7 +292,7 @@ void TMainForm::Open1Click() {
             ctx_.Pump(); // repaint, and let a click on Stop set the abort flag
         }
     } catch (const std::exception&) {
-        if (!closing_) DiskNotFound();
+        if (!Closing()) DiskNotFound();
     }
     try {
         FileListBox1.OpenPath("c:\\");
@@ -407,8 +419,9 @@ void TMainForm::closeEvent(QCloseEvent* e) {
     SaveSettings();
     // A walk that runs (Drive > Open, or a memorization in the package dialog) pumps
     // messages, so this close arrives inside it: it stops at its next directory, and
-    // the program ends as soon as it has unwound, instead of walking on unseen.
-    closing_ = true;
+    // the program ends as soon as it has unwound, instead of walking on unseen. A
+    // memorization cut short this way leaves the disk's old record as it was.
+    ctx_.Quitting = true;
     ctx_.AbortFlag = true;
     e->accept();
     ui_.Quit();

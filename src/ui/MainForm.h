@@ -21,6 +21,7 @@ class QMenu;
 
 namespace quindle {
 
+class BlockedCloseFilter;
 class DriveComboView;
 class OutlineView;
 class TOvalButton;
@@ -62,7 +63,7 @@ public:
     void AddToLog(const QString& text);
     // True once the window has closed: a walk still running stops at its next directory
     // and nothing more is shown.
-    bool Closing() const { return closing_; }
+    bool Closing() const { return ctx_.Quitting; }
 
     // Commands.
     void View1Click();
@@ -98,7 +99,8 @@ private:
     // The frame's top-left from the settings, clamped so the whole frame is on screen.
     QPoint ClampedFramePos(QPoint framePos) const;
     bool settingUp_ = false; // the start-up drive set-up runs silently
-    bool closing_ = false;
+    // The window manager's close while a modal dialog blocks this window.
+    std::unique_ptr<BlockedCloseFilter> blockedClose_;
     // Where the frame goes once the window manager has framed the window (its size is
     // unknown before); cleared when done.
     std::optional<QPoint> pendingFramePos_;
