@@ -22,9 +22,11 @@ uint32_t InternAtom(xcb_connection_t* c, const char* name) {
 
 BlockedCloseFilter::BlockedCloseFilter(const QWidget& window, std::function<bool()> handler)
     : window_(window), handler_(std::move(handler)) {
-    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
-        wmProtocols_ = InternAtom(x11->connection(), "WM_PROTOCOLS");
-        wmDeleteWindow_ = InternAtom(x11->connection(), "WM_DELETE_WINDOW");
+    // (The offscreen platform offers the interface without a connection.)
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (xcb_connection_t* c = x11 ? x11->connection() : nullptr) {
+        wmProtocols_ = InternAtom(c, "WM_PROTOCOLS");
+        wmDeleteWindow_ = InternAtom(c, "WM_DELETE_WINDOW");
     }
     if (wmProtocols_ && wmDeleteWindow_) QCoreApplication::instance()->installNativeEventFilter(this);
 }

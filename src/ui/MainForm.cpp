@@ -29,6 +29,7 @@
 #include "ui/SearchForm.h"
 #include "ui/Settings.h"
 #include "ui/Text.h"
+#include "ui/WindowFrame.h"
 
 namespace quindle {
 
@@ -387,7 +388,7 @@ QPoint TMainForm::ClampedFramePos(QPoint p) const {
     if (!s) return p;
     const QRect avail = s->availableGeometry();
     // Before the window is framed its frame is its client area plus the menu bar.
-    const QSize size = frameGeometry().size();
+    const QSize size = FrameGeometry(*this).size();
     p.setX(std::max(avail.left(), std::min(p.x(), avail.right() + 1 - size.width())));
     p.setY(std::max(avail.top(), std::min(p.y(), avail.bottom() + 1 - size.height())));
     return p;
@@ -395,24 +396,51 @@ QPoint TMainForm::ClampedFramePos(QPoint p) const {
 
 void TMainForm::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    PlaceFrame();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window manager may frame the window without moving it, so no move event tells
+    // that the frame is known: look again for a short while as well.
+    if (pendingFramePos_ && !placeTimer_.isActive()) {
+        placeTimer_.setInterval(25);
+        placeTimer_.callOnTimeout(this, [this] {
+            PlaceFrame();
+            if (!pendingFramePos_ || ++placeChecks_ > 200) placeTimer_.stop();
+        });
+        placeTimer_.start();
+    }
+}
+
+void TMainForm::PlaceFrame() {
     // Until the window manager frames the window, a move places its client area; once
     // the frame is known (it differs from the client geometry), move the frame itself.
     // (Queued: a move from inside the window manager's configure is not applied.) Kept
     // until the frame stands where it should, for a window manager that places the
     // window again after framing it; a few tries at most.
-    if (pendingFramePos_ && frameGeometry() != geometry()) {
-        const QPoint p = ClampedFramePos(*pendingFramePos_);
-        if (pos() == p || ++placeTries_ > 4) {
-            pendingFramePos_.reset();
-            return;
-        }
-        QMetaObject::invokeMethod(this, [this, p] { move(p); }, Qt::QueuedConnection);
+    if (!pendingFramePos_ || movePending_) return;
+    const QRect frame = FrameGeometry(*this);
+    if (frame == geometry()) return;
+    const QPoint p = ClampedFramePos(*pendingFramePos_);
+    if (frame.topLeft() == p || ++placeTries_ > 4) {
+        pendingFramePos_.reset();
+        return;
     }
+    movePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, p] {
+            movePending_ = false;
+            MoveFrame(*this, p);
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::SaveSettings() {
     const int display = CollectForm ? CollectForm->DisplayIndex() : 0;
-    WriteSetup(y(), x(), display);
+    const QPoint frame = FrameGeometry(*this).topLeft();
+    WriteSetup(frame.y(), frame.x(), display);
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <QPoint>
+#include <QTimer>
 
 #include "app/AppContext.h"
 #include "browse/DirectoryOutline.h"
@@ -84,6 +85,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void CreateControls();
@@ -104,7 +106,11 @@ private:
     // Where the frame goes once the window manager has framed the window (its size is
     // unknown before); cleared when done.
     std::optional<QPoint> pendingFramePos_;
-    int placeTries_ = 0;
+    int placeTries_ = 0;   // frame moves asked
+    int placeChecks_ = 0;  // looks by placeTimer_
+    bool movePending_ = false;
+    QTimer placeTimer_;
+    void PlaceFrame();
 };
 
 } // namespace quindle

@@ -15,6 +15,7 @@
 #include "ui/Application.h"
 #include "ui/OvalButton.h"
 #include "ui/ScriptedUi.h"
+#include "ui/WindowFrame.h"
 
 using namespace quindle;
 using namespace quindle::test;
@@ -49,7 +50,7 @@ struct Desktop : ::testing::Test {
         app = std::make_unique<Application>(ui, programDir.path() + "/quindle");
         TMainForm& m = *app->MainForm;
         m.show();
-        EXPECT_TRUE(WaitFor([&] { return m.frameGeometry() != m.geometry(); })) << "never framed";
+        EXPECT_TRUE(WaitFor([&] { return FrameGeometry(m) != m.geometry(); })) << "never framed";
         EXPECT_TRUE(Activate(&m));
         return m;
     }
@@ -95,9 +96,9 @@ TEST_F(Desktop, PositionRoundTripsThroughTheFrameAndStartsWholeOnScreen) {
         s.setValue("Setup/left", 120);
     }
     TMainForm& m = Start();
-    ASSERT_TRUE(WaitFor([&] { return m.frameGeometry().topLeft() == QPoint(120, 100); }))
-        << m.frameGeometry().x() << "," << m.frameGeometry().y();
-    EXPECT_GT(m.geometry().y(), m.frameGeometry().y()); // the title bar lies above the client
+    ASSERT_TRUE(WaitFor([&] { return FrameGeometry(m).topLeft() == QPoint(120, 100); }))
+        << FrameGeometry(m).x() << "," << FrameGeometry(m).y();
+    EXPECT_GT(m.geometry().y(), FrameGeometry(m).y()); // the title bar lies above the client
     m.close();
     app.reset();
     EXPECT_EQ(UserSettings().value("Setup/top").toInt(), 100);
@@ -111,10 +112,10 @@ TEST_F(Desktop, PositionRoundTripsThroughTheFrameAndStartsWholeOnScreen) {
     }
     TMainForm& m2 = Start();
     const QRect avail = m2.screen()->availableGeometry();
-    ASSERT_TRUE(WaitFor([&] { return avail.contains(m2.frameGeometry()); }))
-        << m2.frameGeometry().x() << "," << m2.frameGeometry().y();
-    EXPECT_EQ(m2.frameGeometry().top(), avail.top());
-    EXPECT_EQ(m2.frameGeometry().right(), avail.right());
+    ASSERT_TRUE(WaitFor([&] { return avail.contains(FrameGeometry(m2)); }))
+        << FrameGeometry(m2).x() << "," << FrameGeometry(m2).y();
+    EXPECT_EQ(FrameGeometry(m2).top(), avail.top());
+    EXPECT_EQ(FrameGeometry(m2).right(), avail.right());
 }
 
 TEST_F(Desktop, WindowsKeepTheirSizeWhenAResizeIsAsked) {
@@ -130,7 +131,7 @@ TEST_F(Desktop, WindowsKeepTheirSizeWhenAResizeIsAsked) {
 
     TCollectForm& d = *app->CollectForm;
     d.show();
-    ASSERT_TRUE(WaitFor([&] { return d.frameGeometry() != d.geometry(); }));
+    ASSERT_TRUE(WaitFor([&] { return FrameGeometry(d) != d.geometry(); }));
     ASSERT_TRUE(Xdo({"windowsize", WinId(&d), "600", "600"}));
     const QPoint was = d.pos();
     ASSERT_TRUE(Xdo({"windowmove", WinId(&d), QString::number(was.x() + 7), QString::number(was.y() + 7)}));
@@ -150,7 +151,7 @@ TEST_F(Desktop, ACheckBoxClickTogglesThatMarkAndShowsThatDiskOnly) {
     d.PrepareMode(TCollectForm::Mode::Update);
     ASSERT_EQ(d.DiskCount(), 2);
     d.show();
-    ASSERT_TRUE(WaitFor([&] { return d.frameGeometry() != d.geometry(); }));
+    ASSERT_TRUE(WaitFor([&] { return FrameGeometry(d) != d.geometry(); }));
     ASSERT_TRUE(Activate(&d));
     ASSERT_EQ(d.HighlightedIndex(), -1);
 
@@ -194,5 +195,5 @@ TEST_F(Desktop, ClosingDuringDriveOpenEndsTheWalkAndTheProgram) {
     EXPECT_LT(m.DirectoryOutline1.ItemCount(), 401); // 401 when every folder is listed
     EXPECT_EQ(ui.quits, 1);
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(UserSettings().value("Setup/top").toInt(), m.frameGeometry().top());
+    EXPECT_EQ(UserSettings().value("Setup/top").toInt(), FrameGeometry(m).top());
 }
