@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -196,4 +197,50 @@ TEST_F(Desktop, ClosingDuringDriveOpenEndsTheWalkAndTheProgram) {
     EXPECT_EQ(ui.quits, 1);
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(UserSettings().value("Setup/top").toInt(), FrameGeometry(m).top());
+}
+
+namespace {
+// A property of a window as xprop prints it, after its "=" (empty when it is not set).
+QString WindowProperty(const QWidget& w, const char* property) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), WinId(&w), QString::fromLatin1(property)});
+    if (!xprop.waitForFinished(5000)) return {};
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
+    const int eq = out.indexOf(QLatin1String(" = "));
+    return eq < 0 ? QString() : out.mid(eq + 3).trimmed();
+}
+} // namespace
+
+TEST_F(Desktop, FixedSizeWindowsOfferNoMaximizeAndTheDialogsNoMinimize) {
+    TMainForm& m = Start();
+    // _MOTIF_WM_HINTS functions: 0x8 minimize, 0x10 maximize, 0x20 close.
+    enum { kMinimize = 0x8, kMaximize = 0x10, kClose = 0x20 };
+    const struct {
+        QWidget* window;
+        bool minimize, close;
+    } cases[] = {{&m, true, true},
+                 {app->CollectForm.get(), false, true},
+                 {app->SearchForm.get(), false, true},
+                 {app->InfoForm.get(), false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.window->windowTitle()));
+        if (c.window != &m) {
+            c.window->show();
+            ASSERT_TRUE(WaitFor([&] { return FrameGeometry(*c.window) != c.window->geometry(); }));
+        }
+        const QStringList motif = WindowProperty(*c.window, "_MOTIF_WM_HINTS").split(QLatin1String(", "));
+        ASSERT_EQ(motif.size(), 5) << qPrintable(motif.join(' '));
+        ASSERT_TRUE(motif[0].toUInt(nullptr, 16) & 0x1) << "functions are given";
+        const unsigned functions = motif[1].toUInt(nullptr, 16);
+        EXPECT_EQ(!!(functions & kMinimize), c.minimize);
+        EXPECT_FALSE(functions & kMaximize);
+        EXPECT_EQ(!!(functions & kClose), c.close);
+        // What the window manager made of them (with the fixed size): no resizing, no
+        // maximizing.
+        const QString allowed = WindowProperty(*c.window, "_NET_WM_ALLOWED_ACTIONS");
+        EXPECT_TRUE(allowed.contains(QLatin1String("_NET_WM_ACTION_MOVE"))) << qPrintable(allowed);
+        EXPECT_FALSE(allowed.contains(QLatin1String("_NET_WM_ACTION_RESIZE"))) << qPrintable(allowed);
+        EXPECT_FALSE(allowed.contains(QLatin1String("_NET_WM_ACTION_MAXIMIZE"))) << qPrintable(allowed);
+        if (c.window != &m) c.window->hide();
+    }
 }
