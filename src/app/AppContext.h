@@ -25,6 +25,10 @@ struct AppContext {
     std::string InfoSection = "Special Information about this disk by Quindle";
     // Stop request for the long walks; set by Stop and Abort, cleared when a walk starts.
     bool AbortFlag = false;
+    // Set with AbortFlag when the program ends during a walk: the walk stops as on Abort,
+    // but a memorization then keeps the disk's old record instead of storing the part
+    // walked (closing the program is no choice to keep half a disk).
+    bool Quitting = false;
 
     // Drives, volumes and the program's current directory.
     Platform platform;

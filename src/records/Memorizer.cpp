@@ -125,7 +125,7 @@ void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const 
         store.Checkpoint();
         ctx.Pump();
         if (ctx.AbortFlag) {
-            ctx.Log("Operation aborted by user");
+            if (!ctx.Quitting) ctx.Log("Operation aborted by user");
             break;
         }
         if (i > tree.ItemCount()) break; // the tree may have changed during the pump
@@ -168,6 +168,10 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
     const std::string temp = CreateWalkFile(path);
     try {
         Walk(ctx, tree, lister, temp);
+        if (ctx.Quitting) {
+            unlink(temp.c_str());
+            return;
+        }
         HideFile(ctx, temp); // the attribute moves with the file
         if (finish) finish(temp);
         PutInPlace(temp, path);

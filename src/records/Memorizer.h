@@ -32,8 +32,10 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // The walk writes into a file of its own beside the record, durable on disk whenever
 // messages are pumped; at the end, by completion or Abort, that file is hidden, handed to
 // `finish` (to add more to it) and renamed over the record. Until then the old record is
-// whole. A drive that is not ready and any error (the file cannot be written) propagate,
-// leaving the old record as it was and no file of the walk behind.
+// whole. When the walk stopped because the program ends (ctx.Quitting), the walk's file
+// is removed instead and the old record stays untouched. A drive that is not ready and
+// any error (the file cannot be written) propagate, leaving the old record as it was and
+// no file of the walk behind.
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
                   const std::function<void(const std::string& walkFile)>& finish = {});
 

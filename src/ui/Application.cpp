@@ -2,7 +2,16 @@
 
 #include "ui/UserSettings.h"
 
+#include <QApplication>
+#include <QFont>
+
 namespace quindle {
+
+void SetProgramFont() {
+    QFont f = QApplication::font();
+    f.setPointSize(8);
+    QApplication::setFont(f);
+}
 
 Application::Application(UiServices& ui, const QString& programFile) {
     LoadDriveTable(ctx);

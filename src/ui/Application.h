@@ -12,6 +12,10 @@
 
 namespace quindle {
 
+// The application font the windows are laid out for: the desktop's sans font at a small
+// dialog size (8 points). The dialogs set their own pixel sizes; the main window uses it.
+void SetProgramFont();
+
 struct Application {
     Application(UiServices& ui, const QString& programFile);
     ~Application();

@@ -97,6 +97,16 @@ void DriveComboView::DriveListChanged() { Rebuild(); }
 
 void DriveComboView::DriveSelectionChanged() { SyncSelection(); }
 
+QRect DriveComboView::TextRect() const {
+    QStyleOptionComboBox opt;
+    initStyleOption(&opt);
+    QRect r = style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
+    const int i = currentIndex();
+    const QPixmap glyph = i < 0 ? QPixmap() : GlyphPixmap(static_cast<DriveGlyph>(itemData(i, kGlyphRole).toInt()));
+    r.setLeft(r.left() + (glyph.isNull() ? TDriveComboBox::kGlyphWidth : glyph.width()) + 6);
+    return r;
+}
+
 void DriveComboView::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionComboBox opt;

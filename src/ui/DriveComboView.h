@@ -25,6 +25,8 @@ public:
     static QPixmap GlyphPixmap(DriveGlyph glyph);
     // Draws one item: background, picture 2 px from the left and centred vertically,
     // text from the picture's width + 6 px on, one line, ampersands as they are.
+    // Where the shown drive's text is painted: the edit field past the drive's picture.
+    QRect TextRect() const;
     static void PaintItem(QPainter& p, const QRect& rect, const QPixmap& glyph, const QString& text, bool selected,
                           const QPalette& palette);
 

@@ -17,6 +17,7 @@
 #include "platform/Errors.h"
 #include "records/Memorizer.h"
 #include "records/StaleTempFiles.h"
+#include "ui/BlockedCloseFilter.h"
 #include "ui/CollectForm.h"
 #include "ui/Contact.h"
 #include "ui/DriveComboView.h"
@@ -28,6 +29,7 @@
 #include "ui/SearchForm.h"
 #include "ui/Settings.h"
 #include "ui/Text.h"
+#include "ui/WindowFrame.h"
 
 namespace quindle {
 
@@ -57,9 +59,20 @@ TMainForm::TMainForm(AppContext& ctx, UiServices& ui, const QString& programFile
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
     FormCreate(programFile);
+    // Qt drops a close of a window that a modal dialog blocks. While the package dialog
+    // memorizes, the walk runs inside it: a close then ends the walk and the program, as
+    // it does during Drive > Open. Otherwise a blocked window stays open, as it should.
+    blockedClose_ = std::make_unique<BlockedCloseFilter>(*this, [this] {
+        if (!CollectForm || !CollectForm->Memorizing()) return false;
+        // Queued: not from inside the platform's event reading. A close from the program
+        // itself passes the modal block.
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        return true;
+    });
 }
 
 TMainForm::~TMainForm() {
+    blockedClose_.reset();
     QApplication::instance()->removeEventFilter(this);
     // The views observe models that are members of this window: they go first.
     delete DriveComboView1;
@@ -272,7 +285,7 @@ void TMainForm::Open1Click() {
         // (growing) item count visits every folder once, depth first.
         for (int i = 1; i <= DirectoryOutline1.Lines().Count(); ++i) {
             if (ctx_.AbortFlag) {
-                if (!closing_) AddToLog(QStringLiteral("Operation aborted by user"));
+                if (!Closing()) AddToLog(QStringLiteral("Operation aborted by user"));
                 break;
             }
             DirectoryOutline1.SetSelectedItem(i);
@@ -280,7 +293,7 @@ void TMainForm::Open1Click() {
             ctx_.Pump(); // repaint, and let a click on Stop set the abort flag
         }
     } catch (const std::exception&) {
-        if (!closing_) DiskNotFound();
+        if (!Closing()) DiskNotFound();
     }
     try {
         FileListBox1.OpenPath("c:\\");
@@ -375,7 +388,7 @@ QPoint TMainForm::ClampedFramePos(QPoint p) const {
     if (!s) return p;
     const QRect avail = s->availableGeometry();
     // Before the window is framed its frame is its client area plus the menu bar.
-    const QSize size = frameGeometry().size();
+    const QSize size = FrameGeometry(*this).size();
     p.setX(std::max(avail.left(), std::min(p.x(), avail.right() + 1 - size.width())));
     p.setY(std::max(avail.top(), std::min(p.y(), avail.bottom() + 1 - size.height())));
     return p;
@@ -383,32 +396,60 @@ QPoint TMainForm::ClampedFramePos(QPoint p) const {
 
 void TMainForm::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    PlaceFrame();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The window manager may frame the window without moving it, so no move event tells
+    // that the frame is known: look again for a short while as well.
+    if (pendingFramePos_ && !placeTimer_.isActive()) {
+        placeTimer_.setInterval(25);
+        placeTimer_.callOnTimeout(this, [this] {
+            PlaceFrame();
+            if (!pendingFramePos_ || ++placeChecks_ > 200) placeTimer_.stop();
+        });
+        placeTimer_.start();
+    }
+}
+
+void TMainForm::PlaceFrame() {
     // Until the window manager frames the window, a move places its client area; once
     // the frame is known (it differs from the client geometry), move the frame itself.
     // (Queued: a move from inside the window manager's configure is not applied.) Kept
     // until the frame stands where it should, for a window manager that places the
     // window again after framing it; a few tries at most.
-    if (pendingFramePos_ && frameGeometry() != geometry()) {
-        const QPoint p = ClampedFramePos(*pendingFramePos_);
-        if (pos() == p || ++placeTries_ > 4) {
-            pendingFramePos_.reset();
-            return;
-        }
-        QMetaObject::invokeMethod(this, [this, p] { move(p); }, Qt::QueuedConnection);
+    if (!pendingFramePos_ || movePending_) return;
+    const QRect frame = FrameGeometry(*this);
+    if (frame == geometry()) return;
+    const QPoint p = ClampedFramePos(*pendingFramePos_);
+    if (frame.topLeft() == p || ++placeTries_ > 4) {
+        pendingFramePos_.reset();
+        return;
     }
+    movePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, p] {
+            movePending_ = false;
+            MoveFrame(*this, p);
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::SaveSettings() {
     const int display = CollectForm ? CollectForm->DisplayIndex() : 0;
-    WriteSetup(y(), x(), display);
+    const QPoint frame = FrameGeometry(*this).topLeft();
+    WriteSetup(frame.y(), frame.x(), display);
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
     SaveSettings();
     // A walk that runs (Drive > Open, or a memorization in the package dialog) pumps
     // messages, so this close arrives inside it: it stops at its next directory, and
-    // the program ends as soon as it has unwound, instead of walking on unseen.
-    closing_ = true;
+    // the program ends as soon as it has unwound, instead of walking on unseen. A
+    // memorization cut short this way leaves the disk's old record as it was.
+    ctx_.Quitting = true;
     ctx_.AbortFlag = true;
     e->accept();
     ui_.Quit();

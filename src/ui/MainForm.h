@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <QPoint>
+#include <QTimer>
 
 #include "app/AppContext.h"
 #include "browse/DirectoryOutline.h"
@@ -21,6 +22,7 @@ class QMenu;
 
 namespace quindle {
 
+class BlockedCloseFilter;
 class DriveComboView;
 class OutlineView;
 class TOvalButton;
@@ -62,7 +64,7 @@ public:
     void AddToLog(const QString& text);
     // True once the window has closed: a walk still running stops at its next directory
     // and nothing more is shown.
-    bool Closing() const { return closing_; }
+    bool Closing() const { return ctx_.Quitting; }
 
     // Commands.
     void View1Click();
@@ -83,6 +85,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void CreateControls();
@@ -98,11 +101,16 @@ private:
     // The frame's top-left from the settings, clamped so the whole frame is on screen.
     QPoint ClampedFramePos(QPoint framePos) const;
     bool settingUp_ = false; // the start-up drive set-up runs silently
-    bool closing_ = false;
+    // The window manager's close while a modal dialog blocks this window.
+    std::unique_ptr<BlockedCloseFilter> blockedClose_;
     // Where the frame goes once the window manager has framed the window (its size is
     // unknown before); cleared when done.
     std::optional<QPoint> pendingFramePos_;
-    int placeTries_ = 0;
+    int placeTries_ = 0;   // frame moves asked
+    int placeChecks_ = 0;  // looks by placeTimer_
+    bool movePending_ = false;
+    QTimer placeTimer_;
+    void PlaceFrame();
 };
 
 } // namespace quindle

@@ -212,20 +212,13 @@ void TOvalButton::DrawBevel(QPainter& p) {
     }
 }
 
-void TOvalButton::DrawFace(QPainter& p) {
-    const int W = width(), H = height();
-    const bool sunken = FBevelState < 0;
-    const QColor face = ToQColor(FColor);
-
-    DrawBevel(p);
-
+FaceInput TOvalButton::FaceFor(bool sunken) const {
     const int imageW = FNumGlyphs > 0 ? FGlyph.width() / FNumGlyphs : FGlyph.width();
-    const bool hasGlyph = !FGlyph.isNull() && FNumGlyphs > 0 && imageW > 0 && FGlyph.height() > 0;
     const QFontMetrics fm(FFont);
     FaceInput in;
-    in.W = W;
-    in.H = H;
-    in.HasGlyph = hasGlyph;
+    in.W = width();
+    in.H = height();
+    in.HasGlyph = !FGlyph.isNull() && FNumGlyphs > 0 && imageW > 0 && FGlyph.height() > 0;
     in.GlyphW = imageW;
     in.GlyphH = FGlyph.height();
     in.HasCaption = !FCaption.isEmpty();
@@ -235,6 +228,25 @@ void TOvalButton::DrawFace(QPainter& p) {
     in.Margin = FMargin;
     in.Spacing = FSpacing;
     in.Sunken = sunken;
+    return in;
+}
+
+QRect TOvalButton::CaptionRect() const {
+    const FaceInput in = FaceFor(false);
+    if (!in.HasCaption) return {};
+    const FaceLayout at = ComputeFaceLayout(in);
+    return QRect(at.Caption.X, at.Caption.Y, in.TextW, in.TextH);
+}
+
+void TOvalButton::DrawFace(QPainter& p) {
+    const bool sunken = FBevelState < 0;
+    const QColor face = ToQColor(FColor);
+
+    DrawBevel(p);
+
+    const FaceInput in = FaceFor(sunken);
+    const bool hasGlyph = in.HasGlyph;
+    const int imageW = in.GlyphW;
     const FaceLayout at = ComputeFaceLayout(in);
 
     if (hasGlyph) {

@@ -75,6 +75,8 @@ public:
 
     // True when (X, Y) lies in the elliptic region bounded by (0, 0, Width, Height).
     bool PtInOval(int X, int Y) const;
+    // Where the caption is painted when the button is raised (empty without a caption).
+    QRect CaptionRect() const;
 
     // Fires OnClick (and clicked()) when enabled and the pointer is inside the ellipse.
     void Click();
@@ -104,6 +106,7 @@ private:
     void Paint(QPainter& p);
     void DrawBevel(QPainter& p);
     void DrawFace(QPainter& p);
+    FaceInput FaceFor(bool sunken) const;
     // Highlight and shadow through ShadeColors with factors (10 - level) / 10.
     static void BevelColors(TColor Color, TColor& Highlight, TColor& Shadow, int HighlightLevel, int ShadowLevel);
     // Press and release redraw at once; a transparent button needs its parent behind it.

@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QFont>
 
 #include "ui/Application.h"
 
@@ -7,10 +6,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quindle"));
     QApplication::setOrganizationName(QStringLiteral("Tavrel"));
-    // The windows are laid out in pixels for a small dialog font.
-    QFont f = QApplication::font();
-    f.setPointSize(8);
-    QApplication::setFont(f);
+    quindle::SetProgramFont();
 
     quindle::QtUiServices ui;
     quindle::Application quindleApp(ui, QCoreApplication::applicationFilePath());

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QScreen>
 #include <QSettings>
 #include <QTableView>
@@ -19,6 +20,7 @@
 #include "ui/RecordLinesModel.h"
 #include "ui/RecordLinesWindow.h"
 #include "ui/ScriptedUi.h"
+#include "ui/WindowFrame.h"
 
 using namespace quindle;
 using namespace quindle::test;
@@ -53,7 +55,7 @@ struct Desktop : ::testing::Test {
         app = std::make_unique<Application>(ui, programDir.path() + "/quindle");
         TMainForm& m = *app->MainForm;
         m.show();
-        EXPECT_TRUE(WaitFor([&] { return m.frameGeometry() != m.geometry(); })) << "never framed";
+        EXPECT_TRUE(WaitFor([&] { return FrameGeometry(m) != m.geometry(); })) << "never framed";
         EXPECT_TRUE(Activate(&m));
         return m;
     }
@@ -99,9 +101,9 @@ TEST_F(Desktop, PositionRoundTripsThroughTheFrameAndStartsWholeOnScreen) {
         s.setValue("Setup/left", 120);
     }
     TMainForm& m = Start();
-    ASSERT_TRUE(WaitFor([&] { return m.frameGeometry().topLeft() == QPoint(120, 100); }))
-        << m.frameGeometry().x() << "," << m.frameGeometry().y();
-    EXPECT_GT(m.geometry().y(), m.frameGeometry().y()); // the title bar lies above the client
+    ASSERT_TRUE(WaitFor([&] { return FrameGeometry(m).topLeft() == QPoint(120, 100); }))
+        << FrameGeometry(m).x() << "," << FrameGeometry(m).y();
+    EXPECT_GT(m.geometry().y(), FrameGeometry(m).y()); // the title bar lies above the client
     m.close();
     app.reset();
     EXPECT_EQ(UserSettings().value("Setup/top").toInt(), 100);
@@ -115,10 +117,10 @@ TEST_F(Desktop, PositionRoundTripsThroughTheFrameAndStartsWholeOnScreen) {
     }
     TMainForm& m2 = Start();
     const QRect avail = m2.screen()->availableGeometry();
-    ASSERT_TRUE(WaitFor([&] { return avail.contains(m2.frameGeometry()); }))
-        << m2.frameGeometry().x() << "," << m2.frameGeometry().y();
-    EXPECT_EQ(m2.frameGeometry().top(), avail.top());
-    EXPECT_EQ(m2.frameGeometry().right(), avail.right());
+    ASSERT_TRUE(WaitFor([&] { return avail.contains(FrameGeometry(m2)); }))
+        << FrameGeometry(m2).x() << "," << FrameGeometry(m2).y();
+    EXPECT_EQ(FrameGeometry(m2).top(), avail.top());
+    EXPECT_EQ(FrameGeometry(m2).right(), avail.right());
 }
 
 TEST_F(Desktop, WindowsKeepTheirSizeWhenAResizeIsAsked) {
@@ -134,7 +136,7 @@ TEST_F(Desktop, WindowsKeepTheirSizeWhenAResizeIsAsked) {
 
     TCollectForm& d = *app->CollectForm;
     d.show();
-    ASSERT_TRUE(WaitFor([&] { return d.frameGeometry() != d.geometry(); }));
+    ASSERT_TRUE(WaitFor([&] { return FrameGeometry(d) != d.geometry(); }));
     ASSERT_TRUE(Xdo({"windowsize", WinId(&d), "600", "600"}));
     const QPoint was = d.pos();
     ASSERT_TRUE(Xdo({"windowmove", WinId(&d), QString::number(was.x() + 7), QString::number(was.y() + 7)}));
@@ -154,7 +156,7 @@ TEST_F(Desktop, ACheckBoxClickTogglesThatMarkAndShowsThatDiskOnly) {
     d.PrepareMode(TCollectForm::Mode::Update);
     ASSERT_EQ(d.DiskCount(), 2);
     d.show();
-    ASSERT_TRUE(WaitFor([&] { return d.frameGeometry() != d.geometry(); }));
+    ASSERT_TRUE(WaitFor([&] { return FrameGeometry(d) != d.geometry(); }));
     ASSERT_TRUE(Activate(&d));
     ASSERT_EQ(d.HighlightedIndex(), -1);
 
@@ -198,7 +200,53 @@ TEST_F(Desktop, ClosingDuringDriveOpenEndsTheWalkAndTheProgram) {
     EXPECT_LT(m.DirectoryOutline1.ItemCount(), 401); // 401 when every folder is listed
     EXPECT_EQ(ui.quits, 1);
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(UserSettings().value("Setup/top").toInt(), m.frameGeometry().top());
+    EXPECT_EQ(UserSettings().value("Setup/top").toInt(), FrameGeometry(m).top());
+}
+
+namespace {
+// A property of a window as xprop prints it, after its "=" (empty when it is not set).
+QString WindowProperty(const QWidget& w, const char* property) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), WinId(&w), QString::fromLatin1(property)});
+    if (!xprop.waitForFinished(5000)) return {};
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
+    const int eq = out.indexOf(QLatin1String(" = "));
+    return eq < 0 ? QString() : out.mid(eq + 3).trimmed();
+}
+} // namespace
+
+TEST_F(Desktop, FixedSizeWindowsOfferNoMaximizeAndTheDialogsNoMinimize) {
+    TMainForm& m = Start();
+    // _MOTIF_WM_HINTS functions: 0x8 minimize, 0x10 maximize, 0x20 close.
+    enum { kMinimize = 0x8, kMaximize = 0x10, kClose = 0x20 };
+    const struct {
+        QWidget* window;
+        bool minimize, close;
+    } cases[] = {{&m, true, true},
+                 {app->CollectForm.get(), false, true},
+                 {app->SearchForm.get(), false, true},
+                 {app->InfoForm.get(), false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.window->windowTitle()));
+        if (c.window != &m) {
+            c.window->show();
+            ASSERT_TRUE(WaitFor([&] { return FrameGeometry(*c.window) != c.window->geometry(); }));
+        }
+        const QStringList motif = WindowProperty(*c.window, "_MOTIF_WM_HINTS").split(QLatin1String(", "));
+        ASSERT_EQ(motif.size(), 5) << qPrintable(motif.join(' '));
+        ASSERT_TRUE(motif[0].toUInt(nullptr, 16) & 0x1) << "functions are given";
+        const unsigned functions = motif[1].toUInt(nullptr, 16);
+        EXPECT_EQ(!!(functions & kMinimize), c.minimize);
+        EXPECT_FALSE(functions & kMaximize);
+        EXPECT_EQ(!!(functions & kClose), c.close);
+        // What the window manager made of them (with the fixed size): no resizing, no
+        // maximizing.
+        const QString allowed = WindowProperty(*c.window, "_NET_WM_ALLOWED_ACTIONS");
+        EXPECT_TRUE(allowed.contains(QLatin1String("_NET_WM_ACTION_MOVE"))) << qPrintable(allowed);
+        EXPECT_FALSE(allowed.contains(QLatin1String("_NET_WM_ACTION_RESIZE"))) << qPrintable(allowed);
+        EXPECT_FALSE(allowed.contains(QLatin1String("_NET_WM_ACTION_MAXIMIZE"))) << qPrintable(allowed);
+        if (c.window != &m) c.window->hide();
+    }
 }
 
 TEST_F(Desktop, ADoubleClickOrEnterOnAReportRowOpensThatDisksMatches) {

@@ -8,7 +8,7 @@ set -euo pipefail
 
 case "${1:-start}" in
 start)
-    for tool in Xvfb openbox xdotool xprop; do
+    for tool in Xvfb openbox xdotool xprop wmctrl; do
         command -v "$tool" >/dev/null || { echo "xsession: $tool is missing (scripts/setup installs it)" >&2; exit 1; }
     done
     # The first display number without a server; -displayfd would tell us, but Xvfb

@@ -178,6 +178,43 @@ TEST(Memorizer, AbortLeavesAHiddenRecordOfTheDirectoriesDone) {
     }
 }
 
+TEST(Memorizer, TheProgramEndingMidWalkKeepsTheOldRecordUntouched) {
+    // The main window closes while the walk pumps before its third directory: the walk
+    // stops there, the part walked is dropped and the disk keeps what it had (its old
+    // record, or none), with no walk file and no "aborted" line left behind.
+    for (const bool hadRecord : {true, false}) {
+        SCOPED_TRACE(hadRecord ? "an old record" : "no record");
+        Rig rig;
+        TempDrive e('E', 9u);
+        e.MakeFile("A/one.txt");
+        e.MakeFile("B/two.txt");
+        e.MakeFile("C/three.txt");
+        rig.Map(e);
+        const std::string path = RecordPath(rig.ctx, "9");
+        const std::string old = Lines({"", "[Old]", "kept.txt=1", "[Special Information about this disk by Quindle]",
+                                       "Title=Old title"});
+        if (hadRecord) test::WriteHostFile(path, old);
+        int pumpsAfterClose = 0;
+        rig.onPump = [&] {
+            if (rig.ctx.Quitting) ++pumpsAfterClose;
+            if (rig.pumps == 3) rig.ctx.AbortFlag = rig.ctx.Quitting = true;
+        };
+        const bool complete = MemorizeDiskWithInfo(rig.ctx, *rig.tree, *rig.lister, 'E', "9", path,
+                                                   {"New title", "", ""});
+        EXPECT_FALSE(complete);
+        EXPECT_EQ(pumpsAfterClose, 0); // no directory after the close
+        if (hadRecord)
+            EXPECT_EQ(ReadHostFile(path), old);
+        else
+            EXPECT_FALSE(std::filesystem::exists(path));
+        size_t left = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(rig.package.path()))
+            left += entry.path() != std::filesystem::path(path);
+        EXPECT_EQ(left, 0u);
+        for (const std::string& line : rig.log) EXPECT_NE(line, "Operation aborted by user");
+    }
+}
+
 TEST(DiskRecord, FirstFolderNameAndDates) {
     EXPECT_EQ(FirstFolderName("E:\\"), "");
     EXPECT_EQ(FirstFolderName("E:\\Docs"), "Docs");
