@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
@@ -21,8 +22,6 @@ namespace quindle {
 namespace {
 
 constexpr const char* kDosAttribXattr = "user.DOSATTRIB";
-
-bool HasBracket(std::string_view line) { return line.find('[') != std::string_view::npos; }
 
 bool IsHeaderLine(std::string_view line) { return line.size() >= 2 && line.front() == '[' && line.back() == ']'; }
 
@@ -81,6 +80,38 @@ void ApplyDosAttributes(int fd, const DosAttributes& a) {
 
 std::atomic<unsigned> tempCounter{0};
 
+// Where the next CR or LF lies in [p, end), or end. The positions of both are kept
+// between calls, so a block is searched for each of them once.
+class BreakFinder {
+public:
+    BreakFinder(const char* begin, const char* end) : end_(end), cr_(Find(begin, '\r')), lf_(Find(begin, '\n')) {}
+    const char* Next(const char* p) {
+        if (cr_ < p) cr_ = Find(p, '\r');
+        if (lf_ < p) lf_ = Find(p, '\n');
+        return std::min(cr_, lf_);
+    }
+
+private:
+    const char* Find(const char* p, char c) const {
+        const void* hit = std::memchr(p, c, static_cast<size_t>(end_ - p));
+        return hit ? static_cast<const char*>(hit) : end_;
+    }
+    const char* end_;
+    const char* cr_;
+    const char* lf_;
+};
+
+uint32_t FoldedHash(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    for (const char c : s) h = (h ^ LowerByte(static_cast<unsigned char>(c))) * 1099511628211ull;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
+uint32_t KeyHash(std::string_view key) {
+    const uint64_t h = std::hash<std::string_view>()(key);
+    return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
 } // namespace
 
 TIniFile32::TIniFile32(std::string fileName) : fileName_(std::move(fileName)) { Load(); }
@@ -94,6 +125,16 @@ TIniFile32::~TIniFile32() {
         }
     }
     CloseFd();
+}
+
+std::vector<std::string> TIniFile32::LineList() const {
+    std::vector<std::string> out;
+    out.reserve(lines_.size());
+    lines_.ForEach(0, [&](size_t, std::string_view l) {
+        out.emplace_back(l);
+        return true;
+    });
+    return out;
 }
 
 void TIniFile32::Load() {
@@ -115,45 +156,80 @@ void TIniFile32::Load() {
     // An empty file (the walk creates its file so before the store opens it) holds nothing
     // that a torn in-place rewrite could lose: it is treated as created here.
     if (st.st_size == 0) createdHere_ = true;
-    std::string text;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
-    char buf[1 << 16];
+
+    // The file is read in blocks and split as it comes, so that only the lines are ever
+    // held, never the file text beside them. The file is "clean" when it is exactly
+    // what a save would write (CR LF after every line): then later saves may append to
+    // it in place. A NUL byte is an ordinary character: ending the text there would make
+    // the next save drop everything after it, the information section included.
+    bool clean = true;
+    uint64_t total = 0;
+    std::string partial;   // a line begun in an earlier block
+    bool afterCr = false;  // the last block ended in CR: a LF first in this one belongs to it
+    std::vector<char> block(1 << 18);
     for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0) {
+        const ssize_t got = read(fd, block.data(), block.size());
+        if (got < 0) {
             if (errno == EINTR) continue;
             close(fd);
             throw EFileError(Format("Cannot open file %s", fileName_));
         }
-        if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
-    }
-
-    // The file is "clean" when it is exactly what Serialize() would write: then later
-    // saves may append to it in place.
-    bool clean = S_ISREG(st.st_mode) && static_cast<off_t>(text.size()) == st.st_size;
-    // A NUL byte is an ordinary character: ending the text there would make the next
-    // save drop everything after it, the information section included.
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t brk = text.find_first_of("\r\n", start);
-        if (brk == std::string::npos) {
-            lines_.emplace_back(text, start); // last line without a line break
-            clean = false;
-            break;
+        if (got == 0) break;
+        total += static_cast<uint64_t>(got);
+        const char* p = block.data();
+        const char* const end = p + got;
+        if (afterCr) {
+            afterCr = false;
+            if (*p == '\n')
+                ++p;
+            else
+                clean = false;
         }
-        lines_.emplace_back(text, start, brk - start);
-        if (text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') {
-            start = brk + 2;
-        } else {
-            clean = false;
-            start = brk + 1;
+        BreakFinder breaks(p, end);
+        while (p < end) {
+            const char* brk = breaks.Next(p);
+            if (brk == end) {
+                // A long line is gathered in a buffer sized for the rest of the file at
+                // once, which the store then takes over: no copy, no growth.
+                if (partial.size() + static_cast<size_t>(end - p) > TLineStore::kChunkBytes &&
+                    partial.capacity() < partial.size() + static_cast<size_t>(end - p) + 1) {
+                    const uint64_t rest = st.st_size > static_cast<off_t>(total) ? st.st_size - total : 0;
+                    partial.reserve(partial.size() + static_cast<size_t>(end - p) + static_cast<size_t>(rest));
+                }
+                partial.append(p, end);
+                break;
+            }
+            if (partial.empty()) {
+                lines_.Append(std::string_view(p, static_cast<size_t>(brk - p)));
+            } else {
+                partial.append(p, brk);
+                lines_.Append(std::move(partial));
+                partial = std::string();
+            }
+            if (*brk == '\r') {
+                if (brk + 1 == end) {
+                    afterCr = true;
+                    p = end;
+                } else if (brk[1] == '\n') {
+                    p = brk + 2;
+                } else {
+                    clean = false;
+                    p = brk + 1;
+                }
+            } else {
+                clean = false;
+                p = brk + 1;
+            }
         }
     }
-    if (clean) {
-        offsets_.assign(1, 0);
-        ExtendOffsets(0);
+    if (afterCr) clean = false; // a lone CR at the very end
+    if (!partial.empty()) {
+        lines_.Append(std::move(partial)); // last line without a line break
+        clean = false;
+    }
+    if (clean && total == static_cast<uint64_t>(st.st_size)) {
         savedCount_ = lines_.size();
+        savedBytes_ = lines_.Bytes();
         RecordDiskState(fd);
     }
     close(fd);
@@ -161,90 +237,117 @@ void TIniFile32::Load() {
 
 // ---- index ----------------------------------------------------------------------------
 
-int TIniFile32::SectionKeys::Find(std::string_view key, const std::vector<std::string>& lines) const {
+template <class Same> int TIniFile32::LineTable::Find(uint32_t hash, Same same) const {
     if (slots_.empty()) return -1;
-    const uint64_t h = std::hash<std::string_view>()(key);
     const size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
-        if (s.line < 0) return -1;
-        if (s.hash == h && KeyOf(lines[static_cast<size_t>(s.line)]) == key) return s.line;
+        if (s.line == kEmpty) return -1;
+        if (s.hash == hash && same(s.line)) return static_cast<int>(s.line);
     }
 }
 
-void TIniFile32::SectionKeys::AddIfAbsent(std::string_view key, int line, const std::vector<std::string>& lines) {
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
-    const uint64_t h = std::hash<std::string_view>()(key);
+template <class Same> void TIniFile32::LineTable::Add(uint32_t hash, uint32_t line, Same same) {
+    if ((count_ + 1) * 4 > slots_.size() * 3) Grow();
     const size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot& s = slots_[i];
-        if (s.line < 0) {
-            s = {h, line};
+        if (s.line == kEmpty) {
+            s = {hash, line};
             ++count_;
             return;
         }
-        if (s.hash == h && KeyOf(lines[static_cast<size_t>(s.line)]) == key) return; // the first line wins
+        if (s.hash == hash && same(s.line)) {
+            s.line = std::min(s.line, line); // the first line wins
+            return;
+        }
     }
 }
 
-void TIniFile32::SectionKeys::Grow() {
+void TIniFile32::LineTable::Grow() {
     std::vector<Slot> old = std::move(slots_);
+    slots_ = std::vector<Slot>();
     slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
     const size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
-        if (s.line < 0) continue;
+        if (s.line == kEmpty) continue;
         size_t i = s.hash & mask;
-        while (slots_[i].line >= 0) i = (i + 1) & mask;
+        while (slots_[i].line != kEmpty) i = (i + 1) & mask;
         slots_[i] = s;
     }
 }
 
+void TIniFile32::LineTable::ShiftFrom(uint32_t at) {
+    for (Slot& s : slots_)
+        if (s.line != kEmpty && s.line >= at) ++s.line;
+}
+
+void TIniFile32::LineTable::Clear() {
+    slots_ = std::vector<Slot>();
+    count_ = 0;
+}
+
+void TIniFile32::AddHeader(std::string_view line, int at) const {
+    headers_.Add(FoldedHash(line), static_cast<uint32_t>(at),
+                         [&](uint32_t other) { return SameText(lines_[other], line); });
+}
+
 void TIniFile32::EnsureIndex() const {
     if (indexBuilt_) return;
-    headers_.clear();
-    brackets_.clear();
+    headers_.Clear();
     sections_.clear();
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        const std::string& line = lines_[i];
-        if (!HasBracket(line)) continue;
-        brackets_.push_back(static_cast<int>(i));
-        if (IsHeaderLine(line)) headers_.try_emplace(AnsiLowerCase(line), static_cast<int>(i));
+    for (size_t i = lines_.NextBracket(TLineStore::npos); i < lines_.size(); i = lines_.NextBracket(i)) {
+        const std::string_view line = lines_[i];
+        if (IsHeaderLine(line)) AddHeader(line, static_cast<int>(i));
     }
     indexBuilt_ = true;
 }
 
-int TIniFile32::SectionEnd(int header) const {
-    const auto it = std::upper_bound(brackets_.begin(), brackets_.end(), header);
-    return it == brackets_.end() ? static_cast<int>(lines_.size()) : *it;
-}
+int TIniFile32::SectionEnd(int header) const { return static_cast<int>(lines_.NextBracket(static_cast<size_t>(header))); }
 
-TIniFile32::SectionKeys& TIniFile32::KeysOf(int header) const {
+TIniFile32::LineTable& TIniFile32::KeysOf(int header) const {
     auto [it, inserted] = sections_.try_emplace(header);
     if (inserted) {
-        const int end = SectionEnd(header);
+        const size_t end = static_cast<size_t>(SectionEnd(header));
         auto& keys = it->second;
-        for (int i = header + 1; i < end; ++i) keys.AddIfAbsent(KeyOf(lines_[i]), i, lines_);
+        lines_.ForEach(static_cast<size_t>(header) + 1, [&](size_t i, std::string_view line) {
+            if (i >= end) return false;
+            const std::string_view key = KeyOf(line);
+            keys.Add(KeyHash(key), static_cast<uint32_t>(i),
+                             [&](uint32_t other) { return KeyOf(lines_[other]) == key; });
+            return true;
+        });
     }
     return it->second;
 }
 
+int TIniFile32::FindKey(int header, std::string_view key) const {
+    return KeysOf(header).Find(KeyHash(key), [&](uint32_t line) { return KeyOf(lines_[line]) == key; });
+}
+
 int TIniFile32::FindSection(std::string_view section) const {
     EnsureIndex();
+    if (lastHeader_ >= 0 && section == lastSection_) return lastHeader_;
     std::string header;
     header.reserve(section.size() + 2);
     header += '[';
     header += section;
     header += ']';
-    const auto it = headers_.find(AnsiLowerCase(header));
-    return it == headers_.end() ? -1 : it->second;
+    const int found =
+        headers_.Find(FoldedHash(header), [&](uint32_t line) { return SameText(lines_[line], header); });
+    if (found >= 0) {
+        lastSection_.assign(section);
+        lastHeader_ = found;
+    }
+    return found;
 }
 
 std::string TIniFile32::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
     if (lines_.empty()) return std::string(def);
     const int h = FindSection(section);
     if (h < 0) return std::string(def);
-    const int line = KeysOf(h).Find(key, lines_);
-    return line < 0 ? std::string(def) : std::string(ValueOf(lines_[line]));
+    const int line = FindKey(h, key);
+    return line < 0 ? std::string(def) : std::string(ValueOf(lines_[static_cast<size_t>(line)]));
 }
 
 void TIniFile32::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -265,9 +368,9 @@ void TIniFile32::WriteString(std::string_view section, std::string_view key, std
         AppendLine(std::move(header));
         AppendLine(std::move(line));
     } else {
-        const int found = KeysOf(h).Find(key, lines_);
+        const int found = FindKey(h, key);
         if (found >= 0) {
-            ReplaceLine(found, h, std::move(line));
+            ReplaceLine(found, h, line);
         } else {
             // Not in the section: the new line goes right before the line that ends the
             // section (a line holding "["), or at the end of the file.
@@ -275,7 +378,7 @@ void TIniFile32::WriteString(std::string_view section, std::string_view key, std
             if (end == static_cast<int>(lines_.size()))
                 AppendLine(std::move(line));
             else
-                InsertLine(end, std::move(line));
+                InsertLine(end, line);
         }
     }
     if (!deferred_) Flush(Mode::Plain);
@@ -287,33 +390,34 @@ void TIniFile32::MarkChanged(size_t fromLine) {
 }
 
 void TIniFile32::AppendLine(std::string line) {
-    const int at = static_cast<int>(lines_.size());
-    lines_.push_back(std::move(line));
+    const size_t at = lines_.size();
+    lines_.Append(std::move(line));
     modified_ = true;
     if (!indexBuilt_) return;
-    const std::string& l = lines_.back();
-    if (HasBracket(l)) {
-        brackets_.push_back(at);
-        if (IsHeaderLine(l)) headers_.try_emplace(AnsiLowerCase(l), at);
-    } else if (!brackets_.empty()) {
+    const std::string_view l = lines_[at];
+    if (lines_.HasBracket(at)) {
+        if (IsHeaderLine(l)) AddHeader(l, static_cast<int>(at));
+    } else if (const size_t last = lines_.PrevBracket(at); last != TLineStore::npos) {
         // The line extends the section that reaches the end of the file, if any.
-        if (auto s = sections_.find(brackets_.back()); s != sections_.end())
-            s->second.AddIfAbsent(KeyOf(l), at, lines_);
+        if (auto s = sections_.find(static_cast<int>(last)); s != sections_.end()) {
+            const std::string_view key = KeyOf(l);
+            s->second.Add(KeyHash(key), static_cast<uint32_t>(at),
+                                  [&](uint32_t other) { return KeyOf(lines_[other]) == key; });
+        }
     }
 }
 
-void TIniFile32::InsertLine(int at, std::string line) {
-    lines_.insert(lines_.begin() + at, std::move(line));
+void TIniFile32::InsertLine(int at, const std::string& line) {
+    lines_.Insert(static_cast<size_t>(at), line);
     MarkChanged(static_cast<size_t>(at));
     shiftFrom_ = std::min(shiftFrom_, static_cast<size_t>(at));
+    lastHeader_ = -1;
     if (!indexBuilt_) return;
-    const std::string& l = lines_[static_cast<size_t>(at)];
 
     // Everything from `at` on moves down one line. Sections starting there lose their
-    // key maps and rebuild them when next used.
-    for (auto it = std::lower_bound(brackets_.begin(), brackets_.end(), at); it != brackets_.end(); ++it) ++*it;
-    for (auto& [name, index] : headers_)
-        if (index >= at) ++index;
+    // key maps and rebuild them when next used; the section that gains the line ends
+    // at `at`, so no other map holds a line past it.
+    headers_.ShiftFrom(static_cast<uint32_t>(at));
     for (auto it = sections_.begin(); it != sections_.end();) {
         if (it->first >= at)
             it = sections_.erase(it);
@@ -321,37 +425,31 @@ void TIniFile32::InsertLine(int at, std::string line) {
             ++it;
     }
 
-    if (HasBracket(l)) {
-        brackets_.insert(std::lower_bound(brackets_.begin(), brackets_.end(), at), at);
-        if (IsHeaderLine(l)) {
-            auto [it, inserted] = headers_.try_emplace(AnsiLowerCase(l), at);
-            if (!inserted && it->second > at) it->second = at;
-        }
-    } else {
-        const auto pos = std::lower_bound(brackets_.begin(), brackets_.end(), at);
-        if (pos != brackets_.begin()) {
-            if (auto s = sections_.find(*(pos - 1)); s != sections_.end())
-                s->second.AddIfAbsent(KeyOf(l), at, lines_);
+    if (lines_.HasBracket(static_cast<size_t>(at))) {
+        // An earlier equal header keeps its place: the first one wins.
+        if (IsHeaderLine(line)) AddHeader(line, at);
+    } else if (const size_t prev = lines_.PrevBracket(static_cast<size_t>(at)); prev != TLineStore::npos) {
+        if (auto s = sections_.find(static_cast<int>(prev)); s != sections_.end()) {
+            const std::string_view key = KeyOf(line);
+            s->second.Add(KeyHash(key), static_cast<uint32_t>(at),
+                                  [&](uint32_t other) { return KeyOf(lines_[other]) == key; });
         }
     }
 }
 
 // Replaces an entry of the section headed at `header` with an entry of the same key.
-void TIniFile32::ReplaceLine(int at, int header, std::string line) {
-    std::string& old = lines_[static_cast<size_t>(at)];
+void TIniFile32::ReplaceLine(int at, int header, const std::string& line) {
+    const size_t i = static_cast<size_t>(at);
+    const std::string_view old = lines_[i];
     if (old == line) return;
+    const bool sameLength = old.size() == line.size();
+    lines_.Replace(i, line);
     // The old line holds no "[" (a section never reaches past one). A value bringing one
     // in ends the section here; the new line cannot be a header, its key having no "[".
-    if (HasBracket(line)) {
-        brackets_.insert(std::lower_bound(brackets_.begin(), brackets_.end(), at), at);
-        sections_.erase(header);
-    }
-    const bool sameLength = old.size() == line.size();
-    old = std::move(line);
-    MarkChanged(static_cast<size_t>(at));
+    if (lines_.HasBracket(i)) sections_.erase(header);
+    MarkChanged(i);
     // A saved line that keeps its length moves nothing after it: a tail rewrite can
     // patch it alone. Any other change shifts the bytes from that line on.
-    const size_t i = static_cast<size_t>(at);
     if (sameLength && i < savedCount_) {
         if (i < shiftFrom_) patched_.push_back(i);
     } else {
@@ -408,34 +506,37 @@ void TIniFile32::RecordDiskState(int fd) {
     diskIno_ = st.st_ino;
     diskSize_ = st.st_size;
     diskMtimeNs_ = MtimeNs(st);
-    diskKnown_ = static_cast<uint64_t>(st.st_size) == offsets_[savedCount_];
+    diskKnown_ = static_cast<uint64_t>(st.st_size) == savedBytes_;
 }
 
-void TIniFile32::ExtendOffsets(size_t fromLine) {
-    offsets_.resize(fromLine + 1);
-    uint64_t pos = offsets_.back();
-    for (size_t i = fromLine; i < lines_.size(); ++i) {
-        pos += lines_[i].size() + 2;
-        offsets_.push_back(pos);
-    }
-}
-
-const std::string& TIniFile32::Serialize(size_t fromLine) const {
-    // One buffer for the life of the store: the memorizer serialises a tail at every
-    // directory, and a fresh allocation each time shows in its profile.
-    size_t total = 0;
-    for (size_t i = fromLine; i < lines_.size(); ++i) total += lines_[i].size() + 2;
+bool TIniFile32::WriteLinesAt(int fd, size_t fromLine, off_t at) {
+    // One buffer of bounded size for the life of the store: the memorizer saves a tail
+    // at every directory, and a whole file is never copied into memory to be saved.
+    constexpr size_t kBlock = size_t(1) << 20;
     std::string& out = serialized_;
     out.clear();
-    out.reserve(total);
-    for (size_t i = fromLine; i < lines_.size(); ++i) {
-        out += lines_[i];
+    bool ok = true;
+    auto flush = [&] {
+        ok = WriteAllAt(fd, out, at);
+        at += static_cast<off_t>(out.size());
+        out.clear();
+        return ok;
+    };
+    lines_.ForEach(fromLine, [&](size_t, std::string_view line) {
+        if (line.size() >= kBlock) {
+            // A long line goes out straight from the store.
+            if (!flush() || !(ok = WriteAllAt(fd, line, at))) return false;
+            at += static_cast<off_t>(line.size());
+        } else {
+            out += line;
+        }
         out += "\r\n";
-    }
-    return out;
+        return out.size() < kBlock || flush();
+    });
+    return ok && flush();
 }
 
-bool TIniFile32::WriteAllAt(int fd, const std::string& bytes, off_t at) {
+bool TIniFile32::WriteAllAt(int fd, std::string_view bytes, off_t at) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, at + static_cast<off_t>(done));
@@ -477,9 +578,8 @@ void TIniFile32::AppendInPlace() {
         RewriteWhole();
         return;
     }
-    const std::string& tail = Serialize(savedCount_);
     const off_t oldSize = diskSize_;
-    if (!WriteAllAt(fd_, tail, oldSize)) {
+    if (!WriteLinesAt(fd_, savedCount_, oldSize)) {
         // Take back a partial append so the file stays as it was.
         if (ftruncate(fd_, oldSize) == 0)
             RecordDiskState(fd_);
@@ -487,8 +587,8 @@ void TIniFile32::AppendInPlace() {
             diskKnown_ = false;
         ThrowCreate();
     }
-    ExtendOffsets(savedCount_);
     savedCount_ = lines_.size();
+    savedBytes_ = lines_.Bytes();
     RecordDiskState(fd_);
 }
 
@@ -502,22 +602,20 @@ void TIniFile32::RewriteTail() {
     const size_t from = std::min(shiftFrom_, savedCount_);
     for (const size_t i : patched_) {
         if (i >= from) continue;
-        const std::string& line = lines_[i];
-        if (!WriteAllAt(fd_, line, static_cast<off_t>(offsets_[i]))) {
+        if (!WriteAllAt(fd_, lines_[i], static_cast<off_t>(lines_.BytesBefore(i)))) {
             diskKnown_ = false; // torn: the next save rewrites the whole file
             ThrowCreate();
         }
     }
-    const std::string& tail = Serialize(from);
-    const off_t at = static_cast<off_t>(offsets_[from]);
+    const off_t at = static_cast<off_t>(lines_.BytesBefore(from));
     // A tail that grew needs no truncation; one that shrank must drop the old end.
-    const off_t end = at + static_cast<off_t>(tail.size());
-    if (!WriteAllAt(fd_, tail, at) || (end < diskSize_ && ftruncate(fd_, end) != 0)) {
+    const off_t end = static_cast<off_t>(lines_.Bytes());
+    if (!WriteLinesAt(fd_, from, at) || (end < diskSize_ && ftruncate(fd_, end) != 0)) {
         diskKnown_ = false; // torn: the next save rewrites the whole file
         ThrowCreate();
     }
-    ExtendOffsets(from);
     savedCount_ = lines_.size();
+    savedBytes_ = lines_.Bytes();
     RecordDiskState(fd_);
 }
 
@@ -565,8 +663,7 @@ void TIniFile32::RewriteWhole() {
         unlink(temp.c_str());
         ThrowCreate();
     };
-    const std::string& text = Serialize(0);
-    if (!WriteAllAt(fd, text, 0)) fail();
+    if (!WriteLinesAt(fd, 0, 0)) fail();
     if (exists) {
         struct stat made;
         if (fstat(fd, &made) != 0 || (made.st_mode & 07777) != finalMode) (void)fchmod(fd, finalMode);
@@ -580,9 +677,8 @@ void TIniFile32::RewriteWhole() {
 
     CloseFd();
     fd_ = fd;
-    offsets_.assign(1, 0);
-    ExtendOffsets(0);
     savedCount_ = lines_.size();
+    savedBytes_ = lines_.Bytes();
     RecordDiskState(fd_);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // TIniFile32: the INI-style text store through which every disk record is read and
-// written. The file is held whole in memory as a list of lines; a write puts one value
-// in place and saves.
+// written. The file is held whole in memory as a list of lines (compactly, see
+// TLineStore: any file takes at most a few times its size); a write puts one value in
+// place and saves.
 //
 // Matching rules (narrower than common INI readers, and the record format relies on them):
 // - a header of section S is a line whose whole text is "[" + S + "]", compared ignoring
@@ -14,7 +15,8 @@
 //
 // Lookups do not scan: the store keeps an index of the first header of every section,
 // of the lines holding "[" and, per section, of the first line of every key. Appending
-// to the last section and replacing a line in place cost O(1) amortised.
+// to the last section and replacing a line in place cost O(1) amortised. The index
+// entries are line numbers (8 bytes each, with a hash); no text is stored twice.
 //
 // Saving. In plain mode (the default) every WriteString has reached the file when it
 // returns. A save that only adds lines at the end of the file appends them in place;
@@ -44,6 +46,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "records/LineStore.h"
+
 namespace quindle {
 
 class TIniFile32 {
@@ -56,8 +60,12 @@ public:
     TIniFile32& operator=(const TIniFile32&) = delete;
 
     const std::string& FileName() const { return fileName_; }
-    // The file's lines in file order, without line breaks.
-    const std::vector<std::string>& LineList() const { return lines_; }
+    // The file's lines in file order, without line breaks; a view stays valid until the
+    // next write.
+    size_t LineCount() const { return lines_.size(); }
+    std::string_view Line(size_t i) const { return lines_[i]; }
+    // A copy of all the lines, for checks and tools.
+    std::vector<std::string> LineList() const;
 
     // 0-based index of the first header line of `section`, or -1.
     int FindSection(std::string_view section) const;
@@ -77,17 +85,23 @@ public:
     uint64_t BytesWritten() const { return bytesWritten_; }
 
 private:
-    // Key -> first line of a section holding that key. Open addressing over (hash, line)
-    // pairs; the key itself is read from the line, so no key is stored twice.
-    class SectionKeys {
+    // Text -> first line holding it, for the section headers (folded) and for the keys of
+    // one section. Open addressing over (hash, line) slots, at most 3/4 full; the text is
+    // read from the line, so none is stored twice.
+    class LineTable {
     public:
-        int Find(std::string_view key, const std::vector<std::string>& lines) const;
-        void AddIfAbsent(std::string_view key, int line, const std::vector<std::string>& lines);
+        template <class Same> int Find(uint32_t hash, Same same) const;
+        // Adds `line`; of lines with the same text the table keeps the first.
+        template <class Same> void Add(uint32_t hash, uint32_t line, Same same);
+        // Every line from `at` on moved down one.
+        void ShiftFrom(uint32_t at);
+        void Clear();
 
     private:
+        static constexpr uint32_t kEmpty = UINT32_MAX;
         struct Slot {
-            uint64_t hash = 0;
-            int line = -1; // -1: empty
+            uint32_t hash = 0;
+            uint32_t line = kEmpty;
         };
         void Grow();
         std::vector<Slot> slots_;
@@ -98,10 +112,12 @@ private:
     // Index maintenance.
     void EnsureIndex() const;
     int SectionEnd(int header) const; // first line holding "[" after header, or the line count
-    SectionKeys& KeysOf(int header) const;
+    LineTable& KeysOf(int header) const;
+    int FindKey(int header, std::string_view key) const;
+    void AddHeader(std::string_view line, int at) const;
     void AppendLine(std::string line);
-    void InsertLine(int at, std::string line);
-    void ReplaceLine(int at, int header, std::string line);
+    void InsertLine(int at, const std::string& line);
+    void ReplaceLine(int at, int header, const std::string& line);
     void MarkChanged(size_t fromLine);
 
     // Saving.
@@ -112,26 +128,28 @@ private:
     void RewriteTail();
     void RewriteWhole();
     void RecordDiskState(int fd);
-    void ExtendOffsets(size_t fromLine);
-    const std::string& Serialize(size_t fromLine) const; // into serialized_
-    bool WriteAllAt(int fd, const std::string& bytes, off_t at);
+    // Writes the lines from fromLine on, each with CR LF, at byte `at` of fd, in blocks
+    // of bounded size.
+    bool WriteLinesAt(int fd, size_t fromLine, off_t at);
+    bool WriteAllAt(int fd, std::string_view bytes, off_t at);
     bool OpenSavedFile();
     [[noreturn]] void ThrowCreate() const;
     void CloseFd();
 
     std::string fileName_;
-    std::vector<std::string> lines_;
+    TLineStore lines_;
 
     // Index, built on first use and kept up to date by the edits.
     mutable bool indexBuilt_ = false;
-    mutable std::unordered_map<std::string, int> headers_; // folded header line -> first index
-    mutable std::vector<int> brackets_;                    // sorted indices of lines holding "["
-    mutable std::unordered_map<int, SectionKeys> sections_; // by first-header index, built lazily
-    mutable std::string serialized_; // reused by Serialize
+    mutable LineTable headers_;                           // folded header text -> first line
+    mutable std::unordered_map<int, LineTable> sections_; // by first-header line, built lazily
+    // The last section found, as asked for: writers ask for the same one many times in a row.
+    mutable std::string lastSection_;
+    mutable int lastHeader_ = -1;
+    std::string serialized_; // reused by WriteLinesAt
 
     // What is on disk. When diskKnown_, the file holds exactly the first savedCount_
-    // lines as Serialize() would write them, and offsets_[0..savedCount_] are their
-    // byte offsets (offsets_[savedCount_] is the file size).
+    // lines as WriteLinesAt writes them, savedBytes_ bytes in all.
     bool deferred_ = false;
     bool createdHere_ = false; // the file did not exist when the store was opened
     bool modified_ = false;    // changes since the last save
@@ -140,7 +158,7 @@ private:
     std::vector<size_t> patched_; // saved lines replaced by a line of the same length
     bool diskKnown_ = false;
     size_t savedCount_ = 0;
-    std::vector<uint64_t> offsets_;
+    uint64_t savedBytes_ = 0;
     dev_t diskDev_ = 0;
     ino_t diskIno_ = 0;
     off_t diskSize_ = 0;
