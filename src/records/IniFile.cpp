@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <linux/msdos_fs.h>
@@ -166,9 +167,22 @@ void TIniFile32::Load() {
     uint64_t total = 0;
     std::string partial;   // a line begun in an earlier block
     bool afterCr = false;  // the last block ended in CR: a LF first in this one belongs to it
-    std::vector<char> block(1 << 18);
+    // A small file is read in one block on the stack, a larger one in blocks of 256 KB.
+    char small[4096];
+    std::unique_ptr<char[]> large;
+    size_t blockSize = sizeof small;
+    char* block = small;
+    if (st.st_size > static_cast<off_t>(sizeof small)) {
+        blockSize = static_cast<size_t>(std::min<off_t>(st.st_size, 1 << 18));
+        large = std::make_unique_for_overwrite<char[]>(blockSize);
+        block = large.get();
+    }
+    // The file is read up to the size it had when opened (a file that reports no size is
+    // read to its end): a writer appending meanwhile cannot make the read endless, and a
+    // save after it is a whole rewrite, since the size on disk no longer matches.
     for (;;) {
-        const ssize_t got = read(fd, block.data(), block.size());
+        if (st.st_size > 0 && total >= static_cast<uint64_t>(st.st_size)) break;
+        const ssize_t got = read(fd, block, blockSize);
         if (got < 0) {
             if (errno == EINTR) continue;
             close(fd);
@@ -176,7 +190,7 @@ void TIniFile32::Load() {
         }
         if (got == 0) break;
         total += static_cast<uint64_t>(got);
-        const char* p = block.data();
+        const char* p = block;
         const char* const end = p + got;
         if (afterCr) {
             afterCr = false;
@@ -623,14 +637,14 @@ void TIniFile32::RewriteWhole() {
     // A symbolic link keeps pointing at the record: replace the file it leads to.
     std::string target = fileName_;
     struct stat st;
-    if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    bool exists = lstat(target.c_str(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {
         if (char* real = realpath(target.c_str(), nullptr)) {
             target = real;
             std::free(real);
         }
+        exists = stat(target.c_str(), &st) == 0;
     }
-
-    const bool exists = stat(target.c_str(), &st) == 0;
     DosAttributes dos;
     if (exists) {
         if (S_ISDIR(st.st_mode)) ThrowCreate();
