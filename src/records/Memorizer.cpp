@@ -115,14 +115,14 @@ void PutInPlace(const std::string& temp, const std::string& record) {
 void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const std::string& file) {
     const std::string rootHost = tree.HostPath(1);
     const std::string notReady = "Please, make sure that disk is ready!";
-    // Deferred: the store writes at the checkpoints below and when it goes out of scope,
-    // also when an error leaves this block.
+    // Deferred: the store writes the file once, when the walk ends. The walk's file is no
+    // record until it is renamed over one, so writing it sooner would keep nothing safer;
+    // a kill leaves a stray file that start-up removes.
     TIniFile32 store(file);
     store.SetDeferred(true);
     ctx.AbortFlag = false;
     std::string scratch, sectionScratch;
     for (int i = 1; i <= tree.ItemCount(); ++i) {
-        store.Checkpoint();
         ctx.Pump();
         if (ctx.AbortFlag) {
             if (!ctx.Quitting) ctx.Log("Operation aborted by user");

@@ -154,8 +154,8 @@ TEST(Memorizer, AbortLeavesAHiddenRecordOfTheDirectoriesDone) {
     e.MakeFile("C/three.txt");
     rig.Map(e);
     const std::string path = RecordPath(rig.ctx, "8");
-    // The user clicks Abort while the walk pumps before its third directory; by then the
-    // first two are on disk, in the walk's own file: the record is not there yet.
+    // The user clicks Abort while the walk pumps before its third directory; the walk
+    // writes into its own file, and the record is not there yet.
     rig.onPump = [&] {
         if (rig.pumps == 3) {
             EXPECT_FALSE(std::filesystem::exists(path));
@@ -164,7 +164,6 @@ TEST(Memorizer, AbortLeavesAHiddenRecordOfTheDirectoriesDone) {
                 walkFiles.push_back(entry.path().string());
             ASSERT_EQ(walkFiles.size(), 1u);
             EXPECT_EQ(std::filesystem::path(walkFiles[0]).filename().string().rfind(".~walk-", 0), 0u);
-            EXPECT_EQ(ReadHostFile(walkFiles[0]), Lines({"", "[A]", "one.txt=1"}));
             rig.ctx.AbortFlag = true;
         }
     };
