@@ -21,6 +21,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/CodePage.h"
 #include "platform/Platform.h"
@@ -204,7 +205,9 @@ private:
 // buffer of its own.
 class DirReader {
 public:
-    explicit DirReader(const char* hostPath) : fd_(open(hostPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    explicit DirReader(const char* hostPath) : DirReader(open(hostPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    // Takes over `fd`, an open directory (or -1).
+    explicit DirReader(int fd) : fd_(fd) {
         if (fd_ < 0) return;
         auto& pool = Pool();
         if (pool.empty()) {
@@ -223,6 +226,7 @@ public:
 
     bool Ok() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
     // The next entry; false at the end or on a read error. `name` stays valid until the
     // next call.
     bool Next(const char*& name, unsigned char& type) {
@@ -272,13 +276,31 @@ unsigned char TypeOf(mode_t mode) {
 // The entries (names and types) of one directory read, with what identifies the
 // directory's state: same device and inode, same modification and change times.
 struct Platform::DirSnapshot {
+    std::string host; // the folder read
     struct stat st {};
     bool fresh = false; // taken by the last read and not reused yet
+    // The folder, kept open while the read is fresh: the repeated read asks it whether the
+    // folder changed without looking its whole path up again.
+    int fd = -1;
+    void CloseFd() {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    ~DirSnapshot() {
+        CloseFd();
+        ForgetEntered();
+    }
     // The directory the program entered last, as stat found it then; serves the next
     // read only, and only a read of that same host path.
     bool enteredValid = false;
     std::string enteredHost;
     struct stat enteredSt {};
+    int enteredFd = -1; // the entered folder opened for reading, when it could be
+    void ForgetEntered() {
+        enteredValid = false;
+        if (enteredFd >= 0) close(enteredFd);
+        enteredFd = -1;
+    }
     std::string names; // NUL-terminated names, back to back
     std::vector<std::pair<uint32_t, unsigned char>> entries; // offset into names, d_type
 };
@@ -295,11 +317,20 @@ public:
     }
     const std::string& Host() const { return host_; }
 
-    bool OpenDisk() {
-        reader_.emplace(host_.c_str());
+    // Reads the folder from the disk: through `fd` when it is already open (taken over).
+    bool OpenDisk(int fd = -1) {
+        if (fd >= 0)
+            reader_.emplace(fd);
+        else
+            reader_.emplace(host_.c_str());
         return reader_->Ok();
     }
-    void UseSnapshot(const Platform::DirSnapshot* snap) { snap_ = snap; }
+    // Serves the entries from `snap`; `fd`, the folder kept open with it, is taken over.
+    void UseSnapshot(const Platform::DirSnapshot* snap, int fd) {
+        snap_ = snap;
+        if (fd >= 0) reader_.emplace(fd);
+    }
+    int ReleaseFd() { return reader_ ? reader_->Release() : -1; }
     // Reads the whole directory into `snap` and serves the entries from there.
     void KeepIn(Platform::DirSnapshot& snap) {
         snap.names.clear();
@@ -449,22 +480,33 @@ void Platform::NoteDosAttributeOn(const std::string& host) const {
 bool Platform::CanEnter(std::string host) {
     // Looking up "." inside the folder succeeds only when it exists, is a directory (or a
     // link to one) and may be searched: stat, S_ISDIR and access(X_OK) in one call.
-    host.append("/.");
     if (shareRepeatedRead_) {
-        // stat of "." answers the same question and also gives the directory's identity,
-        // which the read that usually follows takes instead of asking again.
+        // The read that usually follows takes the folder's identity from here, and the
+        // folder itself when it can be opened: its path is looked up once for both. The
+        // lookup of "." is then made inside the open folder.
         if (!snapshot_) snapshot_ = std::make_shared<DirSnapshot>();
-        if (stat(host.c_str(), &snapshot_->enteredSt) != 0) return false;
-        host.resize(host.size() - 2);
-        snapshot_->enteredHost = std::move(host);
-        snapshot_->enteredValid = true;
+        DirSnapshot& s = *snapshot_;
+        s.ForgetEntered();
+        const int fd = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            if (fstatat(fd, ".", &s.enteredSt, 0) != 0) {
+                close(fd);
+                return false;
+            }
+            s.enteredFd = fd;
+        } else if (stat((host + "/.").c_str(), &s.enteredSt) != 0) {
+            return false; // (a folder that may be searched but not read is entered all the same)
+        }
+        s.enteredHost = std::move(host);
+        s.enteredValid = true;
         return true;
     }
+    host.append("/.");
     return faccessat(AT_FDCWD, host.c_str(), F_OK, 0) == 0;
 }
 
 void Platform::ForgetEnteredDir() const {
-    if (snapshot_) snapshot_->enteredValid = false;
+    if (snapshot_) snapshot_->ForgetEntered();
 }
 
 void Platform::SetShareRepeatedRead(bool on) {
@@ -485,28 +527,37 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
 
 bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::string& pattern, uint32_t searchAttr,
                            const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs) const {
-    // While a walk shares repeated reads, every read is kept, and a read of the same
-    // unchanged directory right after it takes the kept entries instead of the disk's. The
-    // stat taken when the directory was just entered stands for one taken now: taken
-    // before this read, it can only make a repeated read look changed, never the other way.
+    // While a walk shares repeated reads, every read is kept, and a read of the same host
+    // folder right after it takes the kept entries instead of the disk's: the tree's
+    // subfolders and the lister's files then come from one read, as one state of the
+    // folder. When the folder was entered again in between, the stat taken then must
+    // match the kept read's; taken before this read, it can only make a repeated read
+    // look changed, never the other way.
     std::optional<struct stat> dirSt;
+    int enteredFd = -1; // owned here once taken
     DirSnapshot* snap = shareRepeatedRead_ ? snapshot_.get() : nullptr;
     if (shareRepeatedRead_ && !snap) snap = (snapshot_ = std::make_shared<DirSnapshot>()).get();
     if (snap && snap->enteredValid) {
-        snap->enteredValid = false;
-        if (snap->enteredHost == host) dirSt = snap->enteredSt;
+        if (snap->enteredHost == host) {
+            dirSt = snap->enteredSt;
+            enteredFd = std::exchange(snap->enteredFd, -1);
+        }
+        snap->ForgetEntered();
     }
-    if (snap && snap->fresh && !dirSt) {
+    bool reuse = snap && snap->fresh && snap->host == host;
+    if (reuse && !dirSt) {
         struct stat now;
-        if (stat(host.c_str(), &now) == 0) dirSt = now;
+        if (snap->fd >= 0 ? fstat(snap->fd, &now) == 0 : stat(host.c_str(), &now) == 0) dirSt = now;
     }
-    const bool reuse = snap && snap->fresh && dirSt && SameState(snap->st, *dirSt);
+    reuse = reuse && dirSt && SameState(snap->st, *dirSt);
     DirectoryEntries dir(host, dirSt ? &*dirSt : nullptr);
+    if (snap) snap->fresh = false; // a kept read serves one repeated read only
     if (reuse) {
-        dir.UseSnapshot(snap);
-        snap->fresh = false; // a snapshot serves one repeated read only
+        if (enteredFd >= 0) close(enteredFd);
+        dir.UseSnapshot(snap, std::exchange(snap->fd, -1));
     } else {
-        if (!dir.OpenDisk()) return false;
+        if (snap) snap->CloseFd();
+        if (!dir.OpenDisk(enteredFd)) return false;
         if (snap) {
             struct stat st;
             if (dirSt) {
@@ -515,6 +566,7 @@ bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::stri
                 snap = nullptr;
             }
             if (snap) {
+                snap->host = host;
                 snap->st = st;
                 dir.KeepIn(*snap);
                 snap->fresh = true;
@@ -541,6 +593,8 @@ bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::stri
         rec.Attr = *attr;
         fn(rec);
     }
+    // The read just kept stays open for the repeated read that usually follows.
+    if (snap && snap->fresh && snap->host == host && snap->fd < 0) snap->fd = dir.ReleaseFd();
     return true;
 }
 

@@ -186,9 +186,13 @@ std::optional<std::string> Platform::ToHostPath(const std::string& path) const {
 }
 
 bool Platform::EnterDirectory(const std::string& shown, const std::string& host) {
+    // In a walk the lister enters the folder the tree entered just before: it is current
+    // already, and asking the disk again would only repeat the lookup of its whole path.
+    if (shareRepeatedRead_ && !host.empty() && host == currentHost_ && shown == currentDir_) return true;
     ForgetEnteredDir();
     if (shown.empty() || host.empty() || !CanEnter(host)) return false;
     currentDir_ = shown;
+    currentHost_ = host;
     return true;
 }
 
@@ -204,6 +208,7 @@ bool Platform::SetCurrentDir(const std::string& path) {
     const std::string full = ExpandFileName(path);
     auto host = HostOfFull(*this, full);
     if (!host || !CanEnter(std::move(*host))) return false;
+    currentHost_.clear();
     const char drive = static_cast<char>(UpperByte(static_cast<unsigned char>(full[0])));
     if (full[0] == '/') {
         currentDir_ = JoinHostPath(Components(full), false);

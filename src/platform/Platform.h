@@ -85,10 +85,11 @@ public:
     bool DeleteFile(const std::string& path) const;
     bool CreateDir(const std::string& path) const;
 
-    // While on, a directory read right after the same, unchanged directory was read
-    // answers from that first read instead of reading it again (once). A walk reads
-    // every directory twice in a row, the tree for its subdirectories and the lister for
-    // its files; outside a walk every search reads the directory afresh.
+    // While on, a read of the same host folder right after it was read answers from that
+    // first read instead of reading it again (once), unless the folder was entered in
+    // between and has changed since. A walk reads every directory twice in a row, the tree
+    // for its subdirectories and the lister for its files, and enters it once; outside a
+    // walk every search reads the directory afresh.
     void SetShareRepeatedRead(bool on);
 
     struct DirSnapshot; // the last directory read while sharing
@@ -104,6 +105,7 @@ private:
     void NoteDosAttributeOn(const std::string& host) const; // one was seen or written there
     std::vector<DriveInfo> drives_;
     std::string currentDir_ = "C:\\";
+    std::string currentHost_; // the host folder of currentDir_ when EnterDirectory set it
     bool shareRepeatedRead_ = false;
     mutable std::shared_ptr<DirSnapshot> snapshot_; // the last directory read while sharing
     struct DosDevice {

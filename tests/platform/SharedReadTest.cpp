@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <set>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "support/TempDrive.h"
@@ -66,4 +68,63 @@ TEST(SharedRead, ChangesMadeThroughThePlatformAndHiddenFoldersShow) {
     EXPECT_EQ(Names(p, "E:\\", faDirectory, kDirectoriesOnly), expected);
     expected.insert("Hidden");
     EXPECT_EQ(Names(p, "E:\\", faDirectory | faHidden, kDirectoriesOnly), expected);
+}
+
+namespace {
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+} // namespace
+
+// A walk's step as the tree and the lister take it: enter, read the subfolders, enter the
+// same folder again, read the files. The folder entered is the one read, and no folder
+// stays open past the step after it.
+TEST(SharedRead, AWalkStepReadsTheFolderEnteredAndLeavesNothingOpen) {
+    TempDrive e('E');
+    e.MakeFile("A/one.txt");
+    e.MakeFile("A/Sub/two.txt");
+    e.MakeFile("B/three.txt");
+    Platform p;
+    e.MapInto(p);
+    const size_t before = OpenDescriptors();
+    p.SetShareRepeatedRead(true);
+    struct Step {
+        std::string shown, host;
+        std::set<std::string> dirs, files;
+    };
+    const std::vector<Step> steps = {{"E:\\", e.path(), {"A", "B"}, {}},
+                                     {"E:\\A", e.path() + "/A", {"Sub"}, {"one.txt"}},
+                                     {"E:\\A\\Sub", e.path() + "/A/Sub", {}, {"two.txt"}},
+                                     {"E:\\B", e.path() + "/B", {}, {"three.txt"}}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.shown);
+        std::set<std::string> dirs, files;
+        ASSERT_TRUE(p.EnterDirectory(s.shown, s.host));
+        EXPECT_TRUE(p.FindFilesIn(s.host, s.shown.size() == 3, "*.*", faDirectory,
+                                  [&](const SearchRec& r) { if (r.Name[0] != '.') dirs.insert(r.Name); }, kDirectoriesOnly));
+        // A file made between the two reads is seen: the folder changed since it was read.
+        // (The pause puts the change past the file system's timestamp granularity.)
+        if (s.shown == "E:\\B") {
+            usleep(30000);
+            e.MakeFile("B/late.txt");
+        }
+        ASSERT_TRUE(p.EnterDirectory(s.shown, s.host));
+        EXPECT_EQ(p.GetCurrentDir(), s.shown);
+        EXPECT_TRUE(p.FindFilesIn(s.host, s.shown.size() == 3, "*.*", 0, [&](const SearchRec& r) { files.insert(r.Name); }));
+        std::set<std::string> expectedFiles = s.files;
+        if (s.shown == "E:\\B") expectedFiles.insert("late.txt");
+        EXPECT_EQ(dirs, s.dirs);
+        EXPECT_EQ(files, expectedFiles);
+        EXPECT_LE(OpenDescriptors(), before + 1);
+    }
+    // A folder removed after it was entered: its read fails, and nothing is left open.
+    e.MakeDir("Gone");
+    ASSERT_TRUE(p.EnterDirectory("E:\\Gone", e.path() + "/Gone"));
+    rmdir((e.path() + "/Gone").c_str());
+    EXPECT_FALSE(p.EnterDirectory("E:\\Missing", e.path() + "/Missing"));
+    EXPECT_EQ(p.GetCurrentDir(), "E:\\Gone");
+    p.SetShareRepeatedRead(false);
+    EXPECT_EQ(OpenDescriptors(), before);
 }
