@@ -25,12 +25,17 @@ void WriteDiskInfo(const AppContext& ctx, const std::string& path, const std::st
     // One save for the five keys: a record holds up to millions of lines, and the five
     // writes land together or not at all.
     store.SetDeferred(true);
+    WriteDiskInfo(ctx, store, serial, date, title, description, additional);
+    store.Checkpoint();
+}
+
+void WriteDiskInfo(const AppContext& ctx, TIniFile32& store, const std::string& serial, const std::string& date,
+                   const std::string& title, const std::string& description, const std::string& additional) {
     store.WriteString(ctx.InfoSection, "Volume Serial", serial);
     store.WriteString(ctx.InfoSection, "Memorization Date", date);
     store.WriteString(ctx.InfoSection, "Title", title);
     store.WriteString(ctx.InfoSection, "Description", description);
     store.WriteString(ctx.InfoSection, "Additional", additional);
-    store.Checkpoint();
 }
 
 std::string FormatMemorizationDate(const std::tm& t) {

@@ -9,6 +9,8 @@
 
 namespace quindle {
 
+class TIniFile32;
+
 // The record path of a serial: PackageFolder + serial + ".dat" (".dat" alone for an empty serial).
 std::string RecordPath(const AppContext& ctx, const std::string& serial);
 
@@ -21,6 +23,9 @@ std::string SerialOfRecordName(const std::string& fileName);
 void WriteDiskInfo(const AppContext& ctx, const std::string& path, const std::string& serial,
                    const std::string& date, const std::string& title, const std::string& description,
                    const std::string& additional);
+// The same into a record's open store, which the caller saves.
+void WriteDiskInfo(const AppContext& ctx, TIniFile32& store, const std::string& serial, const std::string& date,
+                   const std::string& title, const std::string& description, const std::string& additional);
 
 // "dd/mm/yyyy hh:mm:ss" (24-hour time), the blank and the time left out at exactly 00:00:00.
 std::string FormatMemorizationDate(const std::tm& t);

@@ -112,7 +112,8 @@ void PutInPlace(const std::string& temp, const std::string& record) {
     }
 }
 
-void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const std::string& file) {
+void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const std::string& file,
+          const std::function<void(TIniFile32&)>& finish) {
     const std::string rootHost = tree.HostPath(1);
     const std::string notReady = "Please, make sure that disk is ready!";
     // Deferred: the store writes the file once, when the walk ends. The walk's file is no
@@ -145,13 +146,15 @@ void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const 
         for (size_t j = 0; j < names.size(); ++j)
             store.WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
     }
+    if (ctx.Quitting) return; // the caller removes the file
+    if (finish) finish(store);
     store.Checkpoint();
 }
 
 } // namespace
 
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
-                  const std::function<void(const std::string&)>& finish) {
+                  const std::function<void(TIniFile32&)>& finish) {
     // The tree and the lister read each directory one right after the other: the second
     // read takes the first one's entries while the directory is unchanged.
     struct ShareReads {
@@ -167,13 +170,12 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
 
     const std::string temp = CreateWalkFile(path);
     try {
-        Walk(ctx, tree, lister, temp);
+        Walk(ctx, tree, lister, temp, finish);
         if (ctx.Quitting) {
             unlink(temp.c_str());
             return;
         }
         HideFile(ctx, temp); // the attribute moves with the file
-        if (finish) finish(temp);
         PutInPlace(temp, path);
     } catch (const EFileError& e) {
         unlink(temp.c_str());
@@ -192,7 +194,7 @@ bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox
     // Written also when the walk stopped on Abort: the partial record keeps its information.
     // It goes into the walk's file before that replaces the record, so no record is ever
     // seen without its information section.
-    MemorizeDisk(ctx, tree, lister, d, path, [&](const std::string& walked) {
+    MemorizeDisk(ctx, tree, lister, d, path, [&](TIniFile32& walked) {
         WriteDiskInfo(ctx, walked, serial, NowAsMemorizationDate(), info.title, info.description, info.additional);
     });
     return !ctx.AbortFlag;

@@ -10,6 +10,7 @@ namespace quindle {
 
 class TDirectoryOutline;
 class TFileListBox;
+class TIniFile32;
 
 // Points the tree and the lister at drive d, forcing both to rebuild or re-read when
 // they already showed it (the tree is first set to drive c, the lister to "c:\").
@@ -29,15 +30,14 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // tree by item number and writes each directory's file names with their 1-based positions
 // into the section of its top-level folder. Pumps messages once per directory and stops
 // when ctx.AbortFlag is set (the record then holds the directories done).
-// The walk writes into a file of its own beside the record, durable on disk whenever
-// messages are pumped; at the end, by completion or Abort, that file is hidden, handed to
-// `finish` (to add more to it) and renamed over the record. Until then the old record is
-// whole. When the walk stopped because the program ends (ctx.Quitting), the walk's file
+// The walk writes into a file of its own beside the record; at the end, by completion or
+// Abort, the walk's store is handed to `finish` (to add more to it), saved once, made
+// durable, hidden and renamed over the record. Until then the old record is whole. When the walk stopped because the program ends (ctx.Quitting), the walk's file
 // is removed instead and the old record stays untouched. A drive that is not ready and
 // any error (the file cannot be written) propagate, leaving the old record as it was and
 // no file of the walk behind.
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
-                  const std::function<void(const std::string& walkFile)>& finish = {});
+                  const std::function<void(TIniFile32& walked)>& finish = {});
 
 // What the user types for a disk: the information section's three free texts.
 struct DiskInfoFields {
