@@ -528,11 +528,10 @@ bool Platform::FindFiles(const std::string& dir, const std::string& pattern, uin
 bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::string& pattern, uint32_t searchAttr,
                            const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs) const {
     // While a walk shares repeated reads, every read is kept, and a read of the same host
-    // folder right after it takes the kept entries instead of the disk's: the tree's
-    // subfolders and the lister's files then come from one read, as one state of the
-    // folder. When the folder was entered again in between, the stat taken then must
-    // match the kept read's; taken before this read, it can only make a repeated read
-    // look changed, never the other way.
+    // folder right after it, unchanged since, takes the kept entries instead of the disk's.
+    // Whether it changed is asked of the folder kept open with the read, or taken from the
+    // stat made when it was entered again in between: made before this read, that can only
+    // make a repeated read look changed, never the other way.
     std::optional<struct stat> dirSt;
     int enteredFd = -1; // owned here once taken
     DirSnapshot* snap = shareRepeatedRead_ ? snapshot_.get() : nullptr;

@@ -85,11 +85,10 @@ public:
     bool DeleteFile(const std::string& path) const;
     bool CreateDir(const std::string& path) const;
 
-    // While on, a read of the same host folder right after it was read answers from that
-    // first read instead of reading it again (once), unless the folder was entered in
-    // between and has changed since. A walk reads every directory twice in a row, the tree
-    // for its subdirectories and the lister for its files, and enters it once; outside a
-    // walk every search reads the directory afresh.
+    // While on, a read of the same host folder right after it was read, unchanged since,
+    // answers from that first read instead of reading it again (once). A walk reads every
+    // directory twice in a row, the tree for its subdirectories and the lister for its
+    // files, and enters it once; outside a walk every search reads the directory afresh.
     void SetShareRepeatedRead(bool on);
 
     struct DirSnapshot; // the last directory read while sharing

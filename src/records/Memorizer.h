@@ -32,8 +32,9 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // when ctx.AbortFlag is set (the record then holds the directories done).
 // The walk writes into a file of its own beside the record; at the end, by completion or
 // Abort, the walk's store is handed to `finish` (to add more to it), saved once, made
-// durable, hidden and renamed over the record. Until then the old record is whole. When the walk stopped because the program ends (ctx.Quitting), the walk's file
-// is removed instead and the old record stays untouched. A drive that is not ready and
+// durable, hidden and renamed over the record. Until then the old record is whole. When
+// the walk stopped because the program ends (ctx.Quitting), the walk's file is removed
+// instead and the old record stays untouched. A drive that is not ready and
 // any error (the file cannot be written) propagate, leaving the old record as it was and
 // no file of the walk behind.
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
