@@ -40,6 +40,13 @@ bool XattrsWork(const std::string& dir) {
     return ok;
 }
 
+// A/one.txt, B/two.txt and C/three.txt: a walk of four directories, root first.
+void MakeThreeFolders(const TempDrive& e) {
+    e.MakeFile("A/one.txt");
+    e.MakeFile("B/two.txt");
+    e.MakeFile("C/three.txt");
+}
+
 } // namespace
 
 TEST(Memorizer, WorkedExampleRecordMatchesByteForByte) {
@@ -149,9 +156,7 @@ TEST(Memorizer, UnenterableDirectoryIsSkippedAndTheWalkGoesOn) {
 TEST(Memorizer, AbortLeavesAHiddenRecordOfTheDirectoriesDone) {
     Rig rig;
     TempDrive e('E', 8u);
-    e.MakeFile("A/one.txt");
-    e.MakeFile("B/two.txt");
-    e.MakeFile("C/three.txt");
+    MakeThreeFolders(e);
     rig.Map(e);
     const std::string path = RecordPath(rig.ctx, "8");
     // The user clicks Abort while the walk pumps before its third directory; the walk
@@ -185,9 +190,7 @@ TEST(Memorizer, TheProgramEndingMidWalkKeepsTheOldRecordUntouched) {
         SCOPED_TRACE(hadRecord ? "an old record" : "no record");
         Rig rig;
         TempDrive e('E', 9u);
-        e.MakeFile("A/one.txt");
-        e.MakeFile("B/two.txt");
-        e.MakeFile("C/three.txt");
+        MakeThreeFolders(e);
         rig.Map(e);
         const std::string path = RecordPath(rig.ctx, "9");
         const std::string old = Lines({"", "[Old]", "kept.txt=1", "[Special Information about this disk by Quindle]",
@@ -248,9 +251,7 @@ TEST(DiskRecord, WriteDiskInfoCreatesNothingAndReplacesInPlace) {
 TEST(Memorizer, DirectoryRemovedDuringTheWalkIsSkipped) {
     Rig rig;
     TempDrive e('E', 9u);
-    e.MakeFile("A/one.txt");
-    e.MakeFile("B/two.txt");
-    e.MakeFile("C/three.txt");
+    MakeThreeFolders(e);
     rig.Map(e);
     // Another program removes B while the walk pumps before visiting it: the lister stays
     // on A, whose names must not land in B's section.
