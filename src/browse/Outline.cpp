@@ -30,7 +30,8 @@ TOutlineNode::~TOutlineNode() {
 void TOutlineNode::SetText(const std::string& text) {
     if (text == text_) return;
     text_ = text;
-    if (outline_ && outline_->observer_) outline_->observer_->Invalidate();
+    TextWidth = -1;
+    if (outline_ && outline_->observer_) outline_->observer_->RowsChanged();
 }
 
 void TOutlineNode::SetExpanded(bool value) {

@@ -46,6 +46,9 @@ public:
     void SetText(const std::string& text);
     int32_t Data = 0; // free value for the owner
     std::string Key;  // the owner's own name for the item (the directory tree: the name on disk)
+    // The view's measure of Text() in pixels, kept so that a row is measured once, not at
+    // every change of the tree; -1 until measured, and again whenever the text changes.
+    int TextWidth = -1;
 
     TOutlineNode* Parent() const { return parent_; }
     TCustomOutline* Outline() const { return outline_; }

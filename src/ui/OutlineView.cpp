@@ -25,6 +25,8 @@ OutlineView::OutlineView(TCustomOutline& outline, QWidget* parent) : QAbstractSc
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     resize(121, 97);
+    frameTimer_.setSingleShot(true);
+    connect(&frameTimer_, &QTimer::timeout, this, [this] { Frame(); });
     outline_.SetObserver(this);
     UpdateFont();
     RowsChanged();
@@ -46,16 +48,41 @@ void OutlineView::Guard(const std::function<void()>& f) {
 // ---- observer ----------------------------------------------------------------------------
 
 void OutlineView::RowsChanged() {
-    UpdateScrollBars();
-    viewport()->update();
+    rowsStale_ = true;
+    widestStale_ = true;
+    RequestFrame();
 }
 
 void OutlineView::CurrentRowChanged() {
-    EnsureCurrentVisible();
-    viewport()->update();
+    currentStale_ = true;
+    RequestFrame();
 }
 
-void OutlineView::Invalidate() { viewport()->update(); }
+void OutlineView::Invalidate() { RequestFrame(); }
+
+void OutlineView::RequestFrame() {
+    if (frameTimer_.isActive()) return; // the held frame draws this change too
+    const qint64 since = sinceFrame_.isValid() ? sinceFrame_.elapsed() : kFrameMs;
+    if (since >= kFrameMs)
+        Frame();
+    else
+        frameTimer_.start(static_cast<int>(kFrameMs - since));
+}
+
+void OutlineView::FlushFrame() {
+    if (frameTimer_.isActive()) Frame();
+}
+
+void OutlineView::Frame() {
+    frameTimer_.stop();
+    // The scroll bars change here only: each change of their range or position costs them
+    // a repaint and a timer of their own.
+    if (rowsStale_ || widestStale_) UpdateScrollBars();
+    if (currentStale_) EnsureCurrentVisible();
+    rowsStale_ = currentStale_ = false;
+    viewport()->update();
+    sinceFrame_.restart();
+}
 
 // ---- geometry ----------------------------------------------------------------------------
 
@@ -78,38 +105,78 @@ int OutlineView::RowAt(int y) const {
     return row < outline_.Root()->VisibleCount() ? row : -1;
 }
 
+int OutlineView::TextWidthOf(TOutlineNode* node) {
+    if (node->TextWidth < 0) node->TextWidth = fontMetrics().horizontalAdvance(ToQ(node->Text()));
+    return node->TextWidth;
+}
+
+void OutlineView::ForgetTextWidths() {
+    std::vector<TOutlineNode*> stack{outline_.Root()};
+    while (!stack.empty()) {
+        TOutlineNode* n = stack.back();
+        stack.pop_back();
+        n->TextWidth = -1;
+        for (size_t i = 0; i < n->ChildCount(); ++i) stack.push_back(n->Child(i));
+    }
+    widestStale_ = true;
+}
+
 int OutlineView::ColumnWidth() {
     const int client = viewport()->width();
     if (outline_.ScrollBars != ssHorizontal && outline_.ScrollBars != ssBoth) return client;
-    // as wide as the widest visible item needs: its indentation plus its text width plus 1
-    const QFontMetrics fm(font());
-    const int h = RowHeight();
-    int widest = 0;
-    TOutlineNode* n = outline_.VisibleNode(0);
-    const int rootCols = (outline_.Options & ooDrawTreeRoot) ? 1 : 0;
-    for (int guard = 0; n && guard < 100000; ++guard, n = outline_.NextVisible(n)) {
-        const int indent = (n->Level() - 1 + rootCols + 1) * h + kTextGap;
-        widest = std::max(widest, indent + fm.horizontalAdvance(ToQ(n->Text())) + kTextGap + 1);
+    if (widestStale_) {
+        // As wide as the widest visible item needs: its indentation plus its text width
+        // plus 1. Rows are measured once; this pass only adds up what is known.
+        const int h = RowHeight();
+        const int rootCols = (outline_.Options & ooDrawTreeRoot) ? 1 : 0;
+        // No glyph is wider than the font's widest and every character takes at least one
+        // byte: a row whose bound cannot beat the widest so far is not measured.
+        const int widestGlyph = std::max(1, fontMetrics().maxWidth());
+        int widest = 0;
+        std::vector<TOutlineNode*> stack;
+        TOutlineNode* root = outline_.Root();
+        for (size_t i = root->ChildCount(); i-- > 0;) stack.push_back(root->Child(i));
+        while (!stack.empty()) {
+            TOutlineNode* n = stack.back();
+            stack.pop_back();
+            const int indent = (n->Level() - 1 + rootCols + 1) * h + kTextGap;
+            const int room = widest - indent - kTextGap - 1;
+            const bool mayBeWidest = n->TextWidth >= 0 || room < 0 ||
+                                     n->Text().size() > static_cast<size_t>(room / widestGlyph);
+            if (mayBeWidest) widest = std::max(widest, indent + TextWidthOf(n) + kTextGap + 1);
+            if (n->Expanded())
+                for (size_t i = n->ChildCount(); i-- > 0;) stack.push_back(n->Child(i));
+        }
+        widest_ = widest;
+        widestStale_ = false;
     }
-    return std::max(widest, client);
+    return std::max(widest_, client);
 }
 
 void OutlineView::UpdateScrollBars() {
+    rowsStale_ = false;
+    UpdateVerticalRange();
+    const int width = ColumnWidth();
+    horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setSingleStep(RowHeight());
+}
+
+void OutlineView::UpdateVerticalRange() {
     const int h = RowHeight();
     const int page = std::max(1, viewport()->height() / h);
     outline_.SetPageRows(page);
     const int rows = outline_.Root()->VisibleCount();
     const bool vert = outline_.ScrollBars == ssVertical || outline_.ScrollBars == ssBoth;
     const bool horz = outline_.ScrollBars == ssHorizontal || outline_.ScrollBars == ssBoth;
-    setVerticalScrollBarPolicy(vert ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    setHorizontalScrollBarPolicy(horz ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    // Setting a policy lays the scroll area out again, even an unchanged one.
+    const Qt::ScrollBarPolicy vPolicy = vert ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    const Qt::ScrollBarPolicy hPolicy = horz ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    if (verticalScrollBarPolicy() != vPolicy) setVerticalScrollBarPolicy(vPolicy);
+    if (horizontalScrollBarPolicy() != hPolicy) setHorizontalScrollBarPolicy(hPolicy);
     verticalScrollBar()->setRange(0, std::max(0, rows - page));
     verticalScrollBar()->setPageStep(page);
     verticalScrollBar()->setSingleStep(1);
-    const int width = ColumnWidth();
-    horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
-    horizontalScrollBar()->setPageStep(viewport()->width());
-    horizontalScrollBar()->setSingleStep(h);
 }
 
 void OutlineView::EnsureCurrentVisible() {
@@ -162,7 +229,7 @@ void OutlineView::paintEvent(QPaintEvent*) {
         const QRect rowRect(xoff, y, width, h);
         const int textX = xoff + (l.indentColumns + 1) * h + kTextGap;
         const QString text = ToQ(l.node->Text());
-        const int textW = fontMetrics().horizontalAdvance(text) + 2 * kTextGap;
+        const int textW = TextWidthOf(l.node) + 2 * kTextGap;
         const QRect textRect(textX - kTextGap, y, textW, h);
         if (l.current) p.fillRect(textRect, pal.color(QPalette::Highlight));
 
@@ -207,6 +274,11 @@ void OutlineView::paintEvent(QPaintEvent*) {
     }
 }
 
+void OutlineView::scrollContentsBy(int, int) {
+    // Every row is painted from the scroll position; the scroll is drawn with the next frame.
+    RequestFrame();
+}
+
 void OutlineView::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
     UpdateScrollBars();
@@ -216,6 +288,7 @@ void OutlineView::changeEvent(QEvent* e) {
     QAbstractScrollArea::changeEvent(e);
     if (e->type() == QEvent::FontChange) {
         UpdateFont();
+        ForgetTextWidths();
         RowsChanged();
     }
 }

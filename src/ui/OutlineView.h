@@ -1,9 +1,16 @@
 #pragma once
 // OutlineView: paints a TCustomOutline (rows, tree lines, pictures, text, the current row)
 // and forwards mouse and keys to it. The outline owns every piece of state; the view keeps
-// only the loaded pictures and the scroll position.
+// only the loaded pictures, the scroll position and the widest row's width.
+//
+// A walk changes the tree once per folder, tens of thousands of times a second. A change
+// costs the view O(1): it is drawn with the next frame, and frames come at most kFrameMs
+// apart while changes keep coming (an isolated change is drawn at once). A frame sets the
+// scroll bars and works out the widest row from widths measured once per row.
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QPixmap>
+#include <QTimer>
 #include <array>
 #include <functional>
 
@@ -25,13 +32,18 @@ public:
     // directory, ...); by default the outline's application error sink.
     std::function<void(const std::string&)> OnError;
 
+    // Draws a held frame now, so that the scroll bars show the outline as it is.
+    void FlushFrame();
+
     void RowsChanged() override;
+    static constexpr int kFrameMs = 40; // 25 frames a second at most
     void CurrentRowChanged() override;
     void Invalidate() override;
 
 protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
@@ -43,13 +55,27 @@ private:
     void Guard(const std::function<void()>& f);
     void UpdateFont();
     void UpdateScrollBars();
+    void UpdateVerticalRange(); // O(1): rows, page, policies
     void EnsureCurrentVisible();
     const QPixmap& PictureOf(int slot);
     int ColumnWidth();
+    int TextWidthOf(TOutlineNode* node);
+    void ForgetTextWidths();
+    // Asks for a frame: at once when the last one is older than kFrameMs, else when it is
+    // due (changes in between are drawn together).
+    void RequestFrame();
+    void Frame();
+
 
     TCustomOutline& outline_;
     std::array<QPixmap, 5> pixmaps_;
     std::array<std::string, 5> loaded_;
+    int widest_ = 0;          // the widest visible row in pixels, indentation included
+    bool widestStale_ = true; // rows came, went or changed since widest_ was worked out
+    bool rowsStale_ = true;   // the scroll range waits for the next frame
+    bool currentStale_ = false; // keeping the current row in sight waits for the next frame
+    QTimer frameTimer_;       // a held frame
+    QElapsedTimer sinceFrame_;
 };
 
 } // namespace quindle
