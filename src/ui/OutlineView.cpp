@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <algorithm>
 
@@ -281,7 +282,14 @@ void OutlineView::scrollContentsBy(int, int) {
 
 void OutlineView::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
+    // A scroll bar that appears takes rows from the viewport after the frame that showed
+    // it; the current row stays in sight if it was.
+    const int h = RowHeight();
+    const int oldPage = std::max(1, e->oldSize().height() / h);
+    const int row = outline_.Row(), first = FirstVisibleRow();
+    const bool inSight = row >= first && row < first + oldPage;
     UpdateScrollBars();
+    if (inSight) EnsureCurrentVisible();
 }
 
 void OutlineView::changeEvent(QEvent* e) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QScrollBar>
+#include <QElapsedTimer>
 #include <QTest>
 #include <filesystem>
 
@@ -67,11 +68,13 @@ TEST(OutlineView, RowsAndScrollRangeFollowTheOutline) {
     QApplication::processEvents();
     const int small = f.view.viewport()->height() / f.view.RowHeight();
     ExpandEverything(f.tree);
+    f.view.FlushFrame();
     EXPECT_EQ(f.tree.RowCount(), 15);
     const int rows = f.tree.Root()->VisibleCount();
     EXPECT_EQ(f.view.verticalScrollBar()->maximum(), rows - small);
     // the current row is kept visible
     f.tree.SetSelectedItem(f.tree.ItemCount());
+    f.view.FlushFrame();
     EXPECT_GE(f.tree.Row(), f.view.FirstVisibleRow());
     EXPECT_LT(f.tree.Row(), f.view.FirstVisibleRow() + small);
     EXPECT_GT(f.view.FirstVisibleRow(), 0);
@@ -136,4 +139,67 @@ TEST(OutlineView, Screenshot) {
     const std::filesystem::path docs = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "docs";
     std::filesystem::create_directories(docs);
     EXPECT_TRUE(shot.save(QString::fromStdString((docs / "outline.png").string())));
+}
+
+// A walk changes the tree once per folder and pumps events in between: the view draws at
+// most one frame per kFrameMs, and what it shows after the last frame is the tree as it is.
+TEST(OutlineView, AWalkIsDrawnInFramesAndTheLastFrameShowsTheWholeTree) {
+    Fixture f;
+    TempDrive& c = f.c;
+    std::string deep = "Deep";
+    for (int i = 0; i < 6; ++i) deep += "/Level" + std::to_string(i);
+    c.MakeDir(deep + "/" + std::string(60, 'W'));
+    for (int i = 0; i < 300; ++i) c.MakeDir("Many/Folder " + std::to_string(i));
+    f.tree.SetDrive('D');
+    f.tree.SetDrive('C');
+    struct Paints : QObject {
+        int n = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            n += e->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    f.view.viewport()->installEventFilter(&paints);
+    QTest::qWait(OutlineView::kFrameMs + 5);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= f.tree.ItemCount(); ++i) {
+        f.tree.SetSelectedItem(i);
+        f.tree.Items(i)->Expand();
+        QApplication::processEvents();
+    }
+    const qint64 took = clock.elapsed();
+    EXPECT_GT(f.tree.ItemCount(), 300);
+    EXPECT_LE(paints.n, took / OutlineView::kFrameMs + 2) << "in " << took << " ms";
+
+    // the last frame comes by itself, with the scroll range, the current row and the widest row
+    QTest::qWait(OutlineView::kFrameMs + 5);
+    QApplication::processEvents();
+    const int page = f.view.viewport()->height() / f.view.RowHeight();
+    EXPECT_EQ(f.view.verticalScrollBar()->maximum(), f.tree.RowCount() - page);
+    EXPECT_GE(f.tree.Row(), f.view.FirstVisibleRow());
+    EXPECT_LT(f.tree.Row(), f.view.FirstVisibleRow() + page);
+    const int wide = f.view.horizontalScrollBar()->maximum();
+    EXPECT_GT(wide + f.view.viewport()->width(),
+              8 * f.view.RowHeight() + f.view.fontMetrics().horizontalAdvance(QString(60, QLatin1Char('W'))));
+
+    // collapsing the deep branch takes its widest row away; a renamed row is measured anew
+    int deepItem = 0;
+    for (int i = 1; i <= f.tree.ItemCount() && !deepItem; ++i)
+        if (f.tree.Items(i)->Text() == "Deep") deepItem = i;
+    ASSERT_GT(deepItem, 0);
+    f.tree.Items(deepItem)->Collapse();
+    f.view.FlushFrame();
+    QApplication::processEvents();
+    EXPECT_LT(f.view.horizontalScrollBar()->maximum(), wide);
+    f.tree.Items(deepItem)->SetText(std::string(90, 'M'));
+    f.view.FlushFrame();
+    EXPECT_GT(f.view.horizontalScrollBar()->maximum() + f.view.viewport()->width(),
+              f.view.fontMetrics().horizontalAdvance(QString(90, QLatin1Char('M'))));
+
+    // a change after a quiet spell is drawn within a frame, without a flush
+    QTest::qWait(2 * OutlineView::kFrameMs + 10);
+    ASSERT_GT(f.view.FirstVisibleRow(), 0);
+    f.tree.SetSelectedItem(1);
+    QTRY_COMPARE_WITH_TIMEOUT(f.view.FirstVisibleRow(), 0, 3 * OutlineView::kFrameMs);
 }
