@@ -2,6 +2,7 @@
 // The program's process-wide values, in one object created by the program entry and
 // handed to everything that needs it. No Qt: the few needs of the user interface are
 // callbacks, which tests replace by recorders.
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -14,6 +15,14 @@ namespace quindle {
 // Walks build and drop trees and lists of tens of thousands of items, and memory given
 // back is faulted in again page by page, which costs more than the listing itself.
 bool KeepFreedMemory();
+
+// What the running walk has done so far; the walks update it once per folder, windows
+// show it while the walk pumps.
+struct WalkProgress {
+    long folders = 0; // folders read
+    long files = 0;   // files listed (a walk that lists no files leaves it 0)
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+};
 
 // Screen pointers the core asks for.
 enum class Cursor { Default, HourGlass };
@@ -29,6 +38,8 @@ struct AppContext {
     // but a memorization then keeps the disk's old record instead of storing the part
     // walked (closing the program is no choice to keep half a disk).
     bool Quitting = false;
+    // The running walk's figures (the last walk's once it has ended).
+    WalkProgress Progress;
 
     // Drives, volumes and the program's current directory.
     Platform platform;

@@ -122,6 +122,7 @@ void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const 
     TIniFile32 store(file);
     store.SetDeferred(true);
     ctx.AbortFlag = false;
+    ctx.Progress = WalkProgress{};
     std::string scratch, sectionScratch;
     for (int i = 1; i <= tree.ItemCount(); ++i) {
         ctx.Pump();
@@ -143,6 +144,8 @@ void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const 
         }
         const std::string section = SectionOf(tree, i, sectionScratch);
         const auto& names = lister.Items();
+        ++ctx.Progress.folders;
+        ctx.Progress.files += static_cast<long>(names.size());
         for (size_t j = 0; j < names.size(); ++j)
             store.WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
     }

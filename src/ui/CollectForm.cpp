@@ -24,6 +24,7 @@
 #include "records/DiskRecord.h"
 #include "records/IniFile.h"
 #include "records/Memorizer.h"
+#include "ui/WalkTicker.h"
 #include "records/PackageTitles.h"
 #include "ui/MainForm.h"
 #include "ui/OvalButton.h"
@@ -479,6 +480,16 @@ void TCollectForm::AddDisk() {
     if (proceed) {
         ActionButton->setEnabled(false);
         memorizing_ = true;
+        // The status line and a line of the log count what the walk has done; the log
+        // keeps the last count.
+        const QString drive = d ? QString(QChar(d).toUpper()) + QStringLiteral(": ") : QString();
+        main_.AddToLog(drive);
+        QListWidgetItem* line = main_.LastLogLine();
+        WalkTicker ticker(ctx_.Progress, true, [this, line, drive](const QString& figures) {
+            if (memorizing_) SetStatus(QStringLiteral("Memorizing: ") + figures);
+            if (!main_.Closing()) line->setText(drive + figures);
+        });
+        ticker.Start();
         try {
             if (!d) throw EFileError("No drive selected");
             MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
@@ -487,6 +498,7 @@ void TCollectForm::AddDisk() {
             success = false;
         }
         memorizing_ = false;
+        ticker.Stop();
         ActionButton->setEnabled(true);
     }
 

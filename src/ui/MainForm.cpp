@@ -29,6 +29,7 @@
 #include "ui/SearchForm.h"
 #include "ui/Settings.h"
 #include "ui/Text.h"
+#include "ui/WalkTicker.h"
 #include "ui/WindowFrame.h"
 
 namespace quindle {
@@ -237,6 +238,8 @@ void TMainForm::DriveSetUp() {
     }
 }
 
+QListWidgetItem* TMainForm::LastLogLine() const { return ListBox1->item(ListBox1->count() - 1); }
+
 void TMainForm::AddToLog(const QString& text) {
     ListBox1->addItem(text);
     ListBox1->setCurrentRow(ListBox1->count() - 1);
@@ -281,17 +284,33 @@ void TMainForm::Open1Click() {
         if (!DriveReady(d)) throw EFileError("drive not ready");
         StopButton->show();
         ctx_.AbortFlag = false;
+        // A memorization started from within this walk's pump has figures of its own.
+        WalkProgress opened;
+        // One line of the log counts the folders opened so far, and keeps the last count.
+        AddToLog(QString(QChar(d).toUpper()) + QStringLiteral(": "));
+        QListWidgetItem* line = LastLogLine();
+        WalkTicker ticker(opened, false, [this, line, d](const QString& figures) {
+            if (!Closing()) line->setText(QString(QChar(d).toUpper()) + QStringLiteral(": ") + figures);
+        });
+        ticker.Start();
         // Expanding item i lists its subfolders right after it, so counting up to the
         // (growing) item count visits every folder once, depth first.
-        for (int i = 1; i <= DirectoryOutline1.Lines().Count(); ++i) {
-            if (ctx_.AbortFlag) {
-                if (!Closing()) AddToLog(QStringLiteral("Operation aborted by user"));
-                break;
+        try {
+            for (int i = 1; i <= DirectoryOutline1.Lines().Count(); ++i) {
+                if (ctx_.AbortFlag) {
+                    if (!Closing()) AddToLog(QStringLiteral("Operation aborted by user"));
+                    break;
+                }
+                DirectoryOutline1.SetSelectedItem(i);
+                DirectoryOutline1.Items(i)->Expand();
+                ++opened.folders;
+                ctx_.Pump(); // repaint, and let a click on Stop set the abort flag
             }
-            DirectoryOutline1.SetSelectedItem(i);
-            DirectoryOutline1.Items(i)->Expand();
-            ctx_.Pump(); // repaint, and let a click on Stop set the abort flag
+        } catch (...) {
+            ticker.Stop();
+            throw;
         }
+        ticker.Stop();
     } catch (const std::exception&) {
         if (!Closing()) DiskNotFound();
     }

@@ -18,6 +18,7 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QListWidget;
+class QListWidgetItem;
 class QMenu;
 
 namespace quindle {
@@ -62,6 +63,8 @@ public:
             *About1 = nullptr;
 
     void AddToLog(const QString& text);
+    // The newest line of the log (a walk's figures are updated in place there).
+    QListWidgetItem* LastLogLine() const;
     // True once the window has closed: a walk still running stops at its next directory
     // and nothing more is shown.
     bool Closing() const { return ctx_.Quitting; }
