@@ -121,8 +121,9 @@ TEST(Cli, CommandsGiveTheirLinesAndExitStatuses) {
         {{"list"}, 0, "12\tOther\t\t\n439041101\tBackup disk" + date + "Letters\n7\t\t\t\n", ""},
         {{"find", "readme"}, 0, "2\t439041101\tBackup disk\n1\t7\t\n", ""},
         {{"find", "--all", "README"}, 0, "0\t12\tOther\n2\t439041101\tBackup disk\n1\t7\t\n", ""},
+        // Disk 439041101 has a catalogue: full folder paths; disk 7 has only its record.
         {{"find", "--names", "readme"}, 0,
-         "2\t439041101\tBackup disk\n\tE:\\\treadme.txt\n\tDocs\tREADME.md\n1\t7\t\n\tPics\treadme.png\n", ""},
+         "2\t439041101\tBackup disk\n\tE:\\\treadme.txt\n\tE:\\Docs\tREADME.md\n1\t7\t\n\tPics\treadme.png\n", ""},
         {{"find", "--names", "letters"}, 0, "1\t439041101\tBackup disk\n\t" + kInfo + "\tDescription=Letters\n", ""},
         {{"find", "--", "-x-"}, 1, "", ""},
         {{"find", "nowhere"}, 1, "", ""},
