@@ -64,6 +64,10 @@ inline char* PutVarint(char* p, uint64_t v) {
     return p;
 }
 inline uint64_t ZigZag(int64_t v) { return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63); }
+// a - b, wrapping: times of any value round-trip, without signed overflow.
+inline int64_t TimeStep(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
 inline int64_t UnZigZag(uint64_t v) { return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1); }
 
 // Bounds-checked reading; any shortfall marks the reader failed and yields zeros.
@@ -180,22 +184,22 @@ std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel) {
         raw += VarintSize(cat.nameStart[i + 1] - cat.nameStart[i]);
         if (i > 0) raw += VarintSize(i - cat.parent[i]);
         if (cat.kind[i] != static_cast<uint8_t>(EntryKind::Folder)) raw += VarintSize(cat.size[i]);
-        raw += VarintSize(ZigZag(cat.mtime[i] - prevTime));
+        raw += VarintSize(ZigZag(TimeStep(cat.mtime[i], prevTime)));
         prevTime = cat.mtime[i];
     }
     std::string body(raw, '\0');
     char* p = body.data();
-    std::memcpy(p, cat.kind.data(), n);
+    std::memcpy(p, cat.kind.data(), n); // n >= 1
     p += n;
     for (size_t i = 0; i < n; ++i) p = PutVarint(p, cat.nameStart[i + 1] - cat.nameStart[i]);
-    std::memcpy(p, cat.names.data(), cat.names.size());
+    if (!cat.names.empty()) std::memcpy(p, cat.names.data(), cat.names.size());
     p += cat.names.size();
     for (size_t i = 1; i < n; ++i) p = PutVarint(p, i - cat.parent[i]);
     for (size_t i = 0; i < n; ++i)
         if (cat.kind[i] != static_cast<uint8_t>(EntryKind::Folder)) p = PutVarint(p, cat.size[i]);
     prevTime = 0;
     for (size_t i = 0; i < n; ++i) {
-        p = PutVarint(p, ZigZag(cat.mtime[i] - prevTime));
+        p = PutVarint(p, ZigZag(TimeStep(cat.mtime[i], prevTime)));
         prevTime = cat.mtime[i];
     }
 
