@@ -21,6 +21,7 @@
 #include "app/AppContext.h"
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
+#include "catalogue/CatalogueFile.h"
 #include "records/IniFile.h"
 #include "records/Memorizer.h"
 
@@ -184,8 +185,31 @@ bool CheckedWalk(AppContext& ctx, char d, const std::string& path) {
     return ok && DiskMatches(store);
 }
 
+// The least work that yields sizes and dates: every folder read, every entry stat-ed in it.
+void StatWalk(int dirFd, size_t& count) {
+    DIR* d = fdopendir(dirFd);
+    if (!d) {
+        close(dirFd);
+        return;
+    }
+    std::vector<int> subdirs;
+    struct stat st;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        ++count;
+        if (S_ISDIR(st.st_mode)) {
+            const int fd = openat(dirfd(d), e->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0) subdirs.push_back(fd);
+        }
+    }
+    closedir(d);
+    for (const int fd : subdirs) StatWalk(fd, count);
+}
+
 struct CaseResult {
-    double baseline = 1e9, memorize = 1e9;
+    double baseline = 1e9, memorize = 1e9, statWalk = 1e9, catalogueRead = 1e9;
+    size_t catalogueSize = 0, catalogueEntries = 0, catalogueMemory = 0;
     long peakKiB = 0;
     size_t recordSize = 0;
 };
@@ -200,6 +224,10 @@ CaseResult Measure(AppContext& ctx, const std::string& disk, const std::string& 
         PlainWalk(disk, out, count);
         std::fclose(out);
         r.baseline = std::min(r.baseline, Seconds(t0));
+        t0 = std::chrono::steady_clock::now();
+        size_t statted = 0;
+        StatWalk(open(disk.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), statted);
+        r.statWalk = std::min(r.statWalk, Seconds(t0));
 
         TDirectoryOutline tree(ctx);
         tree.SetTextCase(tcAsIs);
@@ -212,6 +240,16 @@ CaseResult Measure(AppContext& ctx, const std::string& disk, const std::string& 
         r.memorize = std::min(r.memorize, Seconds(t0));
         r.peakKiB = std::max(r.peakKiB, PeakKiB() - before);
         r.recordSize = fs::file_size(package + "/1.dat");
+        r.catalogueSize = fs::file_size(package + "/1.cat");
+    }
+    for (int run = 0; run < 3; ++run) {
+        const auto t0 = std::chrono::steady_clock::now();
+        CatalogueProblem problem;
+        const auto cat = ReadCatalogueFile(package + "/1.cat", problem);
+        r.catalogueRead = std::min(r.catalogueRead, Seconds(t0));
+        if (!cat) std::printf("catalogue cannot be read: %s\n", CatalogueProblemText(problem));
+        r.catalogueEntries = cat ? cat->Count() : 0;
+        r.catalogueMemory = cat ? cat->MemoryBytes() : 0;
     }
     return r;
 }
@@ -254,8 +292,17 @@ void Print(const CaseResult& r, size_t files, int folders, double memoryGoalFact
     std::printf("MemorizeDisk (tree + lister + store):              %8.0f files/s  %.3f s\n", files / r.memorize,
                 r.memorize);
     std::printf("ratio memorize/baseline time: %.2f (goal <= 2)\n", r.memorize / r.baseline);
-    std::printf("peak memory growth during memorize: %.1f MB (goal <= %.0f x record + 50 MB = %.1f MB)\n",
-                r.peakKiB / 1024.0, memoryGoalFactor, memoryGoalFactor * r.recordSize / 1e6 + 50);
+    std::printf("walk+stat (every folder read, every entry stat-ed): %.3f s\n", r.statWalk);
+    std::printf("ratio memorize+catalogue / walk+stat: %.2f\n", r.memorize / r.statWalk);
+    std::printf("peak memory growth during memorize: %.1f MB (goal <= %.0f x record + 50 MB = %.1f MB; "
+                "<= 2 x catalogue in memory + 50 MB = %.1f MB)\n",
+                r.peakKiB / 1024.0, memoryGoalFactor, memoryGoalFactor * r.recordSize / 1e6 + 50,
+                2 * r.catalogueMemory / 1e6 + 50);
+    const double n = r.catalogueEntries ? double(r.catalogueEntries) : 1;
+    std::printf("catalogue: %zu entries, %.2f MB on disk (%.1f bytes/entry, %.2f x the record), read whole in "
+                "%.3f s (%.2f x walk+stat), %.1f bytes/entry in memory\n",
+                r.catalogueEntries, r.catalogueSize / 1e6, r.catalogueSize / n, double(r.catalogueSize) / r.recordSize,
+                r.catalogueRead, r.catalogueRead / r.statWalk, r.catalogueMemory / n);
 }
 
 void PrintBreakdown(Disk& d, double baseline, int runs) {

@@ -289,6 +289,7 @@ struct Platform::DirSnapshot {
     ~DirSnapshot() {
         CloseFd();
         ForgetEntered();
+        KeepLast({}, -1);
     }
     // The directory the program entered last, as stat found it then; serves the next
     // read only, and only a read of that same host path.
@@ -303,6 +304,15 @@ struct Platform::DirSnapshot {
     }
     std::string names; // NUL-terminated names, back to back
     std::vector<std::pair<uint32_t, unsigned char>> entries; // offset into names, d_type
+    // The folder of the repeated read, kept open after it until the next read: the walk
+    // stats the entries it listed inside it, without looking its path up again.
+    std::string lastHost;
+    int lastFd = -1;
+    void KeepLast(const std::string& h, int f) {
+        if (lastFd >= 0) close(lastFd);
+        lastFd = f;
+        if (f >= 0) lastHost = h;
+    }
 };
 
 namespace {
@@ -536,6 +546,7 @@ bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::stri
     int enteredFd = -1; // owned here once taken
     DirSnapshot* snap = shareRepeatedRead_ ? snapshot_.get() : nullptr;
     if (shareRepeatedRead_ && !snap) snap = (snapshot_ = std::make_shared<DirSnapshot>()).get();
+    if (snap) snap->KeepLast({}, -1); // kept until the next search only
     if (snap && snap->enteredValid) {
         if (snap->enteredHost == host) {
             dirSt = snap->enteredSt;
@@ -593,8 +604,19 @@ bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::stri
         fn(rec);
     }
     // The read just kept stays open for the repeated read that usually follows.
-    if (snap && snap->fresh && snap->host == host && snap->fd < 0) snap->fd = dir.ReleaseFd();
+    if (snap && snap->fresh && snap->host == host && snap->fd < 0)
+        snap->fd = dir.ReleaseFd();
+    else if (snap)
+        snap->KeepLast(host, dir.ReleaseFd());
     return true;
+}
+
+int Platform::FolderFdOfLastRead(const std::string& host) const {
+    if (!snapshot_) return -1;
+    const DirSnapshot& s = *snapshot_;
+    if (s.fd >= 0 && s.host == host) return s.fd;
+    if (s.lastFd >= 0 && s.lastHost == host) return s.lastFd;
+    return -1;
 }
 
 // ---- attributes of one file -------------------------------------------------------------

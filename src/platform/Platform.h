@@ -90,6 +90,9 @@ public:
     // directory twice in a row, the tree for its subdirectories and the lister for its
     // files, and enters it once; outside a walk every search reads the directory afresh.
     void SetShareRepeatedRead(bool on);
+    // While sharing: the descriptor of host folder `host` when the last read of it is still
+    // open (owned by the platform, valid until the next search), -1 otherwise.
+    int FolderFdOfLastRead(const std::string& host) const;
 
     struct DirSnapshot; // the last directory read while sharing
 

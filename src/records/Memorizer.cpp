@@ -1,6 +1,9 @@
 #include "records/Memorizer.h"
 
 #include "browse/DirectoryOutline.h"
+#include "catalogue/CatalogueFile.h"
+#include "catalogue/DiskCatalogue.h"
+#include "catalogue/RecordBinding.h"
 #include "browse/FileListBox.h"
 #include "platform/CodePage.h"
 #include "records/DiskRecord.h"
@@ -9,10 +12,17 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <unordered_map>
 
 namespace quindle {
 
@@ -75,14 +85,14 @@ std::string SectionOf(TDirectoryOutline& tree, int n, std::string& scratch) {
 // The file a walk writes into, beside the record: a name no listing or search takes for a
 // record (not "*.dat"), which start-up removes when a crash left it behind. Created with
 // the old record's mode, so a private record is never readable by others meanwhile.
-std::string CreateWalkFile(const std::string& record) {
+std::string CreateWalkFile(const std::string& record, const char* prefix = ".~walk-") {
     const auto slash = record.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : record.substr(0, slash + 1);
     struct stat old;
     const bool hadOld = stat(record.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     const mode_t mode = hadOld ? (old.st_mode & 07777) : 0666;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = dir + ".~walk-" + std::to_string(getpid()) + "-" +
+        std::string temp = dir + prefix + std::to_string(getpid()) + "-" +
                            std::to_string(walkCounter.fetch_add(1)) + ".tmp";
         const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, hadOld ? 0600 : mode);
         if (fd < 0) {
@@ -96,15 +106,16 @@ std::string CreateWalkFile(const std::string& record) {
     throw EFileError(Format("Cannot create file %s", record));
 }
 
-// Makes the walk's file durable and renames it over the record: the old record stays
-// whole until the new one is complete on disk.
-void PutInPlace(const std::string& temp, const std::string& record) {
-    const int fd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+bool SyncFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     const bool synced = fd >= 0 && fsync(fd) == 0;
     if (fd >= 0) close(fd);
-    if (!synced || rename(temp.c_str(), record.c_str()) != 0) throw EFileError(Format("Cannot create file %s", record));
-    const auto slash = record.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : record.substr(0, slash);
+    return synced;
+}
+
+void SyncFolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         fsync(dfd);
@@ -112,8 +123,95 @@ void PutInPlace(const std::string& temp, const std::string& record) {
     }
 }
 
-void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const std::string& file,
-          const std::function<void(TIniFile32&)>& finish) {
+// The catalogue's entry for what lstat found.
+EntryKind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return EntryKind::File;
+    if (S_ISLNK(mode)) return EntryKind::Link;
+    if (S_ISDIR(mode)) return EntryKind::Folder;
+    return EntryKind::Other;
+}
+
+// Names of the common file systems' magic numbers (statfs), for drives that are folders.
+std::string FileSystemName(const std::string& host) {
+    struct statfs fs;
+    if (statfs(host.c_str(), &fs) != 0) return {};
+    static const std::pair<unsigned long, const char*> kNames[] = {
+        {0xEF53, "ext4"},       {0x01021994, "tmpfs"}, {0x9123683E, "btrfs"}, {0x58465342, "xfs"},
+        {0x4d44, "vfat"},       {0x2011BAB0, "exfat"}, {0x5346544e, "ntfs"},  {0x65735546, "fuse"},
+        {0x6969, "nfs"},        {0xFF534D42, "cifs"},  {0xFE534D42, "smb2"},  {0x794c7630, "overlay"},
+        {0x9660, "iso9660"},    {0x15013346, "udf"},   {0x2FC12FC1, "zfs"},   {0xF2F52010, "f2fs"},
+        {0x858458f6, "ramfs"},  {0x01021997, "9p"},    {0x73717368, "squashfs"},
+    };
+    for (const auto& [magic, name] : kNames)
+        if (static_cast<unsigned long>(fs.f_type) == magic) return name;
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(fs.f_type));
+    return hex;
+}
+
+int64_t Seconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec); }
+
+// What the walk collects beside the record: one entry per folder visited and per name listed.
+class CatalogueCollector {
+public:
+    explicit CatalogueCollector(AppContext& ctx) : ctx_(ctx), start_(std::chrono::steady_clock::now()) {}
+
+    // Folder item n of the tree, read by the lister (`listed`) or not; `host` its folder.
+    void Folder(TDirectoryOutline& tree, int n, const std::string& host, bool listed, TFileListBox& lister) {
+        const TOutlineNode* node = tree.Items(n);
+        uint32_t index = 0;
+        if (n != 1) {
+            const auto parent = index_.find(node->Parent());
+            if (parent == index_.end()) return; // (never: parents are visited first)
+            index = builder_.Add(parent->second, node->Key, EntryKind::Folder, 0, 0);
+        }
+        index_.emplace(node, index);
+        int fd = listed ? ctx_.platform.FolderFdOfLastRead(host) : -1;
+        int own = -1;
+        if (fd < 0 && listed) fd = own = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat st;
+        if (fd >= 0 ? fstat(fd, &st) == 0 : lstat(host.c_str(), &st) == 0) builder_.SetTime(index, Seconds(st.st_mtim));
+        if (listed) {
+            for (const std::string& name : lister.Items()) {
+                // An entry gone since the listing keeps its name, as the record does.
+                if (fd >= 0 && fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    builder_.Add(index, name, KindOf(st.st_mode), static_cast<uint64_t>(st.st_size), Seconds(st.st_mtim));
+                else
+                    builder_.Add(index, name, EntryKind::File, 0, 0);
+            }
+        }
+        if (own >= 0) close(own);
+    }
+
+    Catalogue Finish(char d, const std::string& rootHost, bool complete) {
+        DiskFigures f;
+        const DriveInfo* drive = ctx_.platform.FindDrive(d);
+        f.fileSystem = drive && !drive->fsType.empty() ? drive->fsType : FileSystemName(rootHost);
+        f.root = std::string(1, static_cast<char>(UpperByte(static_cast<unsigned char>(d)))) + ":\\";
+        struct statvfs vfs;
+        if (statvfs(rootHost.c_str(), &vfs) == 0) {
+            f.capacity = static_cast<uint64_t>(vfs.f_blocks) * vfs.f_frsize;
+            f.freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+        }
+        f.walkMillis = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - start_)
+                                                 .count());
+        f.walkEnd = static_cast<int64_t>(std::time(nullptr));
+        f.complete = complete;
+        return builder_.Finish(std::move(f));
+    }
+
+private:
+    AppContext& ctx_;
+    std::chrono::steady_clock::time_point start_;
+    CatalogueBuilder builder_;
+    std::unordered_map<const TOutlineNode*, uint32_t> index_;
+};
+
+// Walks the drive into the record file `file` and returns the catalogue of what it walked;
+// nothing when the walk stopped because the program ends.
+std::optional<Catalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+                              const std::string& file, const std::function<void(TIniFile32&)>& finish) {
     const std::string rootHost = tree.HostPath(1);
     const std::string notReady = "Please, make sure that disk is ready!";
     // Deferred: the store writes the file once, when the walk ends. The walk's file is no
@@ -124,6 +222,7 @@ void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const 
     ctx.AbortFlag = false;
     ctx.Progress = WalkProgress{};
     std::string scratch, sectionScratch;
+    CatalogueCollector catalogue(ctx);
     for (int i = 1; i <= tree.ItemCount(); ++i) {
         ctx.Pump();
         if (ctx.AbortFlag) {
@@ -134,14 +233,17 @@ void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const 
         tree.SetSelectedItem(i);
         tree.Items(i)->Expand();
         const std::string& dir = tree.Directory();
+        const std::string host = tree.HostPath(i);
         // The lister reads the very folder of the item. One that cannot be read (no
         // permission, removed meanwhile) is skipped and named in the log; when the drive
         // itself is gone, the walk cannot go on.
-        if (!lister.ShowDirectory(dir, tree.HostPath(i))) {
+        if (!lister.ShowDirectory(dir, host)) {
             if (access((rootHost + "/.").c_str(), F_OK) != 0) throw EFileError(notReady);
             ctx.Log("Skipped " + OneLineName(dir, scratch) + ": the folder cannot be read");
+            catalogue.Folder(tree, i, host, false, lister);
             continue;
         }
+        catalogue.Folder(tree, i, host, true, lister);
         const std::string section = SectionOf(tree, i, sectionScratch);
         const auto& names = lister.Items();
         ++ctx.Progress.folders;
@@ -149,9 +251,10 @@ void Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, const 
         for (size_t j = 0; j < names.size(); ++j)
             store.WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
     }
-    if (ctx.Quitting) return; // the caller removes the file
+    if (ctx.Quitting) return std::nullopt; // the caller removes the file
     if (finish) finish(store);
     store.Checkpoint();
+    return catalogue.Finish(d, rootHost, !ctx.AbortFlag);
 }
 
 } // namespace
@@ -172,22 +275,45 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
     ResetBrowsers(tree, lister, d);
 
     const std::string temp = CreateWalkFile(path);
+    std::string catalogueTemp;
     try {
-        Walk(ctx, tree, lister, temp, finish);
-        if (ctx.Quitting) {
+        std::optional<Catalogue> catalogue = Walk(ctx, tree, lister, d, temp, finish);
+        if (!catalogue) {
             unlink(temp.c_str());
             return;
         }
         HideFile(ctx, temp); // the attribute moves with the file
-        PutInPlace(temp, path);
+        // Both files are complete and durable before either replaces what was there; the
+        // catalogue goes first, so a kill between the two renames leaves a new catalogue
+        // beside the old record, which its binding tells apart.
+        if (!SyncFile(temp)) throw EFileError(Format("Cannot create file %s", path));
+        const auto binding = BindingOfRecordFile(temp, ctx.InfoSection);
+        if (!binding) throw EFileError(Format("Cannot create file %s", path));
+        catalogue->header.binding = *binding;
+        const std::string cataloguePath = CataloguePathOf(path);
+        catalogueTemp = CreateWalkFile(path, ".~cat-");
+        struct stat st;
+        const unsigned mode = stat(temp.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+        unlink(catalogueTemp.c_str()); // reserved the name; written afresh, exclusively
+        WriteCatalogueFile(catalogueTemp, *catalogue, mode);
+        catalogue.reset();
+        if (rename(catalogueTemp.c_str(), cataloguePath.c_str()) != 0)
+            throw EFileError(Format("Cannot create file %s", cataloguePath));
+        catalogueTemp.clear();
+        if (rename(temp.c_str(), path.c_str()) != 0) throw EFileError(Format("Cannot create file %s", path));
+        SyncFolderOf(path);
     } catch (const EFileError& e) {
         unlink(temp.c_str());
-        // The user knows the record, not the walk's file.
+        if (!catalogueTemp.empty()) unlink(catalogueTemp.c_str());
+        // The user knows the record, not the walk's files.
         std::string message = e.what();
-        if (const auto at = message.find(temp); at != std::string::npos) message.replace(at, temp.size(), path);
+        for (const std::string* t : {&temp, static_cast<const std::string*>(&catalogueTemp)})
+            if (const auto at = t->empty() ? std::string::npos : message.find(*t); at != std::string::npos)
+                message.replace(at, t->size(), path);
         throw EFileError(message);
     } catch (...) {
         unlink(temp.c_str());
+        if (!catalogueTemp.empty()) unlink(catalogueTemp.c_str());
         throw;
     }
 }

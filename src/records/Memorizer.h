@@ -32,7 +32,11 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // when ctx.AbortFlag is set (the record then holds the directories done).
 // The walk writes into a file of its own beside the record; at the end, by completion or
 // Abort, the walk's store is handed to `finish` (to add more to it), saved once, made
-// durable, hidden and renamed over the record. Until then the old record is whole. When
+// durable, hidden and renamed over the record. The same walk writes the disk's catalogue
+// (every folder and listed entry with kind, size and date, and the disk's figures; marked
+// partial after Abort) to "<serial>.cat" beside it, bound to the new record: complete and
+// durable before either file replaces its old one, renamed into place first, and removed
+// on every failure like the walk's file. Until then the old record is whole. When
 // the walk stopped because the program ends (ctx.Quitting), the walk's file is removed
 // instead and the old record stays untouched. A drive that is not ready and
 // any error (the file cannot be written) propagate, leaving the old record as it was and

@@ -40,6 +40,8 @@ bool IsTempFileName(const std::string& name, long* pid) {
         at = 6;
     else if (name.rfind(".~walk-", 0) == 0)
         at = 7;
+    else if (name.rfind(".~cat-", 0) == 0)
+        at = 6;
     else
         return false;
     long p = 0, n = 0;

@@ -20,6 +20,7 @@
 #include <QStyleOptionViewItem>
 #include <QStyledItemDelegate>
 
+#include "catalogue/DiskCatalogue.h"
 #include "platform/Errors.h"
 #include "records/DiskRecord.h"
 #include "records/IniFile.h"
@@ -443,7 +444,9 @@ void TCollectForm::RemoveDisk() {
         int i = 0;
         for (size_t file = 0; file < highlighted.size(); ++file) {
             if (highlighted[file] && static_cast<int>(file) < CollectionFileList.Count()) {
-                ctx_.platform.DeleteFile(ctx_.PackageFolder + CollectionFileList.Item(static_cast<int>(file)));
+                const std::string record = ctx_.PackageFolder + CollectionFileList.Item(static_cast<int>(file));
+                // The catalogue goes with its record; one left behind is never shown.
+                if (ctx_.platform.DeleteFile(record)) RemoveDiskCatalogue(record);
                 delete CollectionLB->takeItem(i);
             } else {
                 ++i;

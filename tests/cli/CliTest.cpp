@@ -14,6 +14,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,8 +124,9 @@ TEST(Cli, CommandsGiveTheirLinesAndExitStatuses) {
         {{"list"}, 0, "12\tOther\t\t\n439041101\tBackup disk" + date + "Letters\n7\t\t\t\n", ""},
         {{"find", "readme"}, 0, "2\t439041101\tBackup disk\n1\t7\t\n", ""},
         {{"find", "--all", "README"}, 0, "0\t12\tOther\n2\t439041101\tBackup disk\n1\t7\t\n", ""},
+        // Disk 439041101 has a catalogue: full folder paths; disk 7 has only its record.
         {{"find", "--names", "readme"}, 0,
-         "2\t439041101\tBackup disk\n\tE:\\\treadme.txt\n\tDocs\tREADME.md\n1\t7\t\n\tPics\treadme.png\n", ""},
+         "2\t439041101\tBackup disk\n\tE:\\\treadme.txt\n\tE:\\Docs\tREADME.md\n1\t7\t\n\tPics\treadme.png\n", ""},
         {{"find", "--names", "letters"}, 0, "1\t439041101\tBackup disk\n\t" + kInfo + "\tDescription=Letters\n", ""},
         {{"find", "--", "-x-"}, 1, "", ""},
         {{"find", "nowhere"}, 1, "", ""},
@@ -293,4 +297,105 @@ TEST(Cli, InterruptStopsAnAddAsAbortDoes) {
     const std::string record = rig.Record("439041101");
     EXPECT_NE(record.find("Title=Partial\r\n"), std::string::npos);
     EXPECT_EQ(record.find("f2999.txt"), std::string::npos);
+}
+
+namespace {
+
+// Reads back one JSON string of `files --json` at `at` (just after its opening quote):
+// "\udcXX" is the byte XX, every other escape its character, UTF-8 as it stands.
+std::string JsonStringAt(const std::string& s, size_t at) {
+    std::string out;
+    while (at < s.size() && s[at] != '"') {
+        if (s[at] != '\\') {
+            out += s[at++];
+            continue;
+        }
+        const char e = s[at + 1];
+        at += 2;
+        if (e == 'u') {
+            const unsigned v = static_cast<unsigned>(std::stoul(s.substr(at, 4), nullptr, 16));
+            at += 4;
+            out += static_cast<char>(v >= 0xdc80 && v <= 0xdcff ? v - 0xdc00 : v);
+        } else {
+            out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Cli, FilesAndShowGiveTheCatalogueAndHostileNamesRoundTrip) {
+    Rig rig;
+    const std::vector<std::string> hostile = {"tab\tname", "cr\rname", "lf\nname", "back\\slash", "what?", "star*",
+                                              "a=b", "[bracket", "Case", "CASE", "\xe9t\xe9 latin1",
+                                              "Twin/x", "TWIN/x", "odd\\dir?/inner*"};
+    for (const auto& name : hostile) rig.e.MakeFile("Hostile/" + name, "12");
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "Backup disk"}).status, 0);
+
+    const Result json = rig.Cli({"files", "439041101", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    std::map<std::string, std::string> lines; // path -> the rest of its line
+    std::istringstream in(json.out);
+    for (std::string line; std::getline(in, line);) {
+        ASSERT_EQ(line.rfind("{\"path\":\"", 0), 0u) << line;
+        const std::string path = JsonStringAt(line, 9);
+        lines[path] = line.substr(line.find("\"kind\""));
+    }
+    for (const auto& name : hostile)
+        EXPECT_EQ(lines["Hostile/" + name], "\"kind\":\"file\",\"size\":2,\"mtime\":" +
+                                                 lines["Hostile/" + name].substr(lines["Hostile/" + name].rfind(':') + 1))
+            << name;
+    EXPECT_EQ(lines.count("Hostile/\xe9t\xe9 latin1"), 1u);
+    EXPECT_NE(json.out.find("\"path\":\"Hostile/\\udce9t\\udce9 latin1\""), std::string::npos);
+    EXPECT_EQ(lines[""].substr(0, 16), "\"kind\":\"folder\",");
+    EXPECT_EQ(lines["Docs"].substr(0, 25), "\"kind\":\"folder\",\"size\":3,");
+    EXPECT_EQ(lines.size(), 1 + 9 + 1 + hostile.size() + 3) << "root, 9 entries of the rig, Hostile and its 3 folders";
+
+    const Result text = rig.Cli({"files", "439041101"});
+    ASSERT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("\n" "file\t1\t"), std::string::npos);
+    EXPECT_NE(text.out.find("\tE:\\Docs\\Old\\z.txt\n"), std::string::npos);
+    EXPECT_NE(text.out.find("\tE:\\Hostile\\tab?name\n"), std::string::npos);
+    EXPECT_EQ(text.out.rfind("folder\t", 0), 0u);
+
+    const Result show = rig.Cli({"show", "439041101", "--json"});
+    ASSERT_EQ(show.status, 0);
+    EXPECT_NE(show.out.find("{\"serial\":\"439041101\",\"title\":\"Backup disk\",\"date\":\""), std::string::npos);
+    EXPECT_NE(show.out.find(",\"files\":" + std::to_string(6 + hostile.size()) + ",\"folders\":8,\"bytes\":" +
+                            std::to_string(6 + 2 * hostile.size()) + ","),
+              std::string::npos)
+        << show.out;
+    EXPECT_NE(show.out.find(",\"complete\":true}\n"), std::string::npos);
+
+    // Disks without a valid catalogue: exit 2, naming the cause.
+    rig.package.MakeFile("7.dat", "\r\n[Pics]\r\nreadme.png=1\r\n");
+    const std::string record = rig.Record("439041101");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string errHas;
+    };
+    const Case cases[] = {
+        {{"files", "7"}, 2, "disk 7: no catalogue"},
+        {{"show", "7", "--json"}, 2, "disk 7: no catalogue"},
+        {{"files", "8"}, 2, "no disk 8 in the package"},
+        {{"show", "x"}, 2, "is not a volume serial"},
+    };
+    for (const Case& k : cases) {
+        const Result r = rig.Cli(k.args);
+        EXPECT_EQ(r.status, k.status) << k.args[0];
+        EXPECT_NE(r.err.find(k.errHas), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    // Another walk's record restored over this one.
+    rig.package.MakeFile("439041101.dat", MaskDate(record));
+    const Result stale = rig.Cli({"files", "439041101"});
+    EXPECT_EQ(stale.status, 2);
+    EXPECT_NE(stale.err.find("the catalogue does not belong to this record"), std::string::npos) << stale.err;
+    // find --names falls back to the record's sections for it.
+    EXPECT_NE(rig.Cli({"find", "--names", "z.txt"}).out.find("\tDocs\tz.txt\n"), std::string::npos);
+    // remove takes both files.
+    ASSERT_EQ(rig.Cli({"remove", "439041101"}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(rig.package.path() + "/439041101.cat"));
 }

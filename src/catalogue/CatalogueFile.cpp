@@ -1,0 +1,436 @@
+#include "catalogue/CatalogueFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "platform/Errors.h"
+
+namespace quindle {
+
+const char* CatalogueProblemText(CatalogueProblem p) {
+    switch (p) {
+    case CatalogueProblem::None: return "";
+    case CatalogueProblem::Missing: return "no catalogue";
+    case CatalogueProblem::NotBound: return "the catalogue does not belong to this record";
+    case CatalogueProblem::Damaged: return "the catalogue is damaged";
+    case CatalogueProblem::Unsupported: return "unsupported catalogue version";
+    case CatalogueProblem::Unreadable: return "the catalogue cannot be read";
+    case CatalogueProblem::NoRecord: return "no record";
+    }
+    return "";
+}
+
+namespace {
+
+constexpr size_t kMaxHeaderBlock = 1 << 16;
+// The entries block never holds more than this many times its compressed size: a file
+// claiming more is damaged, whatever the frame says (real catalogues compress 3 to 20 times).
+constexpr uint64_t kMaxRatio = 4096;
+constexpr uint64_t kMaxBody = uint64_t(1) << 38;
+
+// ---- little-endian fields and LEB128 numbers --------------------------------------------
+
+void PutU32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
+}
+void PutU64(std::string& out, uint64_t v) {
+    for (int i = 0; i < 8; ++i) out += static_cast<char>(v >> (8 * i));
+}
+void PutBytes(std::string& out, std::string_view s) {
+    PutU32(out, static_cast<uint32_t>(s.size()));
+    out += s;
+}
+inline size_t VarintSize(uint64_t v) {
+    size_t n = 1;
+    while (v >= 0x80) {
+        v >>= 7;
+        ++n;
+    }
+    return n;
+}
+inline char* PutVarint(char* p, uint64_t v) {
+    while (v >= 0x80) {
+        *p++ = static_cast<char>(v | 0x80);
+        v >>= 7;
+    }
+    *p++ = static_cast<char>(v);
+    return p;
+}
+inline uint64_t ZigZag(int64_t v) { return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63); }
+// a - b, wrapping: times of any value round-trip, without signed overflow.
+inline int64_t TimeStep(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+inline int64_t UnZigZag(uint64_t v) { return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1); }
+
+// Bounds-checked reading; any shortfall marks the reader failed and yields zeros.
+class Reader {
+public:
+    Reader(const char* p, size_t n) : p_(reinterpret_cast<const unsigned char*>(p)), end_(p_ + n) {}
+    bool Ok() const { return ok_; }
+    size_t Left() const { return static_cast<size_t>(end_ - p_); }
+    uint64_t Fixed(int bytes) {
+        if (Left() < static_cast<size_t>(bytes)) return Fail();
+        uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i) v |= uint64_t(p_[i]) << (8 * i);
+        p_ += bytes;
+        return v;
+    }
+    std::string_view Bytes(size_t n) {
+        if (Left() < n) {
+            Fail();
+            return {};
+        }
+        std::string_view s(reinterpret_cast<const char*>(p_), n);
+        p_ += n;
+        return s;
+    }
+    uint64_t Varint() {
+        uint64_t v = 0;
+        for (int shift = 0; shift < 64 && p_ < end_; shift += 7) {
+            const unsigned char b = *p_++;
+            if (shift == 63 && b > 1) return Fail();
+            v |= uint64_t(b & 0x7F) << shift;
+            if (!(b & 0x80)) return v;
+        }
+        return Fail();
+    }
+    const char* Here() const { return reinterpret_cast<const char*>(p_); }
+
+private:
+    uint64_t Fail() {
+        ok_ = false;
+        p_ = end_;
+        return 0;
+    }
+    const unsigned char* p_;
+    const unsigned char* end_;
+    bool ok_ = true;
+};
+
+struct CCtxFree {
+    void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
+};
+struct DCtxFree {
+    void operator()(ZSTD_DCtx* c) const { ZSTD_freeDCtx(c); }
+};
+
+// Appends one zstd frame of `raw` with its content checksum to out.
+void AppendFrame(std::string& out, ZSTD_CCtx* cctx, std::string_view raw) {
+    const size_t at = out.size();
+    out.resize(at + ZSTD_compressBound(raw.size()));
+    const size_t n = ZSTD_compress2(cctx, out.data() + at, out.size() - at, raw.data(), raw.size());
+    if (ZSTD_isError(n)) throw std::length_error(ZSTD_getErrorName(n));
+    out.resize(at + n);
+}
+
+std::string EncodeHeaderBlock(const Catalogue& cat, uint64_t bodyRaw) {
+    const DiskFigures& f = cat.header.figures;
+    const RecordBinding& b = cat.header.binding;
+    std::string h;
+    PutU64(h, cat.Count());
+    PutU64(h, cat.names.size());
+    PutU64(h, bodyRaw);
+    PutU32(h, f.complete ? 1 : 0);
+    for (uint64_t v : {f.files, f.folders, f.bytes, f.capacity, f.freeBytes, f.walkMillis}) PutU64(h, v);
+    PutU64(h, static_cast<uint64_t>(f.walkEnd));
+    PutBytes(h, f.fileSystem.substr(0, 255));
+    PutBytes(h, f.root.substr(0, 255));
+    for (uint64_t v : {b.digestLow, b.digestHigh, b.boundBytes, b.recordSize, b.recordInode}) PutU64(h, v);
+    PutU64(h, static_cast<uint64_t>(b.recordMtimeNs));
+    return h;
+}
+
+bool DecodeHeaderBlock(std::string_view raw, CatalogueHeader& out, uint64_t& bodyRaw) {
+    Reader r(raw.data(), raw.size());
+    out.entryCount = r.Fixed(8);
+    out.nameBytes = r.Fixed(8);
+    bodyRaw = r.Fixed(8);
+    const uint32_t flags = static_cast<uint32_t>(r.Fixed(4));
+    DiskFigures& f = out.figures;
+    f.complete = flags & 1;
+    for (uint64_t* v : {&f.files, &f.folders, &f.bytes, &f.capacity, &f.freeBytes, &f.walkMillis}) *v = r.Fixed(8);
+    f.walkEnd = static_cast<int64_t>(r.Fixed(8));
+    for (std::string* s : {&f.fileSystem, &f.root}) {
+        const uint64_t n = r.Fixed(4);
+        if (n > 255) return false;
+        *s = std::string(r.Bytes(n));
+    }
+    RecordBinding& b = out.binding;
+    for (uint64_t* v : {&b.digestLow, &b.digestHigh, &b.boundBytes, &b.recordSize, &b.recordInode}) *v = r.Fixed(8);
+    b.recordMtimeNs = static_cast<int64_t>(r.Fixed(8));
+    // Later versions may append fields; this one reads what it knows.
+    return r.Ok() && out.entryCount >= 1 && out.entryCount <= UINT32_MAX - 1 && out.nameBytes <= UINT32_MAX &&
+           f.files + f.folders == out.entryCount && f.folders >= 1;
+}
+
+} // namespace
+
+std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel) {
+    const size_t n = cat.Count();
+    if (n == 0 || n >= UINT32_MAX || cat.names.size() > UINT32_MAX) throw std::length_error("catalogue too large");
+    // Columns: kinds, name lengths, names, parent distances, sizes (entries that are not
+    // folders), modification times (differences to the entry before, zigzag).
+    size_t raw = n + cat.names.size();
+    int64_t prevTime = 0;
+    for (size_t i = 0; i < n; ++i) {
+        raw += VarintSize(cat.nameStart[i + 1] - cat.nameStart[i]);
+        if (i > 0) raw += VarintSize(i - cat.parent[i]);
+        if (cat.kind[i] != static_cast<uint8_t>(EntryKind::Folder)) raw += VarintSize(cat.size[i]);
+        raw += VarintSize(ZigZag(TimeStep(cat.mtime[i], prevTime)));
+        prevTime = cat.mtime[i];
+    }
+    std::string body(raw, '\0');
+    char* p = body.data();
+    std::memcpy(p, cat.kind.data(), n); // n >= 1
+    p += n;
+    for (size_t i = 0; i < n; ++i) p = PutVarint(p, cat.nameStart[i + 1] - cat.nameStart[i]);
+    if (!cat.names.empty()) std::memcpy(p, cat.names.data(), cat.names.size());
+    p += cat.names.size();
+    for (size_t i = 1; i < n; ++i) p = PutVarint(p, i - cat.parent[i]);
+    for (size_t i = 0; i < n; ++i)
+        if (cat.kind[i] != static_cast<uint8_t>(EntryKind::Folder)) p = PutVarint(p, cat.size[i]);
+    prevTime = 0;
+    for (size_t i = 0; i < n; ++i) {
+        p = PutVarint(p, ZigZag(TimeStep(cat.mtime[i], prevTime)));
+        prevTime = cat.mtime[i];
+    }
+
+    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
+    if (!cctx) throw std::bad_alloc();
+    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_checksumFlag, 1);
+    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, compressionLevel);
+    std::string out(kCatalogueMagic, sizeof kCatalogueMagic);
+    PutU32(out, kCatalogueVersion);
+    out.resize(kCataloguePreamble);
+    AppendFrame(out, cctx.get(), EncodeHeaderBlock(cat, raw));
+    const uint64_t headerLen = out.size() - kCataloguePreamble;
+    AppendFrame(out, cctx.get(), body);
+    const uint64_t bodyLen = out.size() - kCataloguePreamble - headerLen;
+    std::string lengths;
+    PutU32(lengths, static_cast<uint32_t>(headerLen));
+    PutU64(lengths, bodyLen);
+    out.replace(12, lengths.size(), lengths);
+    return out;
+}
+
+namespace {
+
+// Decompresses one frame that must hold exactly `expected` bytes (at most `limit` when
+// expected is 0: the header block, whose size the frame itself announces).
+bool Decompress(std::string_view frame, uint64_t expected, uint64_t limit, std::string& out) {
+    const unsigned long long announced = ZSTD_getFrameContentSize(frame.data(), frame.size());
+    if (announced == ZSTD_CONTENTSIZE_UNKNOWN || announced == ZSTD_CONTENTSIZE_ERROR) return false;
+    if (expected ? announced != expected : announced > limit) return false;
+    // Exactly one frame, nothing after it.
+    if (ZSTD_findFrameCompressedSize(frame.data(), frame.size()) != frame.size()) return false;
+    out.resize(announced);
+    std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
+    if (!dctx) return false;
+    const size_t n = ZSTD_decompressDCtx(dctx.get(), out.data(), out.size(), frame.data(), frame.size());
+    return !ZSTD_isError(n) && n == announced;
+}
+
+struct Parsed {
+    CatalogueHeader header;
+    uint64_t bodyRaw = 0;
+    std::string_view bodyFrame;
+};
+
+std::optional<Parsed> ParsePreamble(std::string_view bytes, CatalogueProblem& problem, bool needBody,
+                                    uint64_t* fileSize) {
+    problem = CatalogueProblem::Damaged;
+    if (bytes.size() < kCataloguePreamble || std::memcmp(bytes.data(), kCatalogueMagic, sizeof kCatalogueMagic) != 0)
+        return std::nullopt;
+    Reader r(bytes.data() + 8, kCataloguePreamble - 8);
+    const uint64_t version = r.Fixed(4);
+    if (version != kCatalogueVersion) {
+        problem = CatalogueProblem::Unsupported;
+        return std::nullopt;
+    }
+    const uint64_t headerLen = r.Fixed(4), bodyLen = r.Fixed(8);
+    if (headerLen == 0 || headerLen > kMaxHeaderBlock || bodyLen == 0 || bodyLen > kMaxBody) return std::nullopt;
+    const uint64_t total = kCataloguePreamble + headerLen + bodyLen;
+    if (fileSize) *fileSize = total;
+    if (bytes.size() < kCataloguePreamble + headerLen || (needBody && bytes.size() != total)) return std::nullopt;
+    Parsed p;
+    p.header.version = static_cast<uint32_t>(version);
+    std::string raw;
+    if (!Decompress(bytes.substr(kCataloguePreamble, headerLen), 0, kMaxHeaderBlock, raw) ||
+        !DecodeHeaderBlock(raw, p.header, p.bodyRaw))
+        return std::nullopt;
+    // Every entry takes at least four bytes of the entries block (kind, name length,
+    // parent, time), the root three; a block that cannot hold them is damaged before any
+    // allocation.
+    if (p.bodyRaw > bodyLen * kMaxRatio || p.bodyRaw < p.header.entryCount * 3 ||
+        p.header.nameBytes > p.bodyRaw)
+        return std::nullopt;
+    if (needBody) p.bodyFrame = bytes.substr(kCataloguePreamble + headerLen);
+    problem = CatalogueProblem::None;
+    return p;
+}
+
+bool Add(uint64_t& sum, uint64_t v) { return !__builtin_add_overflow(sum, v, &sum); }
+
+bool DecodeBody(std::string_view body, Catalogue& c) {
+    const size_t n = c.header.entryCount;
+    Reader r(body.data(), body.size());
+    const std::string_view kinds = r.Bytes(n);
+    if (!r.Ok()) return false;
+    c.kind.assign(kinds.begin(), kinds.end());
+    if (c.kind[0] != static_cast<uint8_t>(EntryKind::Folder)) return false;
+    uint64_t folders = 0;
+    for (uint8_t k : c.kind) {
+        if (k >= kEntryKindCount) return false;
+        folders += k == static_cast<uint8_t>(EntryKind::Folder);
+    }
+    if (folders != c.header.figures.folders) return false;
+
+    c.nameStart.resize(n + 1);
+    uint64_t at = 0;
+    c.nameStart[0] = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t len = r.Varint();
+        // Only the root has an empty name.
+        if ((len == 0) != (i == 0) || len > c.header.nameBytes - at) return false;
+        at += len;
+        c.nameStart[i + 1] = static_cast<uint32_t>(at);
+    }
+    if (!r.Ok() || at != c.header.nameBytes) return false;
+    const std::string_view names = r.Bytes(at);
+    if (!r.Ok()) return false;
+    // A name is one path component: no "/" and no NUL.
+    if (std::memchr(names.data(), '/', names.size()) || std::memchr(names.data(), '\0', names.size())) return false;
+    c.names.assign(names.begin(), names.end());
+
+    c.parent.resize(n);
+    c.parent[0] = kNoParent;
+    for (size_t i = 1; i < n; ++i) {
+        const uint64_t d = r.Varint();
+        if (d == 0 || d > i || c.kind[i - d] != static_cast<uint8_t>(EntryKind::Folder)) return false;
+        c.parent[i] = static_cast<uint32_t>(i - d);
+    }
+    c.size.assign(n, 0);
+    for (size_t i = 0; i < n; ++i)
+        if (c.kind[i] != static_cast<uint8_t>(EntryKind::Folder)) c.size[i] = r.Varint();
+    c.mtime.resize(n);
+    int64_t time = 0;
+    for (size_t i = 0; i < n; ++i) {
+        time = static_cast<int64_t>(static_cast<uint64_t>(time) + static_cast<uint64_t>(UnZigZag(r.Varint())));
+        c.mtime[i] = time;
+    }
+    if (!r.Ok() || r.Left() != 0) return false;
+    // Folder totals, and the figures the header promises.
+    for (size_t i = n; i-- > 1;) {
+        const uint8_t k = c.kind[i];
+        if ((k == static_cast<uint8_t>(EntryKind::Folder) || k == static_cast<uint8_t>(EntryKind::File)) &&
+            !Add(c.size[c.parent[i]], c.size[i]))
+            return false;
+    }
+    return c.size[0] == c.header.figures.bytes;
+}
+
+} // namespace
+
+std::optional<CatalogueHeader> DecodeCatalogueHeader(std::string_view bytes, CatalogueProblem& problem,
+                                                     uint64_t* fileSize) {
+    auto p = ParsePreamble(bytes, problem, false, fileSize);
+    if (!p) return std::nullopt;
+    return p->header;
+}
+
+std::optional<Catalogue> DecodeCatalogue(std::string_view bytes, CatalogueProblem& problem) {
+    auto p = ParsePreamble(bytes, problem, true, nullptr);
+    if (!p) return std::nullopt;
+    problem = CatalogueProblem::Damaged;
+    std::string body;
+    if (!Decompress(p->bodyFrame, p->bodyRaw, 0, body)) return std::nullopt;
+    Catalogue c;
+    c.header = p->header;
+    if (!DecodeBody(body, c)) return std::nullopt;
+    problem = CatalogueProblem::None;
+    return c;
+}
+
+namespace {
+
+// Reads up to `limit` bytes of a file (all when limit is 0).
+bool ReadFile(const std::string& path, std::string& out, CatalogueProblem& problem, size_t limit = 0) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = errno == ENOENT || errno == ENOTDIR ? CatalogueProblem::Missing : CatalogueProblem::Unreadable;
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        problem = CatalogueProblem::Unreadable;
+        return false;
+    }
+    size_t want = static_cast<size_t>(st.st_size);
+    if (limit && want > limit) want = limit;
+    out.resize(want);
+    size_t done = 0;
+    while (done < want) {
+        const ssize_t n = read(fd, out.data() + done, want - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            problem = CatalogueProblem::Unreadable;
+            return false;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    out.resize(done);
+    return true;
+}
+
+} // namespace
+
+std::optional<Catalogue> ReadCatalogueFile(const std::string& path, CatalogueProblem& problem) {
+    std::string bytes;
+    if (!ReadFile(path, bytes, problem)) return std::nullopt;
+    return DecodeCatalogue(bytes, problem);
+}
+
+std::optional<CatalogueHeader> ReadCatalogueHeaderFile(const std::string& path, CatalogueProblem& problem) {
+    std::string bytes;
+    if (!ReadFile(path, bytes, problem, kCataloguePreamble + kMaxHeaderBlock)) return std::nullopt;
+    return DecodeCatalogueHeader(bytes, problem);
+}
+
+void WriteCatalogueFile(const std::string& path, const Catalogue& cat, unsigned mode) {
+    std::string bytes;
+    try {
+        bytes = EncodeCatalogue(cat);
+    } catch (const std::length_error&) {
+        throw EFileError(Format("Cannot create file %s", path));
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) throw EFileError(Format("Cannot create file %s", path));
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok) {
+        unlink(path.c_str());
+        throw EFileError(Format("Cannot create file %s", path));
+    }
+}
+
+} // namespace quindle

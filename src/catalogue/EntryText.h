@@ -1,0 +1,19 @@
+#pragma once
+// Catalogue entries written as text: JSON strings with "\udc80".."\udcff" for bytes that
+// are not UTF-8 (what Python's os.fsdecode reads back to the same bytes), and dates in
+// ISO 8601, UTC.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quindle {
+
+// Appends `bytes` as a JSON string, quotes included. Valid UTF-8 sequences pass as they
+// are (control characters, '"' and '\' escaped); every byte of an invalid sequence
+// becomes "\udcXX".
+void AppendJsonString(std::string& out, std::string_view bytes);
+
+// "2024-05-01T12:34:56Z".
+std::string IsoUtc(int64_t seconds);
+
+} // namespace quindle

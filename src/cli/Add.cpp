@@ -1,0 +1,145 @@
+// quindle-cli add: memorizes a drive as Package > Add does.
+#include <signal.h>
+#include <unistd.h>
+
+#include "browse/DirectoryOutline.h"
+#include "browse/FileListBox.h"
+#include "cli/Cli.h"
+#include "platform/CodePage.h"
+#include "records/DiskRecord.h"
+#include "records/Memorizer.h"
+
+namespace quindle::cli {
+
+namespace {
+
+volatile sig_atomic_t gStopRequested = 0;
+
+extern "C" void OnStopSignal(int) { gStopRequested = 1; }
+
+// SIGINT and SIGTERM ask the walk to stop, as the Abort button does; a second one ends
+// the program at once.
+void CatchStopSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Folders and files memorized so far, on stderr: one line redrawn in place on a
+// terminal, a line every kLinesEvery folders otherwise (logs of cron jobs stay short).
+class Progress {
+public:
+    Progress(char drive, const TFileListBox& lister) : drive_(drive), lister_(lister), tty_(isatty(2) == 1) {}
+
+    // Called once before each directory: the previous one is done.
+    void Pump() {
+        ++pumps_;
+        CountLister();
+        const long folders = pumps_ - 1;
+        if (tty_)
+            WriteAll(2, "\r\x1b[K" + Text(folders));
+        else if (folders > 0 && folders % kLinesEvery == 0)
+            WriteAll(2, Text(folders) + "\n");
+    }
+    void Log(const std::string& line) {
+        WriteAll(2, (tty_ && pumps_ > 0 ? "\r\x1b[K" : "") + line + "\n");
+    }
+    // The walk has ended; `stopped`: on the stop request, before the last pumped directory.
+    void Finish(bool stopped) {
+        CountLister();
+        const long folders = stopped ? pumps_ - 1 : pumps_;
+        WriteAll(2, (tty_ ? "\r\x1b[K" : "") + Text(folders > 0 ? folders : 0) + "\n");
+    }
+
+private:
+    static constexpr long kLinesEvery = 1000;
+
+    // The lister holds the files of the last directory it entered; a directory it could
+    // not enter leaves it on the previous one, which must not count twice.
+    void CountLister() {
+        if (pumps_ <= 1 || lister_.Directory() == counted_) return;
+        counted_ = lister_.Directory();
+        files_ += static_cast<long>(const_cast<TFileListBox&>(lister_).Count());
+    }
+    std::string Text(long folders) const {
+        return std::string(1, drive_) + ": " + std::to_string(folders) + " folders, " + std::to_string(files_) +
+               " files";
+    }
+
+    char drive_;
+    const TFileListBox& lister_;
+    bool tty_;
+    long pumps_ = 0, files_ = 0;
+    std::string counted_;
+};
+
+char ParseDriveLetter(const std::string& s) {
+    const bool shape = (s.size() == 1 || (s.size() == 2 && s[1] == ':') || (s.size() == 3 && s[1] == ':' && (s[2] == '\\' || s[2] == '/')));
+    const char c = s.empty() ? 0 : s[0];
+    if (!shape || !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+        throw UsageError("add: \"" + s + "\" is not a drive (give a letter such as E: or e)");
+    return static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+}
+
+} // namespace
+
+int Add(AppContext& ctx, const std::vector<std::string>& args) {
+    const CommandArgs a =
+        ParseCommandArgs("add", args, {"--replace"}, {"--title", "--description", "--additional"});
+    ExpectPositional("add", a, 1, "DRIVE");
+    const char d = ParseDriveLetter(a.positional[0]);
+    const DiskInfoFields info{a.Value("--title").value_or(""), a.Value("--description").value_or(""),
+                              a.Value("--additional").value_or("")};
+    if (info.title.empty()) throw UsageError("add: a title is needed (--title T)");
+    for (const std::string* v : {&info.title, &info.description, &info.additional}) {
+        if (UnstorableInfoChar(*v) != 0)
+            throw UsageError("add: The title, description and additional information cannot hold the character \"[\".");
+        // A line break would write lines of its own into the record.
+        if (v->find_first_of("\r\n") != std::string::npos)
+            throw UsageError("add: the title, description and additional information must be single lines");
+    }
+    const DriveInfo* drive = ctx.platform.FindDrive(d);
+    if (!drive) throw UsageError(std::string("add: unknown drive ") + d + ": (see quindle-cli drives)");
+    if (!ctx.platform.DirectoryExists(std::string(1, d) + ":\\"))
+        throw UsageError(std::string("add: drive ") + d + ": is not ready (" + drive->root + ")");
+
+    const std::string serial = GetVolumeSerial(ctx, d);
+    const std::string path = RecordPath(ctx, serial);
+    if (ctx.platform.FileExists(path) && !a.Flag("--replace"))
+        throw UsageError("add: disk " + (serial.empty() ? std::string("with no serial") : serial) +
+                         " is already in the package (" + path + "); --replace memorizes it anyway");
+
+    // The program's own directory readers: the main window's tree and hidden file lister.
+    TDirectoryOutline tree(ctx);
+    tree.SetTextCase(tcAsIs);
+    TFileListBox lister(ctx);
+    lister.SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
+
+    Progress progress(d, lister);
+    ctx.AddToLog = [&](const std::string& line) { progress.Log(line); };
+    ctx.ProcessMessages = [&] {
+        progress.Pump();
+        if (gStopRequested) ctx.AbortFlag = true;
+    };
+    CatchStopSignals();
+
+    bool complete = false;
+    try {
+        complete = MemorizeDiskWithInfo(ctx, tree, lister, d, serial, path, info);
+        progress.Finish(!complete);
+    } catch (const std::exception& e) {
+        progress.Finish(false);
+        progress.Log(std::string("quindle-cli: ") + e.what());
+    }
+    if (!complete) {
+        Message("Memorizing that disk was not complete.");
+        return kNotFound;
+    }
+    Message("Ok, the disk has been memorized!");
+    return kOk;
+}
+
+} // namespace quindle::cli

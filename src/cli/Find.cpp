@@ -1,0 +1,82 @@
+// quindle-cli find: the disks whose record holds a word, as the search report counts.
+#include "catalogue/DiskCatalogue.h"
+#include "cli/Cli.h"
+#include "platform/CodePage.h"
+#include "records/DiskRecord.h"
+#include "records/PackageTitles.h"
+#include "search/CountOccurrences.h"
+#include "search/RecordLines.h"
+
+namespace quindle::cli {
+
+namespace {
+
+std::string Folded(std::string_view s) {
+    std::string f(s);
+    for (char& c : f) c = static_cast<char>(LowerByte(static_cast<unsigned char>(c)));
+    return f;
+}
+
+// The entries whose name holds the word (ASCII case ignored, as the search counts), each as
+// <TAB>folder<TAB>name with the folder written as the program writes paths ("E:\Docs\Old").
+void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
+    const std::string folded = Folded(word);
+    const std::string& root = c.header.figures.root;
+    std::string name, line;
+    ForEachEntryPath(c, '\\', [&](size_t, std::string_view folder, std::string_view n) {
+        name.assign(n);
+        for (char& ch : name) ch = static_cast<char>(LowerByte(static_cast<unsigned char>(ch)));
+        if (name.find(folded) == std::string::npos) return;
+        line = "\t" + root;
+        line += folder;
+        line += '\t';
+        for (const char ch : n) line += (ch == '\t' || ch == '\r' || ch == '\n') ? '?' : ch;
+        line += '\n';
+        Out(line);
+    });
+}
+
+} // namespace
+
+int Find(AppContext& ctx, const std::vector<std::string>& args) {
+    const CommandArgs a = ParseCommandArgs("find", args, {"--names", "--all"}, {});
+    ExpectPositional("find", a, 1, "WORD");
+    const std::string& word = a.positional[0];
+    if (word.empty()) throw UsageError("find: the word is empty");
+    const bool all = a.Flag("--all"), names = a.Flag("--names");
+
+    bool found = false, failed = false;
+    TOccurrenceCounter counter; // one buffer for the whole package
+    for (const std::string& name : PackageFiles(ctx)) {
+        const std::string path = ctx.PackageFolder + name;
+        try {
+            const int32_t n = counter.Count(path, word);
+            if (n > 0) found = true;
+            if (n == 0 && !all) continue;
+            const TRecordText record(path);
+            const std::string title = FindIniValue(record.Text(), ctx.InfoSection, "Title");
+            Out(std::to_string(n) + "\t" + SerialOfRecordName(name) + "\t" + title + "\n");
+            // A disk with a catalogue names each match with its full folder path.
+            const DiskCatalogue disk =
+                names && n > 0 ? OpenDiskCatalogue(path, ctx.InfoSection) : DiskCatalogue();
+            if (disk.catalogue) {
+                PrintCatalogueMatches(*disk.catalogue, word);
+                record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {
+                    if (m.info) Out("\t" + std::string(m.section) + "\t" + std::string(m.header ? "" : m.text) + "\n");
+                });
+            } else if (names && n > 0) {
+                // The key is the file name; a line of the information section shows whole.
+                record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {
+                    const std::string_view key = m.header ? std::string_view() : m.info ? m.text : m.key;
+                    Out("\t" + std::string(m.section) + "\t" + std::string(key) + "\n");
+                });
+            }
+        } catch (const std::exception& e) {
+            Message(e.what());
+            failed = true;
+        }
+    }
+    return failed ? kError : (found ? kOk : kNotFound);
+}
+
+} // namespace quindle::cli
