@@ -1,6 +1,9 @@
 #include "index/FileQuery.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -9,7 +12,34 @@ namespace quindle {
 
 namespace {
 constexpr uint32_t kUnset = UINT32_MAX;
+
+// The first place of `needle` (at least 2 bytes) in s[0, n): 16 places at a time, those
+// whose first and last bytes both fit are compared whole. Far quicker than memmem on the
+// short stretches between two finds, as it builds no table per call.
+const char* FindBytes(const char* s, size_t n, const std::string& needle) {
+    const size_t k = needle.size();
+    if (n < k) return nullptr;
+    if (k == 1) return static_cast<const char*>(std::memchr(s, needle[0], n));
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(needle[0]), last = _mm_set1_epi8(needle[k - 1]);
+    for (; i + k - 1 + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k - 1));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        while (mask) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (std::memcmp(s + i + bit + 1, needle.data() + 1, k - 2) == 0) return s + i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i + k <= n; ++i)
+        if (s[i] == needle[0] && std::memcmp(s + i, needle.data(), k) == 0) return s + i;
+    return nullptr;
 }
+} // namespace
 
 // Per worker thread: the folded paths of the folders of the disk being matched, built
 // once each (a folder always comes before what it holds, so its parent's path is there).
@@ -112,6 +142,7 @@ bool FileQuery::MatchDisk(size_t i, std::vector<uint32_t>& out, Scratch& s) cons
     const IndexedDisk& d = *snapshot_->disks[i];
     if (!DiskSelected(d)) return true;
     if (needPath_) s.Start(d);
+    else s.disk = nullptr;
     const size_t n = d.Count();
     if (driver_ < 0) {
         for (size_t e = 1; e < n; ++e) {
@@ -123,15 +154,15 @@ bool FileQuery::MatchDisk(size_t i, std::vector<uint32_t>& out, Scratch& s) cons
     // Scan the folded names for the driving term's bytes; a find that runs over the end
     // of a name is no match there, and the scan goes on inside the next name.
     const std::string& needle = spec_.terms[static_cast<size_t>(driver_)].required;
-    const char* base = d.FoldedBytes();
-    const size_t total = d.FoldedSize();
-    const uint32_t* starts = d.FoldedStarts();
+    const char* base = d.cat.names.data();
+    const size_t total = d.cat.names.size();
+    const uint32_t* starts = d.cat.nameStart.data();
     size_t pos = starts[1];
     unsigned finds = 0;
     while (pos + needle.size() <= total) {
-        const void* hit = memmem(base + pos, total - pos, needle.data(), needle.size());
+        const char* hit = FindBytes(base + pos, total - pos, needle);
         if (!hit) break;
-        const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - base);
+        const size_t at = static_cast<size_t>(hit - base);
         const size_t e = static_cast<size_t>(std::upper_bound(starts + 1, starts + n + 1, at) - starts) - 1;
         if (at + needle.size() > starts[e + 1]) {
             pos = at + 1;
@@ -144,26 +175,49 @@ bool FileQuery::MatchDisk(size_t i, std::vector<uint32_t>& out, Scratch& s) cons
     return !Cancelled();
 }
 
-void FileQuery::SortDisk(const IndexedDisk& d, std::vector<uint32_t>& entries) const {
-    if (entries.size() < 2) return;
-    // Keys: the folded names from the root down, "\0" between them, so a folder sorts
-    // before what it holds and "a/b" before "a b".
-    std::vector<std::pair<std::string, uint32_t>> keyed;
-    keyed.reserve(entries.size());
-    std::vector<uint32_t> chain;
-    for (const uint32_t e : entries) {
-        chain.clear();
-        for (uint32_t p = e; p != 0 && p != kNoParent; p = d.cat.parent[p]) chain.push_back(p);
-        std::string key;
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-            if (it != chain.rbegin()) key += '\0';
-            key += d.FoldedName(*it);
-        }
-        keyed.emplace_back(std::move(key), e);
+namespace {
+
+// A path in pieces, compared as if joined: the folder's folded path, "/" unless the folder
+// is the root (whose folded path ends with its own separator), the folded name.
+struct PathPieces {
+    std::string_view p[3];
+};
+
+int ComparePieces(const PathPieces& a, const PathPieces& b) {
+    size_t ia = 0, ib = 0, oa = 0, ob = 0;
+    while (true) {
+        while (ia < 3 && oa == a.p[ia].size()) ++ia, oa = 0;
+        while (ib < 3 && ob == b.p[ib].size()) ++ib, ob = 0;
+        if (ia == 3 || ib == 3) return (ia == 3) == (ib == 3) ? 0 : ia == 3 ? -1 : 1;
+        const size_t n = std::min(a.p[ia].size() - oa, b.p[ib].size() - ob);
+        if (const int c = std::memcmp(a.p[ia].data() + oa, b.p[ib].data() + ob, n)) return c;
+        oa += n;
+        ob += n;
     }
+}
+
+} // namespace
+
+void FileQuery::SortDisk(const IndexedDisk& d, std::vector<uint32_t>& entries, Scratch& s) const {
+    if (entries.size() < 2) return;
+    // The folded path ("e:/docs/a.txt") decides, folder paths built once per folder; case
+    // twins ("A.txt", "a.txt") go by their bytes.
+    if (s.disk != &d) s.Start(d);
+    for (const uint32_t e : entries) s.FolderPath(d.cat.parent[e]); // built before any view is taken
+    const auto pieces = [&](uint32_t e) {
+        const uint32_t p = d.cat.parent[e];
+        PathPieces k;
+        k.p[0] = s.FolderPath(p);
+        k.p[1] = p == 0 ? std::string_view() : std::string_view("/");
+        k.p[2] = d.FoldedName(e);
+        return k;
+    };
+    std::vector<std::pair<PathPieces, uint32_t>> keyed;
+    keyed.reserve(entries.size());
+    for (const uint32_t e : entries) keyed.emplace_back(pieces(e), e);
     std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-        if (a.first != b.first) return a.first < b.first;
-        const std::string pa = d.cat.Path(a.second), pb = d.cat.Path(b.second); // case twins
+        if (const int c = ComparePieces(a.first, b.first)) return c < 0;
+        const std::string pa = d.Path(a.second, '/'), pb = d.Path(b.second, '/');
         return pa != pb ? pa < pb : a.second < b.second;
     });
     for (size_t k = 0; k < entries.size(); ++k) entries[k] = keyed[k].second;
@@ -207,7 +261,7 @@ std::optional<std::vector<FileHit>> FileQuery::Run(size_t limit) {
             const size_t i = diskAt(k);
             std::vector<uint32_t> found;
             if (!MatchDisk(i, found, s)) return;
-            SortDisk(*snapshot_->disks[i], found);
+            SortDisk(*snapshot_->disks[i], found, s);
             std::lock_guard lock(m);
             perDisk[i] = std::move(found);
             done[k] = 1;

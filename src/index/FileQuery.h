@@ -24,7 +24,7 @@ struct FileHit {
 };
 
 enum class FileOrder {
-    TitlePath, // disk title, then path (folded, folder by folder)
+    TitlePath, // disk title, then the folded path ("e:/docs/a.txt"), then the path's bytes
     Name,      // folded name, then title and path
     Size,      // size, then title and path
     Date,      // modification time, then title and path
@@ -59,7 +59,7 @@ private:
     // Appends the matching entries of disk `i` (in entry order) to `out`; false when cancelled.
     bool MatchDisk(size_t i, std::vector<uint32_t>& out, Scratch& s) const;
     bool EntryPasses(const IndexedDisk& d, size_t e, Scratch& s) const;
-    void SortDisk(const IndexedDisk& d, std::vector<uint32_t>& entries) const;
+    void SortDisk(const IndexedDisk& d, std::vector<uint32_t>& entries, Scratch& s) const;
 
     std::shared_ptr<const IndexSnapshot> snapshot_;
     FileQuerySpec spec_;

@@ -1,9 +1,12 @@
 #include "index/PackageIndex.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <map>
 #include <thread>
@@ -26,14 +29,35 @@ FileIdentity IdentityOf(const std::string& path) {
     return id;
 }
 
-std::string IndexedDisk::WindowsPath(size_t i) const {
-    std::string p = root;
-    p += cat.Path(i, '\\');
-    return p;
+std::string IndexedDisk::Name(size_t i) const {
+    const auto ex = std::lower_bound(originalEntry.begin(), originalEntry.end(), static_cast<uint32_t>(i));
+    if (ex != originalEntry.end() && *ex == i) {
+        const size_t k = static_cast<size_t>(ex - originalEntry.begin());
+        return std::string(originalNames.data() + originalStart[k], originalStart[k + 1] - originalStart[k]);
+    }
+    std::string name(cat.Name(i));
+    if (!capitals.empty()) {
+        const size_t start = cat.nameStart[i];
+        for (size_t j = 0; j < name.size(); ++j)
+            if (capitals[(start + j) >> 6] >> ((start + j) & 63) & 1) name[j] = static_cast<char>(name[j] - 32);
+    }
+    return name;
+}
+
+std::string IndexedDisk::Path(size_t i, char sep) const {
+    std::vector<uint32_t> chain;
+    for (uint32_t p = static_cast<uint32_t>(i); p != 0 && p != kNoParent; p = cat.parent[p]) chain.push_back(p);
+    std::string out;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (it != chain.rbegin()) out += sep;
+        out += Name(*it);
+    }
+    return out;
 }
 
 size_t IndexedDisk::MemoryBytes() const {
-    return sizeof(*this) + cat.MemoryBytes() + folded.capacity() + foldedStart.capacity() * sizeof(uint32_t) +
+    return sizeof(*this) + cat.MemoryBytes() + capitals.capacity() * sizeof(uint64_t) +
+           (originalEntry.capacity() + originalStart.capacity()) * sizeof(uint32_t) + originalNames.capacity() +
            serial.capacity() + title.capacity() + root.capacity() + foldedRoot.capacity() + problem.capacity();
 }
 
@@ -80,38 +104,108 @@ Catalogue CatalogueFromRecord(const TRecordText& record, std::string_view infoSe
     return b.Finish(f);
 }
 
+// Folds the names in place, noting what gives them back (see IndexedDisk).
 void FoldNames(IndexedDisk& d) {
-    const Catalogue& c = d.cat;
+    Catalogue& c = d.cat;
     const size_t n = c.Count();
     if (n == 0) return;
-    bool ascii = true, changes = false;
-    for (const char ch : c.names) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b >= 0x80) ascii = false;
-        if (b >= 'A' && b <= 'Z') changes = true;
-    }
-    if (ascii) {
-        if (!changes) return;
-        d.folded.resize(c.names.size());
-        for (size_t i = 0; i < c.names.size(); ++i) {
-            const char ch = c.names[i];
-            d.folded[i] = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
-        }
-        return;
-    }
-    std::string out;
-    out.reserve(c.names.size() + c.names.size() / 8);
+    // Folding keeps one code point per code point; UTF-8 lengths grow at most by half.
+    std::vector<char> out(c.names.size() + c.names.size() / 2 + 8);
     std::vector<uint32_t> starts(n + 1);
-    bool sameLengths = true;
+    std::vector<uint64_t>& caps = d.capitals;
+    caps.assign((out.size() + 63) / 64, 0);
+    bool anyCapital = false, sameStarts = true;
+    size_t w = 0;
+    std::string scratch;
     for (size_t i = 0; i < n; ++i) {
-        starts[i] = static_cast<uint32_t>(out.size());
-        AppendFolded(out, c.Name(i));
-        if (out.size() - starts[i] != c.nameStart[i + 1] - c.nameStart[i]) sameLengths = false;
+        starts[i] = static_cast<uint32_t>(w);
+        if (starts[i] != c.nameStart[i]) sameStarts = false;
+        const std::string_view name = c.Name(i);
+        bool ascii = true;
+        for (const char ch : name)
+            if (static_cast<unsigned char>(ch) >= 0x80) {
+                ascii = false;
+                break;
+            }
+        if (ascii) {
+            for (const char ch : name) {
+                if (ch >= 'A' && ch <= 'Z') {
+                    out[w] = static_cast<char>(ch + 32);
+                    caps[w >> 6] |= uint64_t(1) << (w & 63);
+                    anyCapital = true;
+                } else {
+                    out[w] = ch;
+                }
+                ++w;
+            }
+            continue;
+        }
+        scratch.clear();
+        AppendFolded(scratch, name);
+        // Given back by capitals alone when only ASCII letters changed.
+        bool byCapitals = scratch.size() == name.size();
+        for (size_t j = 0; byCapitals && j < name.size(); ++j)
+            byCapitals = scratch[j] == name[j] || (name[j] >= 'A' && name[j] <= 'Z' && scratch[j] == name[j] + 32);
+        if (byCapitals) {
+            for (size_t j = 0; j < name.size(); ++j)
+                if (scratch[j] != name[j]) {
+                    caps[(w + j) >> 6] |= uint64_t(1) << ((w + j) & 63);
+                    anyCapital = true;
+                }
+        } else {
+            d.originalEntry.push_back(static_cast<uint32_t>(i));
+            d.originalStart.push_back(static_cast<uint32_t>(d.originalNames.size()));
+            d.originalNames.insert(d.originalNames.end(), name.begin(), name.end());
+        }
+        std::memcpy(out.data() + w, scratch.data(), scratch.size());
+        w += scratch.size();
     }
-    starts[n] = static_cast<uint32_t>(out.size());
-    if (sameLengths && std::equal(out.begin(), out.end(), c.names.begin())) return;
-    d.folded.assign(out.begin(), out.end());
-    if (!sameLengths) d.foldedStart = std::move(starts);
+    starts[n] = static_cast<uint32_t>(w);
+    if (starts[n] != c.nameStart[n]) sameStarts = false;
+    if (!d.originalEntry.empty()) d.originalStart.push_back(static_cast<uint32_t>(d.originalNames.size()));
+    out.resize(w);
+    out.shrink_to_fit();
+    c.names = std::move(out);
+    if (!sameStarts) c.nameStart = std::move(starts);
+    if (anyCapital) {
+        caps.resize((w + 63) / 64);
+        caps.shrink_to_fit();
+    } else {
+        caps = {};
+    }
+    d.originalEntry.shrink_to_fit();
+    d.originalStart.shrink_to_fit();
+    d.originalNames.shrink_to_fit();
+}
+
+// The title from the last 64 KB of the record, where the information section lies, so a
+// disk whose catalogue serves is not read whole for it; nothing when the section's header
+// is not there (a huge additional text), and the caller reads the whole record.
+std::optional<std::string> TitleFromTail(const std::string& path, std::string_view infoSection) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st;
+    std::string tail;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const off_t want = std::min<off_t>(st.st_size, 64 * 1024);
+        tail.resize(static_cast<size_t>(want));
+        const ssize_t r = pread(fd, tail.data(), tail.size(), st.st_size - want);
+        tail.resize(r > 0 ? static_cast<size_t>(r) : 0);
+    }
+    close(fd);
+    // The header line: "[" + section + "]", ASCII case ignored, at the start of a line.
+    const std::string header = "[" + std::string(infoSection) + "]";
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (size_t at = 0; (at = tail.find('[', at)) != std::string::npos; ++at) {
+        if (at > 0 && tail[at - 1] != '\n' && tail[at - 1] != '\r') continue;
+        if (tail.size() - at < header.size()) break;
+        bool same = true;
+        for (size_t k = 0; same && k < header.size(); ++k) same = lower(tail[at + k]) == lower(header[k]);
+        const size_t end = at + header.size();
+        if (same && (end == tail.size() || tail[end] == '\r' || tail[end] == '\n'))
+            return FindIniValue(std::string_view(tail).substr(at), infoSection, "Title");
+    }
+    return std::nullopt;
 }
 
 std::string FoldedRoot(const std::string& root) {
@@ -132,22 +226,30 @@ std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std:
     // Identities before reading: a change while reading shows at the next refresh.
     d->recordId = IdentityOf(recordPath);
     d->catalogueId = IdentityOf(CataloguePathOf(recordPath));
-    std::optional<TRecordText> record;
-    try {
-        record.emplace(recordPath);
-        if (!record->Present()) throw std::runtime_error("gone");
-    } catch (const std::exception&) {
-        d->skipped = true;
-        d->problem = "the record cannot be read";
-        return d;
-    }
-    d->title = FindIniValue(record->Text(), infoSection, "Title");
     DiskCatalogue dc = OpenDiskCatalogue(recordPath, infoSection);
     if (dc.catalogue) {
         d->cat = std::move(*dc.catalogue);
         d->root = d->cat.header.figures.root;
         d->details = true;
-    } else {
+        if (auto title = TitleFromTail(recordPath, infoSection)) {
+            d->title = std::move(*title);
+            d->foldedRoot = FoldedRoot(d->root);
+            FoldNames(*d);
+            return d;
+        }
+    }
+    std::optional<TRecordText> record;
+    try {
+        record.emplace(recordPath);
+        if (!record->Present()) throw std::runtime_error("gone");
+    } catch (const std::exception&) {
+        *d = IndexedDisk{.serial = d->serial, .recordId = d->recordId, .catalogueId = d->catalogueId};
+        d->skipped = true;
+        d->problem = "the record cannot be read";
+        return d;
+    }
+    d->title = FindIniValue(record->Text(), infoSection, "Title");
+    if (!d->details) {
         d->problem = CatalogueProblemText(dc.problem);
         d->cat = CatalogueFromRecord(*record, infoSection, d->root);
     }

@@ -1,9 +1,9 @@
 #pragma once
 // Every file of every disk of a package, in memory, for finding files as one types. Per
-// disk it keeps the catalogue's column arrays as the reader gives them, plus the names
-// case-folded back to back (only where folding changes a name's bytes; the catalogue's own
-// names serve otherwise). A disk without a usable catalogue contributes its record's
-// names, each in its top-level folder, without sizes or dates.
+// disk it keeps the catalogue's column arrays as the reader gives them, with the names
+// case-folded in place and what it takes to give them back as written. A disk without a
+// usable catalogue contributes its record's names, each in its top-level folder, without
+// sizes or dates.
 //
 // Refresh() looks at the identity of every record and catalogue (device, inode, size,
 // modification time) and reads again only the disks whose files changed, were added or
@@ -38,25 +38,28 @@ struct IndexedDisk {
     bool details = false;    // sizes, dates and kinds from a catalogue; false: names from the record
     bool skipped = false;    // nothing of the disk could be read
     std::string problem;     // why the catalogue was not used (or the disk skipped); "" when it was
-    Catalogue cat;           // entry 0 is the root
-    // The folded names back to back; empty when folding changes no name of the disk. Their
-    // offsets are the catalogue's own unless some name changed length (foldedStart then).
-    std::vector<char> folded;
-    std::vector<uint32_t> foldedStart;
+    // The catalogue's arrays as read, except the names: `cat.names` holds them folded (and
+    // `cat.nameStart` their offsets there), so a scan for a term runs over one contiguous
+    // block. The names as written come back from two small parts: a bit for every byte that
+    // was an ASCII capital, and the whole name for the few that differ otherwise (letters
+    // beyond ASCII, folds that change a name's length). Entry 0 is the root.
+    Catalogue cat;
+    std::vector<uint64_t> capitals;       // bit j: byte j of cat.names was 'A'..'Z'; empty when none was
+    std::vector<uint32_t> originalEntry;  // entries whose name is kept whole, ascending
+    std::vector<uint32_t> originalStart;  // originalEntry.size() + 1 offsets into originalNames
+    std::vector<char> originalNames;
     FileIdentity recordId, catalogueId;
 
     size_t Count() const { return cat.Count(); }
-    const char* FoldedBytes() const { return folded.empty() ? cat.names.data() : folded.data(); }
-    size_t FoldedSize() const { return folded.empty() ? cat.names.size() : folded.size(); }
-    const uint32_t* FoldedStarts() const { return foldedStart.empty() ? cat.nameStart.data() : foldedStart.data(); }
-    std::string_view FoldedName(size_t i) const {
-        const uint32_t* s = FoldedStarts();
-        return {FoldedBytes() + s[i], static_cast<size_t>(s[i + 1] - s[i])};
-    }
+    std::string_view FoldedName(size_t i) const { return cat.Name(i); }
+    // The name as the file system gave it.
+    std::string Name(size_t i) const;
+    // The path below the root, names joined by `sep` ("" for the root).
+    std::string Path(size_t i, char sep) const;
     // The path as the program writes it: root, then names joined by "\" ("E:\Docs\a.txt").
-    std::string WindowsPath(size_t i) const;
+    std::string WindowsPath(size_t i) const { return root + Path(i, '\\'); }
     // The path below the root joined by "/" ("Docs/a.txt"), as files --json writes it.
-    std::string RelativePath(size_t i) const { return cat.Path(i, '/'); }
+    std::string RelativePath(size_t i) const { return Path(i, '/'); }
     size_t MemoryBytes() const;
 };
 
