@@ -243,10 +243,13 @@ std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std:
         record.emplace(recordPath);
         if (!record->Present()) throw std::runtime_error("gone");
     } catch (const std::exception&) {
-        *d = IndexedDisk{.serial = d->serial, .recordId = d->recordId, .catalogueId = d->catalogueId};
-        d->skipped = true;
-        d->problem = "the record cannot be read";
-        return d;
+        auto skipped = std::make_shared<IndexedDisk>(); // nothing of a catalogue read meanwhile
+        skipped->serial = d->serial;
+        skipped->recordId = d->recordId;
+        skipped->catalogueId = d->catalogueId;
+        skipped->skipped = true;
+        skipped->problem = "the record cannot be read";
+        return skipped;
     }
     d->title = FindIniValue(record->Text(), infoSection, "Title");
     if (!d->details) {
