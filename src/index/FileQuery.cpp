@@ -257,7 +257,7 @@ std::optional<std::vector<FileHit>> FileQuery::Run(size_t limit) {
     const auto diskAt = [&](size_t k) { return titleOrder && spec_.descending ? disks - 1 - k : k; };
     const auto work = [&] {
         Scratch s;
-        for (size_t k; !enough && (k = next.fetch_add(1)) < disks;) {
+        for (size_t k; !enough && !Cancelled() && (k = next.fetch_add(1)) < disks;) {
             const size_t i = diskAt(k);
             std::vector<uint32_t> found;
             if (!MatchDisk(i, found, s)) return;
