@@ -30,7 +30,10 @@ const char* FindBytes(const char* s, size_t n, const std::string& needle) {
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
         while (mask) {
             const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if (std::memcmp(s + i + bit + 1, needle.data() + 1, k - 2) == 0) return s + i + bit;
+            const char* at = s + i + bit;
+            size_t j = 1;
+            while (j + 1 < k && at[j] == needle[j]) ++j; // short terms: no call for the middle
+            if (j + 1 >= k) return at;
             mask &= mask - 1;
         }
     }
@@ -158,12 +161,19 @@ bool FileQuery::MatchDisk(size_t i, std::vector<uint32_t>& out, Scratch& s) cons
     const size_t total = d.cat.names.size();
     const uint32_t* starts = d.cat.nameStart.data();
     size_t pos = starts[1];
+    size_t lastEntry = 1;
     unsigned finds = 0;
     while (pos + needle.size() <= total) {
         const char* hit = FindBytes(base + pos, total - pos, needle);
         if (!hit) break;
         const size_t at = static_cast<size_t>(hit - base);
-        const size_t e = static_cast<size_t>(std::upper_bound(starts + 1, starts + n + 1, at) - starts) - 1;
+        // The entry holding the find: finds come in name order, so step from the last
+        // one, and search by halves only past a few names.
+        size_t e = lastEntry;
+        for (int step = 0; step < 8 && starts[e + 1] <= at; ++step) ++e;
+        if (starts[e + 1] <= at)
+            e = static_cast<size_t>(std::upper_bound(starts + e + 1, starts + n + 1, at) - starts) - 1;
+        lastEntry = e;
         if (at + needle.size() > starts[e + 1]) {
             pos = at + 1;
             continue;
