@@ -65,5 +65,6 @@ int Remove(AppContext& ctx, const std::vector<std::string>& args);
 int Drives(AppContext& ctx);
 int Files(AppContext& ctx, const std::vector<std::string>& args);
 int Show(AppContext& ctx, const std::vector<std::string>& args);
+int Locate(AppContext& ctx, const std::vector<std::string>& args);
 
 } // namespace quindle::cli
