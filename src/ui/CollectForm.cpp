@@ -27,6 +27,7 @@
 #include "records/Memorizer.h"
 #include "ui/WalkTicker.h"
 #include "records/PackageTitles.h"
+#include "ui/CatalogueModels.h"
 #include "ui/MainForm.h"
 #include "ui/OvalButton.h"
 #include "ui/RecordLinesWindow.h"
@@ -373,6 +374,19 @@ void TCollectForm::CollectionLBClick() {
     } catch (const std::exception& e) {
         ui_.ShowError(this, ToQ(e.what()));
     }
+    if (ActionButton->Caption() == QStringLiteral("Close")) ShowDiskFigures(CollectionFileList.Item(i));
+}
+
+void TCollectForm::ShowDiskFigures(const std::string& fileName) {
+    // The header alone: a small block, whatever the disk's size.
+    const DiskCatalogueHeader disk = OpenDiskCatalogueHeader(ctx_.PackageFolder + fileName, ctx_.InfoSection);
+    if (disk.header) {
+        SetStatus(FiguresSummary(disk.header->figures));
+        ProgressStatusBar->setToolTip(FiguresText(disk.header->figures));
+    } else {
+        SetStatus(QStringLiteral("No details until memorized again"));
+        ProgressStatusBar->setToolTip(NoDetailsText(disk.problem));
+    }
 }
 
 void TCollectForm::BrowseButtonClick() {
@@ -636,6 +650,7 @@ void TCollectForm::showEvent(QShowEvent* event) {
 
 void TCollectForm::hideEvent(QHideEvent* event) {
     SetStatus(QString());
+    ProgressStatusBar->setToolTip(QString());
     QDialog::hideEvent(event);
 }
 

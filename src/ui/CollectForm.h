@@ -72,6 +72,8 @@ public:
     // Fills the five edits from the information section of PackageFolder + fileName.
     void ShowDiskInfo(const std::string& fileName);
     void ClearInfoEdits();
+    // View: the disk's figures in the status bar (every one in its tooltip), or that it has none.
+    void ShowDiskFigures(const std::string& fileName);
 
     // Entry i's text, check mark and paired record file name (no folder).
     int DiskCount() const;
