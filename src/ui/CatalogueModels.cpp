@@ -51,6 +51,13 @@ QString FiguresSummary(const DiskFigures& f) {
              SizeText(f.bytes));
 }
 
+QString VolumeText(const DiskFigures& f) {
+    const QString fs = f.fileSystem.empty() ? QStringLiteral("?") : ToQ(f.fileSystem);
+    return QStringLiteral("%1, %2 free\nof %3; %4 s")
+        .arg(fs, SizeText(f.freeBytes), SizeText(f.capacity),
+             QString::number(static_cast<double>(f.walkMillis) / 1000.0, 'f', 1));
+}
+
 QString NoDetailsText(CatalogueProblem why) {
     return QStringLiteral("The disk has no details until it is memorized again (%1).")
         .arg(QString::fromUtf8(CatalogueProblemText(why)));

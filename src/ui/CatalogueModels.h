@@ -26,6 +26,8 @@ QString DateText(int64_t seconds);
 QString FiguresText(const DiskFigures& f);
 // One short line for a status bar: "62,554 files, 4,321 folders, 1.2 GB".
 QString FiguresSummary(const DiskFigures& f);
+// Two short lines of the volume: "ext4, 75.4 GB free" and "of 252 GB; 1.4 s".
+QString VolumeText(const DiskFigures& f);
 // "The disk has no details until it is memorized again (<cause>)."
 QString NoDetailsText(CatalogueProblem why);
 

@@ -62,6 +62,7 @@ public:
     TOvalButton* ActionButton = nullptr;
     TOvalButton* BrowseButton = nullptr; // View mode: browse the highlighted disk offline
     TBrowseForm* BrowseForm = nullptr;
+    QLabel* FiguresLabel = nullptr; // View mode, left of Browse: the volume's figures
     QStatusBar* ProgressStatusBar = nullptr;
 
     // ---- the disk list ----------------------------------------------------------------

@@ -246,8 +246,9 @@ void TMatchesForm::ShowMatches(const TReportDisk& disk, const std::string& word)
 
 QString TMatchesForm::CountText() const {
     if (Detailed()) {
-        if (Entries->Filter().isEmpty()) return QStringLiteral("%1 match(es)").arg(Entries->rowCount());
-        return QStringLiteral("%1 of %2 match(es)").arg(Entries->rowCount()).arg(Entries->UnfilteredCount());
+        const QString shown = GroupedNumber(static_cast<uint64_t>(Entries->rowCount()));
+        if (Entries->Filter().isEmpty()) return QStringLiteral("%1 match(es)").arg(shown);
+        return QStringLiteral("%1 of %2 match(es)").arg(shown, GroupedNumber(static_cast<uint64_t>(Entries->UnfilteredCount())));
     }
     if (Model->Filter().isEmpty()) return QStringLiteral("%1 line(s)").arg(Model->rowCount());
     return QStringLiteral("%1 of %2 line(s)").arg(Model->rowCount()).arg(Model->UnfilteredCount());
@@ -290,7 +291,7 @@ TBrowseForm::TBrowseForm(AppContext& ctx, UiServices& ui, QWidget* parent) : TRe
     split->addWidget(FolderTree);
     split->addWidget(LinesView);
     split->setStretchFactor(2, 1);
-    split->setSizes({150, 230, 410});
+    split->setSizes({150, 300, 480});
     SetCentre(split);
     connect(FolderList, &QListWidget::currentRowChanged, this, [this](int row) { SelectFolder(row); });
     connect(FolderTree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& i) {
@@ -339,7 +340,7 @@ bool TBrowseForm::Load(const std::string& title, const std::string& recordPath) 
         ShowEntries();
         FolderTree->expand(Tree->IndexOf(0));
         OpenFolder(0);
-        resize(820, 440);
+        resize(900, 480);
     } else {
         Entries->Clear();
         Tree->SetIndex(nullptr);
@@ -425,8 +426,11 @@ QString TBrowseForm::CountText() const {
         const auto& index = Tree->Index();
         const qint64 all = index ? static_cast<qint64>(index->Count()) - 1 : 0;
         if (!FilterEdit->text().isEmpty())
-            return QStringLiteral("%1 of %2 entries hold the text").arg(Entries->rowCount()).arg(all);
-        return QStringLiteral("%1 item(s) in %2").arg(Entries->rowCount()).arg(index ? NameToQ(index->EntryPath(folder_)) : QString());
+            return QStringLiteral("%1 of %2 entries hold the text")
+                .arg(GroupedNumber(static_cast<uint64_t>(Entries->rowCount())), GroupedNumber(static_cast<uint64_t>(all)));
+        return QStringLiteral("%1 item(s) in %2")
+            .arg(GroupedNumber(static_cast<uint64_t>(Entries->rowCount())),
+                 index ? NameToQ(index->EntryPath(folder_)) : QString());
     }
     const int folders = static_cast<int>(Model->Listing().Folders().size());
     if (!Model->Filter().isEmpty())

@@ -248,6 +248,14 @@ TEST(CatalogueWindows, BrowseShowsTheFolderTreeWithTotalsAndItsFilterSearchesThe
     f.CollectionLBClick();
     EXPECT_EQ(f.StatusText(), "6 files, 7 folders, 2.95 KB");
     EXPECT_TRUE(f.ProgressStatusBar->toolTip().contains("capacity")) << qPrintable(f.ProgressStatusBar->toolTip());
+    // And the volume's, in two lines left of Browse that fit their place.
+    ASSERT_FALSE(f.FiguresLabel->isHidden());
+    const QStringList lines = f.FiguresLabel->text().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(" free") && lines[1].startsWith("of ")) << qPrintable(f.FiguresLabel->text());
+    for (const QString& l : lines) EXPECT_LE(QFontMetrics(f.FiguresLabel->font()).horizontalAdvance(l), 112);
+    EXPECT_LE(2 * QFontMetrics(f.FiguresLabel->font()).lineSpacing(), f.FiguresLabel->height() + 2);
+    EXPECT_FALSE(f.FiguresLabel->geometry().intersects(f.BrowseButton->geometry()));
 }
 
 TEST(CatalogueWindows, ADiskWithoutAValidCatalogueListsItsRecordAndSaysWhy) {
@@ -296,6 +304,7 @@ TEST(CatalogueWindows, ADiskWithoutAValidCatalogueListsItsRecordAndSaysWhy) {
         f.CollectionLBClick();
         EXPECT_EQ(f.StatusText(), "No details until memorized again") << c.name;
         EXPECT_EQ(f.ProgressStatusBar->toolTip(), notice) << c.name;
+        EXPECT_EQ(f.FiguresLabel->text(), "") << c.name;
     }
 }
 
