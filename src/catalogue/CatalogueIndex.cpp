@@ -9,12 +9,19 @@ namespace quindle {
 
 namespace {
 
-// The first 8 bytes of a name, ASCII-lower-cased, big-endian: most name compares end here.
-uint64_t Prefix(std::string_view s) {
+// Eight bytes of a name from `from`, ASCII-lower-cased, big-endian: with the next eight,
+// most name compares end there.
+uint64_t Prefix(std::string_view s, size_t from) {
     uint64_t k = 0;
-    for (size_t i = 0; i < 8; ++i)
+    for (size_t i = from; i < from + 8; ++i)
         k = (k << 8) | (i < s.size() ? LowerByte(static_cast<unsigned char>(s[i])) : 0u);
     return k;
+}
+
+bool AllAscii(std::string_view s) {
+    for (const char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
 }
 
 bool HoldsFolded(std::string_view text, std::string_view folded) {
@@ -36,6 +43,7 @@ bool HoldsFolded(std::string_view text, std::string_view folded) {
 // compared as ShowableUtf8 shows it.
 bool ShownHolds(std::string_view name, std::string_view folded) {
     if (HoldsFolded(name, folded)) return true;
+    if (AllAscii(name)) return false;
     for (size_t i = 0; i < name.size();) {
         const size_t n = Utf8SequenceLength(name.substr(i));
         if (n == 0) return HoldsFolded(ShowableUtf8(name), folded);
@@ -158,15 +166,18 @@ void TCatalogueIndex::RankFolders() {
     folderRank_.assign(Count(), 0);
     // Depth first over the folders, each folder's folders in name order: the order of
     // their paths, compared name by name.
-    std::vector<uint32_t> stack{0};
+    // Only the folders are sorted here: a folder's files wait until it is opened.
+    std::vector<uint32_t> stack{0}, folders;
     uint32_t rank = 0;
     while (!stack.empty()) {
         const uint32_t f = stack.back();
         stack.pop_back();
         folderRank_[f] = rank++;
-        const auto kids = Children(f);
-        const uint32_t folders = subfolders_[f];
-        for (uint32_t i = folders; i-- > 0;) stack.push_back(kids[i]);
+        folders.clear();
+        for (uint32_t i = childStart_[f]; i < childStart_[f + 1]; ++i)
+            if (IsFolder(children_[i])) folders.push_back(children_[i]);
+        std::sort(folders.begin(), folders.end(), [this](uint32_t a, uint32_t b) { return NameLess(a, b); });
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) stack.push_back(*it);
     }
 }
 
@@ -180,13 +191,14 @@ void TCatalogueIndex::Sort(std::vector<uint32_t>& rows, Key key, bool descending
     struct Row {
         uint64_t primary;
         uint64_t folder; // rank of the folder holding it
-        uint64_t prefix;
+        uint64_t prefix, prefix2;
         uint32_t entry;
     };
     std::vector<Row> keyed;
     keyed.reserve(rows.size());
     for (const uint32_t e : rows) {
-        Row r{0, 0, Prefix(cat_.Name(e)), e};
+        const std::string_view name = cat_.Name(e);
+        Row r{0, 0, Prefix(name, 0), Prefix(name, 8), e};
         r.folder = e == 0 || !mixed ? 0 : folderRank_[cat_.parent[e]];
         switch (key) {
         case Key::Folder: r.primary = r.folder; break;
@@ -205,6 +217,7 @@ void TCatalogueIndex::Sort(std::vector<uint32_t>& rows, Key key, bool descending
         if (a.primary != b.primary) return a.primary < b.primary;
         if (key != Key::Name && a.folder != b.folder) return a.folder < b.folder;
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        if (a.prefix2 != b.prefix2) return a.prefix2 < b.prefix2;
         if (key == Key::Name && a.folder != b.folder) {
             // Same first bytes: the names decide before the folders.
             const int c = CompareText(cat_.Name(a.entry), cat_.Name(b.entry));
