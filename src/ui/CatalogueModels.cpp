@@ -101,6 +101,8 @@ void TCatalogueRowsModel::SetFilter(const QString& text) {
 
 void TCatalogueRowsModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column > DateColumn) return;
+    // The view asks again for the order the rows have when sorting is switched on.
+    if (column == sortColumn_ && order == sortOrder_) return;
     sortColumn_ = column;
     sortOrder_ = order;
     if (!index_) return;
