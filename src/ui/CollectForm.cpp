@@ -27,6 +27,7 @@
 #include "records/Memorizer.h"
 #include "ui/WalkTicker.h"
 #include "records/PackageTitles.h"
+#include "ui/CatalogueModels.h"
 #include "ui/MainForm.h"
 #include "ui/OvalButton.h"
 #include "ui/RecordLinesWindow.h"
@@ -178,6 +179,12 @@ void TCollectForm::CreateControls() {
     BrowseButton->OnClick = [this](QObject*) { BrowseButtonClick(); };
     BrowseButton->hide();
     BrowseForm = new TBrowseForm(ctx_, ui_, this);
+    // Where Abort stands in the other modes: two short lines of the highlighted disk's volume.
+    FiguresLabel = new QLabel(GroupBox1);
+    FiguresLabel->setObjectName(QStringLiteral("FiguresLabel"));
+    FiguresLabel->setGeometry(8, 139, 112, 28);
+    FiguresLabel->setTextFormat(Qt::PlainText);
+    FiguresLabel->hide();
 
     ProgressStatusBar = new QStatusBar(this);
     ProgressStatusBar->setObjectName(QStringLiteral("ProgressStatusBar"));
@@ -197,6 +204,8 @@ void TCollectForm::PrepareMode(Mode mode) {
     AbortButton->SetCaption(QStringLiteral("Close"));
     AbortButton->setVisible(mode != Mode::View);
     BrowseButton->setVisible(mode == Mode::View);
+    FiguresLabel->clear();
+    FiguresLabel->setVisible(mode == Mode::View);
     DisplayMode->setVisible(mode != Mode::Add);
     CollectionLB->setVisible(mode != Mode::Add);
     switch (mode) {
@@ -372,6 +381,34 @@ void TCollectForm::CollectionLBClick() {
         ShowDiskInfo(CollectionFileList.Item(i));
     } catch (const std::exception& e) {
         ui_.ShowError(this, ToQ(e.what()));
+    }
+    if (ActionButton->Caption() == QStringLiteral("Close")) ShowDiskFigures(CollectionFileList.Item(i));
+}
+
+void TCollectForm::ShowDiskFigures(const std::string& fileName) {
+    // The header alone: a small block, whatever the disk's size.
+    const DiskCatalogueHeader disk = OpenDiskCatalogueHeader(ctx_.PackageFolder + fileName, ctx_.InfoSection);
+    if (disk.header) {
+        const DiskFigures& f = disk.header->figures;
+        SetStatus(FiguresSummary(f));
+        ProgressStatusBar->setToolTip(FiguresText(f));
+        FiguresLabel->setText(VolumeText(f));
+        FiguresLabel->setToolTip(FiguresText(f));
+        // A long file system name or a big disk: smaller until both lines fit.
+        QFont font = DialogFont();
+        const QStringList lines = FiguresLabel->text().split(QLatin1Char('\n'));
+        const auto widest = [&](const QFont& ft) {
+            int w = 0;
+            for (const QString& l : lines) w = std::max(w, QFontMetrics(ft).horizontalAdvance(l));
+            return w;
+        };
+        while (font.pixelSize() > 8 && widest(font) > FiguresLabel->width()) font.setPixelSize(font.pixelSize() - 1);
+        FiguresLabel->setFont(font);
+    } else {
+        SetStatus(QStringLiteral("No details until memorized again"));
+        ProgressStatusBar->setToolTip(NoDetailsText(disk.problem));
+        FiguresLabel->clear();
+        FiguresLabel->setToolTip(NoDetailsText(disk.problem));
     }
 }
 
@@ -636,6 +673,7 @@ void TCollectForm::showEvent(QShowEvent* event) {
 
 void TCollectForm::hideEvent(QHideEvent* event) {
     SetStatus(QString());
+    ProgressStatusBar->setToolTip(QString());
     QDialog::hideEvent(event);
 }
 

@@ -62,6 +62,7 @@ public:
     TOvalButton* ActionButton = nullptr;
     TOvalButton* BrowseButton = nullptr; // View mode: browse the highlighted disk offline
     TBrowseForm* BrowseForm = nullptr;
+    QLabel* FiguresLabel = nullptr; // View mode, left of Browse: the volume's figures
     QStatusBar* ProgressStatusBar = nullptr;
 
     // ---- the disk list ----------------------------------------------------------------
@@ -72,6 +73,8 @@ public:
     // Fills the five edits from the information section of PackageFolder + fileName.
     void ShowDiskInfo(const std::string& fileName);
     void ClearInfoEdits();
+    // View: the disk's figures in the status bar (every one in its tooltip), or that it has none.
+    void ShowDiskFigures(const std::string& fileName);
 
     // Entry i's text, check mark and paired record file name (no folder).
     int DiskCount() const;

@@ -4,7 +4,9 @@
 #include <QSaveFile>
 
 #include "platform/CodePage.h"
+#include "catalogue/EntryText.h"
 #include "platform/Errors.h"
+#include "ui/CatalogueModels.h"
 #include "ui/RecordLinesModel.h"
 #include "ui/Text.h"
 
@@ -22,7 +24,7 @@ std::string CsvField(std::string_view utf8) {
 }
 
 TReportCsv::TReportCsv(bool withMatches) : withMatches_(withMatches) {
-    text_ = withMatches ? "Disk,Serial,Count,Folder,Name\r\n" : "Disk,Serial,Count\r\n";
+    text_ = withMatches ? "Disk,Serial,Count,Folder,Name,Path,Size,Date\r\n" : "Disk,Serial,Count\r\n";
 }
 
 void TReportCsv::Field(std::string_view bytes, bool last) {
@@ -36,21 +38,41 @@ void TReportCsv::AddDisk(const TReportDisk& disk) {
     Field(disk.title, false);
     Field(disk.serial, false);
     Field(std::to_string(disk.count), !withMatches_);
-    if (withMatches_) text_ += ",\r\n";
+    if (withMatches_) text_ += ",,,,\r\n";
 }
 
-void TReportCsv::AddMatch(const TReportDisk& disk, std::string_view folder, std::string_view name) {
+void TReportCsv::AddMatch(const TReportDisk& disk, std::string_view folder, std::string_view name,
+                          std::string_view path, std::string_view size, std::string_view date) {
     Field(disk.title, false);
     Field(disk.serial, false);
     Field(std::to_string(disk.count), false);
     Field(folder, false);
-    Field(name, true);
+    Field(name, false);
+    Field(path, false);
+    Field(size, false);
+    Field(date, true);
 }
 
 void TReportCsv::AddMatches(const TReportDisk& disk, const TRecordLinesModel& matches) {
     const int rows = matches.rowCount();
     if (rows == 0) AddDisk(disk);
     for (int r = 0; r < rows; ++r) AddMatch(disk, matches.FolderBytes(r), matches.NameBytes(r));
+}
+
+void TReportCsv::AddMatches(const TReportDisk& disk, const TCatalogueRowsModel& matches) {
+    const int rows = matches.rowCount();
+    if (rows == 0) AddDisk(disk);
+    for (int r = 0; r < rows; ++r) {
+        const int64_t e = matches.Entry(r);
+        if (e < 0) {
+            AddMatch(disk, matches.SectionBytes(r), matches.NameBytes(r));
+            continue;
+        }
+        const Catalogue& c = matches.Index()->Cat();
+        const auto i = static_cast<size_t>(e);
+        AddMatch(disk, matches.SectionBytes(r), matches.NameBytes(r), matches.PathBytes(r), std::to_string(c.size[i]),
+                 IsoUtc(c.mtime[i]));
+    }
 }
 
 QString CsvFileNameFor(const std::string& word) {

@@ -1,7 +1,11 @@
 #pragma once
 // The search report as a CSV file (RFC 4180): UTF-8, lines ended by CR LF, a field quoted
 // when it holds a comma, a quote, CR or LF, with its quotes doubled. Columns Disk, Serial,
-// Count; with the matches also Folder and Name, one line per record line holding the word.
+// Count; with the matches also Folder and Name, one line per record line holding the word,
+// then Path, Size and Date: for a disk with a catalogue, one line per entry holding the
+// word, with its full path (as the program writes paths), its size in bytes and its date
+// (ISO 8601, UTC); Folder stays the record's section the entry lies in. A disk without a
+// catalogue leaves those three empty.
 // Record bytes that are not UTF-8 are written as their Latin-1 characters (ShowableUtf8),
 // as the match list shows them, and counted, so that the saving can say so.
 #include <QString>
@@ -17,6 +21,7 @@ class QWidget;
 namespace quindle {
 
 class TRecordLinesModel;
+class TCatalogueRowsModel;
 
 // One disk of the report, as the search found it.
 struct TReportDisk {
@@ -36,9 +41,11 @@ public:
     // A disk's line; with matches, its folder and name are empty (a disk without matches).
     void AddDisk(const TReportDisk& disk);
     // A line of one match (withMatches only).
-    void AddMatch(const TReportDisk& disk, std::string_view folder, std::string_view name);
+    void AddMatch(const TReportDisk& disk, std::string_view folder, std::string_view name,
+                  std::string_view path = {}, std::string_view size = {}, std::string_view date = {});
     // Every row the model shows, or the disk's own line when it shows none.
     void AddMatches(const TReportDisk& disk, const TRecordLinesModel& matches);
+    void AddMatches(const TReportDisk& disk, const TCatalogueRowsModel& matches);
 
     const std::string& Text() const { return text_; }
     // Fields that held bytes that are not UTF-8.

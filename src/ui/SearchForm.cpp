@@ -9,6 +9,8 @@
 
 #include <utility>
 
+#include "catalogue/DiskCatalogue.h"
+#include "ui/CatalogueModels.h"
 #include "ui/EscapeRelease.h"
 #include "ui/OvalButton.h"
 #include "ui/RecordLinesModel.h"
@@ -118,6 +120,7 @@ void TSearchForm::SaveRepButtonClick() {
     const Cursor saved = ctx_.ScreenCursor();
     ctx_.SetCursor(Cursor::HourGlass);
     TRecordLinesModel matches;
+    TCatalogueRowsModel entries;
     for (int r = 1; r < RowCount(); ++r) {
         const TReportDisk* d = Disk(r);
         if (!d) continue;
@@ -126,7 +129,22 @@ void TSearchForm::SaveRepButtonClick() {
             continue;
         }
         try {
-            matches.SetListing(TRecordListing::Matches(TRecordText(d->recordPath), word_, ctx_.InfoSection));
+            TRecordText record(d->recordPath);
+            // A disk with a catalogue lists its entries with their paths, sizes and dates.
+            DiskCatalogue catalogue = d->count > 0 ? OpenDiskCatalogue(d->recordPath, ctx_.InfoSection) : DiskCatalogue();
+            if (catalogue.catalogue) {
+                auto index = std::make_shared<TCatalogueIndex>(std::move(*catalogue.catalogue));
+                std::vector<std::string> info;
+                record.ForEachMatchingLine(word_, ctx_.InfoSection, [&](const RecordLine& m) {
+                    if (m.info && !m.header) info.emplace_back(m.text);
+                });
+                std::vector<uint32_t> rows = index->Holding(word_);
+                entries.SetRows(std::move(index), std::move(rows), std::move(info));
+                csv.AddMatches(*d, entries);
+                entries.Clear();
+                continue;
+            }
+            matches.SetListing(TRecordListing::Matches(std::move(record), word_, ctx_.InfoSection));
         } catch (const std::exception& e) {
             // The search could read it; now it cannot: its line says what it found then.
             ctx_.Log(e.what());

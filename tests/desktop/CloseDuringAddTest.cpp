@@ -16,41 +16,6 @@ using namespace quindle::test;
 
 namespace {
 
-// The window manager's window of process `pid` whose title is `title` ("" when none),
-// from wmctrl's list: "<id> <desktop> <pid> <host> <title>".
-QString ClientWindow(qint64 pid, const QString& title) {
-    QProcess list;
-    list.start(QStringLiteral("wmctrl"), {QStringLiteral("-l"), QStringLiteral("-p")});
-    if (!list.waitForFinished(5000)) return {};
-    for (const QByteArray& raw : list.readAllStandardOutput().split('\n')) {
-        const QStringList f = QString::fromUtf8(raw).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (f.size() < 5 || f[2] != QString::number(pid)) continue;
-        if (f.mid(4).join(QLatin1Char(' ')) == title) return f[0];
-    }
-    return {};
-}
-
-// wmctrl's hexadecimal window id as xdotool takes it.
-QString Decimal(const QString& hexId) { return QString::number(hexId.toULong(nullptr, 16)); }
-
-// The window that has the keyboard focus, as xdotool names it.
-QString FocusedWindow() {
-    QProcess q;
-    q.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")});
-    if (!q.waitForFinished(5000)) return {};
-    return QString::fromUtf8(q.readAllStandardOutput().trimmed());
-}
-
-bool WaitForProcess(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 std::vector<std::string> Names(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());

@@ -144,8 +144,10 @@ TEST(ReportCsv, FieldsAreQuotedAsRfc4180AndBytesThatAreNotUtf8AreKeptAsLatin1) {
     matches.AddMatch(disk, "Docs", "a \"b\",c.txt");
     matches.AddDisk({"Empty", "8", "/x/8.dat", 0});
     // Valid UTF-8 stays as it is; each other byte becomes one Latin-1 character.
-    EXPECT_EQ(matches.Text(), "Disk,Serial,Count,Folder,Name\r\nBad \xC3\xBF\xC3\xBE,7,2,Docs,\"a \"\"b\"\",c.txt\"\r\n"
-                              "Empty,8,0,,\r\n");
+    // A disk without a catalogue leaves Path, Size and Date empty.
+    EXPECT_EQ(matches.Text(), "Disk,Serial,Count,Folder,Name,Path,Size,Date\r\n"
+                              "Bad \xC3\xBF\xC3\xBE,7,2,Docs,\"a \"\"b\"\",c.txt\",,,\r\n"
+                              "Empty,8,0,,,,,\r\n");
     EXPECT_EQ(ShowableUtf8("\xE2\x82\xAC \xE2\x82 \xED\xA0\x80 \xC0\xAF"), // euro, cut, surrogate, overlong
               "\xE2\x82\xAC \xC3\xA2\xC2\x82 \xC3\xAD\xC2\xA0\xC2\x80 \xC3\x80\xC2\xAF");
 }
@@ -243,10 +245,10 @@ TEST(SearchReport, EnterOrADoubleClickOnADiskRowListsItsMatchesAndTheReportSaves
               "Disk,Serial,Count\r\n\"Readme, \"\"the\"\" disk\",100,8\r\nOther,200,0\r\nBad \xC3\xBF,300,1\r\n");
     const std::string matches = ReadHostFile(rig.Out("matches.csv").toStdString());
     EXPECT_EQ(matches.substr(0, matches.find("\r\n", 80) + 2),
-              "Disk,Serial,Count,Folder,Name\r\n"
-              "\"Readme, \"\"the\"\" disk\",100,8,(disk information),\"Title=Readme, \"\"the\"\" disk\"\r\n");
-    EXPECT_NE(matches.find("\r\n\"Readme, \"\"the\"\" disk\",100,8,docs,caf\xC3\xA9 readme\r\n"), std::string::npos);
-    EXPECT_NE(matches.find("\r\nOther,200,0,,\r\nBad \xC3\xBF,300,1,E:\\,readme\r\n"), std::string::npos);
+              "Disk,Serial,Count,Folder,Name,Path,Size,Date\r\n"
+              "\"Readme, \"\"the\"\" disk\",100,8,(disk information),\"Title=Readme, \"\"the\"\" disk\",,,\r\n");
+    EXPECT_NE(matches.find("\r\n\"Readme, \"\"the\"\" disk\",100,8,docs,caf\xC3\xA9 readme,,,\r\n"), std::string::npos);
+    EXPECT_NE(matches.find("\r\nOther,200,0,,,,,\r\nBad \xC3\xBF,300,1,E:\\,readme,,,\r\n"), std::string::npos);
     EXPECT_EQ(std::count(matches.begin(), matches.end(), '\n'), 1 + 8 + 1 + 1);
     EXPECT_EQ(rig.ui.saveAsked.size(), 3u);
     // Saying so where bytes were not UTF-8 (the title of 300 and the name on disk 100).
@@ -293,8 +295,8 @@ TEST(SearchReport, TheMatchesWindowFiltersSavesWhatItShowsAndReportsWhatItCannot
     rig.Search("readme");
     EXPECT_EQ(rig.windows.size(), 1u);
     EXPECT_EQ(ReadHostFile(rig.Out("shown.csv").toStdString()),
-              "Disk,Serial,Count,Folder,Name\r\n\"Readme, \"\"the\"\" disk\",100,8,docs,a=b=readme.txt\r\n"
-              "\"Readme, \"\"the\"\" disk\",100,8,E:\\,README.TXT\r\n\"Readme, \"\"the\"\" disk\",100,8,E:\\,readme.txt\r\n");
+              "Disk,Serial,Count,Folder,Name,Path,Size,Date\r\n\"Readme, \"\"the\"\" disk\",100,8,docs,a=b=readme.txt,,,\r\n"
+              "\"Readme, \"\"the\"\" disk\",100,8,E:\\,README.TXT,,,\r\n\"Readme, \"\"the\"\" disk\",100,8,E:\\,readme.txt,,,\r\n");
     EXPECT_EQ(rig.ui.errors.front(), "Cannot create file " + rig.Out("no/such/folder/x.csv"));
     EXPECT_FALSE(QFile::exists(rig.Out("no/such/folder/x.csv")));
 }
