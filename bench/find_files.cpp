@@ -137,11 +137,6 @@ void MakeDisk(const std::string& dir, uint32_t serial, size_t entries, std::mt19
     fs::rename(temp, CataloguePathOf(recordPath));
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 double CpuMs() {
     timespec t;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);

@@ -276,7 +276,9 @@ TEST(CatalogueWindows, ADiskWithoutAValidCatalogueListsItsRecordAndSaysWhy) {
         const size_t root = text.find("[E:\\]\r\n");
         ASSERT_NE(root, std::string::npos);
         WriteHostFile(record, std::string(text).insert(root + 6, "added report=2\r\n"));
-        if (c.removeCatalogue) ASSERT_EQ(::unlink((rig.app->ctx.PackageFolder + "439041101.cat").c_str()), 0);
+        if (c.removeCatalogue) {
+            ASSERT_EQ(::unlink((rig.app->ctx.PackageFolder + "439041101.cat").c_str()), 0);
+        }
         const QString notice = "The disk has no details until it is memorized again (" + c.why + ").";
         int windows = 0;
         rig.onWindow = [&](QDialog* d) {
