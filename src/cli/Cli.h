@@ -65,5 +65,8 @@ int Remove(AppContext& ctx, const std::vector<std::string>& args);
 int Drives(AppContext& ctx);
 int Files(AppContext& ctx, const std::vector<std::string>& args);
 int Show(AppContext& ctx, const std::vector<std::string>& args);
+int Diff(AppContext& ctx, const std::vector<std::string>& args);
+int Dupes(AppContext& ctx, const std::vector<std::string>& args);
+int Unique(AppContext& ctx, const std::vector<std::string>& args);
 
 } // namespace quindle::cli
