@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "catalogue/DiskCatalogue.h"
 
@@ -62,12 +63,20 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize) {
             if (IsFile(c, i) && c.size[i] >= minSize)
                 keyed.push_back({NameSizeHash(c.Name(i), c.size[i]), {d, static_cast<uint32_t>(i)}});
     }
-    // Equal hashes next to each other, in disk and walk order.
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.hash != b.hash) return a.hash < b.hash;
-        if (a.ref.disk != b.ref.disk) return a.ref.disk < b.ref.disk;
-        return a.ref.entry < b.ref.entry;
-    });
+    // Equal hashes next to each other, in disk and walk order: `keyed` is in that order,
+    // and a stable radix sort by hash keeps it (16 bits a pass, four passes).
+    {
+        std::vector<Keyed> other(keyed.size());
+        std::vector<size_t> count(1 << 16);
+        for (int shift = 0; shift < 64; shift += 16) {
+            std::fill(count.begin(), count.end(), 0);
+            for (const Keyed& k : keyed) ++count[(k.hash >> shift) & 0xFFFF];
+            size_t at = 0;
+            for (size_t& c : count) at += std::exchange(c, at);
+            for (const Keyed& k : keyed) other[count[(k.hash >> shift) & 0xFFFF]++] = k;
+            keyed.swap(other);
+        }
+    }
     const auto name = [&](const FileRef& r) { return disks[r.disk].catalogue.Name(r.entry); };
     const auto size = [&](const FileRef& r) { return disks[r.disk].catalogue.size[r.entry]; };
 
@@ -120,13 +129,13 @@ UniqueFiles::UniqueFiles(const Catalogue& disk) : disk_(disk), copied_(disk.Coun
     std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) { return a.hash < b.hash; });
     size_t slots = 16;
     while (slots < keys_.size() * 2) slots *= 2;
-    slot_.assign(slots, 0);
-    // One slot per distinct hash, pointing at its first key.
+    slot_.assign(slots, Slot{0, 0});
+    // One slot per distinct hash, with its first key; a probe reads the slots alone.
     for (size_t k = 0; k < keys_.size(); ++k) {
         if (k > 0 && keys_[k].hash == keys_[k - 1].hash) continue;
         size_t s = keys_[k].hash & (slots - 1);
-        while (slot_[s] != 0) s = (s + 1) & (slots - 1);
-        slot_[s] = static_cast<uint32_t>(k + 1);
+        while (slot_[s].key != 0) s = (s + 1) & (slots - 1);
+        slot_[s] = {keys_[k].hash, static_cast<uint32_t>(k + 1)};
     }
 }
 
@@ -137,10 +146,9 @@ void UniqueFiles::Compare(const Catalogue& other) {
         const std::string_view name = other.Name(i);
         const uint64_t size = other.size[i];
         const uint64_t hash = NameSizeHash(name, size);
-        for (size_t s = hash & mask; slot_[s] != 0; s = (s + 1) & mask) {
-            size_t k = slot_[s] - 1;
-            if (keys_[k].hash != hash) continue;
-            for (; k < keys_.size() && keys_[k].hash == hash; ++k) {
+        for (size_t s = hash & mask; slot_[s].key != 0; s = (s + 1) & mask) {
+            if (slot_[s].hash != hash) continue;
+            for (size_t k = slot_[s].key - 1; k < keys_.size() && keys_[k].hash == hash; ++k) {
                 const uint32_t e = keys_[k].entry;
                 if (disk_.size[e] == size && disk_.Name(e) == name) copied_[e] = true;
             }

@@ -71,10 +71,14 @@ private:
         uint64_t hash;
         uint32_t entry;
     };
+    struct Slot {
+        uint64_t hash;
+        uint32_t key; // index into keys_ + 1; 0: empty
+    };
     const Catalogue& disk_;
-    std::vector<Key> keys_;      // the disk's files, sorted by hash
-    std::vector<uint32_t> slot_; // open addressing over hashes: index into keys_ + 1, 0 empty
-    std::vector<bool> copied_;   // by entry
+    std::vector<Key> keys_;   // the disk's files, sorted by hash
+    std::vector<Slot> slot_;  // open addressing over the distinct hashes
+    std::vector<bool> copied_; // by entry
 };
 
 // The hash both use: the name's bytes and the size.

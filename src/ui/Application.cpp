@@ -22,10 +22,12 @@ Application::Application(UiServices& ui, const QString& programFile) {
     MainForm->CollectForm = CollectForm.get();
     MainForm->InfoForm = InfoForm.get();
     MainForm->SearchForm = SearchForm.get();
+    Watch = std::make_unique<DiskWatch>(ctx, *MainForm, *CollectForm);
 }
 
 Application::~Application() {
     // Children of the main window: let the unique_ptrs release them before it goes.
+    Watch.reset();
     SearchForm.reset();
     InfoForm.reset();
     CollectForm.reset();

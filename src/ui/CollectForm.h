@@ -72,6 +72,10 @@ public:
     // Fills the five edits from the information section of PackageFolder + fileName.
     void ShowDiskInfo(const std::string& fileName);
     void ClearInfoEdits();
+    // Marks the entries of disks that are in a ready drive now (bold, with the drive in
+    // their tooltip); RefreshDiskList ends with it.
+    void MarkConnectedDisks();
+    bool DiskConnected(int i) const;
 
     // Entry i's text, check mark and paired record file name (no folder).
     int DiskCount() const;
