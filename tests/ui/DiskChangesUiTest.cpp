@@ -1,0 +1,141 @@
+// What changed, shown when a disk is memorized again, and disks of the package coming and
+// going while the program runs, with the drives mapped in the settings file.
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "records/IniFile.h"
+#include "support/TempDrive.h"
+#include "ui/Application.h"
+#include "ui/OvalButton.h"
+#include "ui/ScriptedUi.h"
+
+using namespace quindle;
+using quindle::test::TempDrive;
+
+namespace {
+
+const std::string kInfo = "Special Information about this disk by Quindle";
+constexpr uint32_t kSerial = 439041101u;
+
+// The program with drives C and E mapped in the settings, so a rebuilt drive table has them.
+struct Rig {
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    TempDrive c{'C', 1u};
+    TempDrive e{'E', kSerial};
+    std::unique_ptr<Application> app;
+    TMainForm* main = nullptr;
+    TCollectForm* form = nullptr;
+
+    Rig() {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+        s.setValue("Drives/C/path", QString::fromStdString(c.path()));
+        s.setValue("Drives/C/serial", 1);
+        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
+        s.setValue("Drives/E/serial", kSerial);
+        s.sync();
+        e.MakeFile("readme.txt", "r");
+        e.MakeFile("Docs/a.doc", "a");
+        app = std::make_unique<Application>(ui, progDir.path() + "/quindle");
+        main = app->MainForm.get();
+        form = app->CollectForm.get();
+        main->DriveComboBox1.BuildList();
+        main->DriveComboBox1.SetDrive('E');
+    }
+    ~Rig() {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+    }
+    QString Add(const QString& title) {
+        main->Add1Click();
+        form->Edit1->setText(title);
+        form->Edit2->setText("USB stick");
+        form->Edit3->setText("shelf 3");
+        form->ActionButton->OnClick(form->ActionButton);
+        return ui.boxes.empty() ? QString() : ui.boxes.back().text;
+    }
+    std::string LastLog(int back = 0) const {
+        const int n = main->ListBox1->count();
+        return n > back ? main->ListBox1->item(n - 1 - back)->text().toStdString() : std::string();
+    }
+    std::string Info(const char* key) const {
+        return TIniFile32(app->ctx.PackageFolder + std::to_string(kSerial) + ".dat").ReadString(kInfo, key, "?");
+    }
+};
+
+} // namespace
+
+TEST(DiskChangesUi, MemorizingAgainTellsWhatChangedInTheLogAndUnderTheMessage) {
+    Rig rig;
+    EXPECT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!"); // nothing to compare with
+    const std::string date = rig.Info("Memorization Date");
+    rig.e.MakeFile("new.txt", "n");
+    std::filesystem::remove(rig.e.path() + "/readme.txt");
+    const QString text = rig.Add("Backup");
+    const std::string line = "Changes since " + date + ": 1 file added, 1 file removed";
+    EXPECT_EQ(text.toStdString(), "Ok, the disk has been memorized!\n" + line);
+    EXPECT_EQ(rig.LastLog(), line);
+    EXPECT_EQ(rig.ui.boxes.back().caption, "Done!");
+
+    // A catalogue that no longer belongs to the record: no counts, only the message.
+    std::filesystem::remove(rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".cat");
+    EXPECT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+}
+
+TEST(DiskChangesUi, ADiskOfThePackageAppearsIsMarkedAndIsUpdatedInOneStep) {
+    Rig rig;
+    ASSERT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+    const std::string date = rig.Info("Memorization Date");
+    DiskWatch& watch = *rig.app->Watch;
+
+    // The disk leaves: no longer connected, nothing to update, no mark.
+    std::filesystem::rename(rig.e.path(), rig.e.path() + ".away");
+    watch.MountTableChanged();
+    EXPECT_TRUE(watch.Connected().empty());
+    EXPECT_FALSE(watch.UpdateConnected1->isEnabled());
+    rig.form->RefreshDiskList();
+    ASSERT_EQ(rig.form->DiskCount(), 1);
+    EXPECT_FALSE(rig.form->DiskConnected(0));
+    EXPECT_EQ(rig.form->DiskText(0), "Backup"); // the mark leaves the text alone
+
+    // It comes back: the log names it and its date, the dialog marks it.
+    std::filesystem::rename(rig.e.path() + ".away", rig.e.path());
+    const int logLines = rig.main->ListBox1->count();
+    watch.MountTableChanged();
+    ASSERT_EQ(watch.Connected().size(), 1u);
+    EXPECT_EQ(rig.main->ListBox1->count(), logLines + 1);
+    EXPECT_EQ(rig.LastLog(), "Disk \"Backup\" (439041101) is in drive E:, memorized " + date +
+                                 "; Package > Memorize E: again updates it");
+    EXPECT_TRUE(rig.form->DiskConnected(0));
+    EXPECT_EQ(rig.form->DiskText(0), "Backup");
+    ASSERT_TRUE(watch.UpdateConnected1->isEnabled());
+    EXPECT_EQ(watch.UpdateConnected1->text(), "Memorize E: again");
+    // A change of the table that brings no disk says nothing.
+    watch.MountTableChanged();
+    EXPECT_EQ(rig.main->ListBox1->count(), logLines + 1);
+
+    // One step: the disk memorized again with its own texts; no dialog, no box.
+    rig.e.MakeFile("Docs/b.doc", "b");
+    const size_t boxes = rig.ui.boxes.size();
+    watch.UpdateConnected1->trigger();
+    EXPECT_EQ(rig.ui.boxes.size(), boxes);
+    EXPECT_EQ(rig.LastLog(), "Changes since " + date + ": 1 file added");
+    EXPECT_EQ(rig.LastLog(1), "Ok, the disk has been memorized!");
+    EXPECT_EQ(rig.Info("Title"), "Backup");
+    EXPECT_EQ(rig.Info("Description"), "USB stick");
+    EXPECT_EQ(rig.Info("Additional"), "shelf 3");
+    EXPECT_NE(rig.Info("Memorization Date"), "?");
+    EXPECT_EQ(TIniFile32(rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".dat").ReadString("Docs", "b.doc", "?"),
+              "2");
+    EXPECT_TRUE(rig.main->StopButton->isHidden());
+}
