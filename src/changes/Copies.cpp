@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -66,16 +67,20 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize) {
     // Equal hashes next to each other, in disk and walk order: `keyed` is in that order,
     // and a stable radix sort by hash keeps it (16 bits a pass, four passes).
     {
-        std::vector<Keyed> other(keyed.size());
+        // Every element is written before it is read: no zeroing of a large buffer.
+        std::unique_ptr<Keyed[]> spare(new Keyed[keyed.size()]);
+        Keyed* from = keyed.data();
+        Keyed* to = spare.get();
         std::vector<size_t> count(1 << 16);
         for (int shift = 0; shift < 64; shift += 16) {
             std::fill(count.begin(), count.end(), 0);
-            for (const Keyed& k : keyed) ++count[(k.hash >> shift) & 0xFFFF];
+            for (size_t i = 0; i < keyed.size(); ++i) ++count[(from[i].hash >> shift) & 0xFFFF];
             size_t at = 0;
             for (size_t& c : count) at += std::exchange(c, at);
-            for (const Keyed& k : keyed) other[count[(k.hash >> shift) & 0xFFFF]++] = k;
-            keyed.swap(other);
+            for (size_t i = 0; i < keyed.size(); ++i) to[count[(from[i].hash >> shift) & 0xFFFF]++] = from[i];
+            std::swap(from, to);
         }
+        // Four passes: the sorted order is back in `keyed`.
     }
     const auto name = [&](const FileRef& r) { return disks[r.disk].catalogue.Name(r.entry); };
     const auto size = [&](const FileRef& r) { return disks[r.disk].catalogue.size[r.entry]; };
@@ -89,11 +94,15 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize) {
             run.clear();
             for (size_t k = at; k < end; ++k) run.push_back(keyed[k].ref);
             // Two names may share a hash: only equal names and sizes are copies. The
-            // stable sort keeps disk and walk order within each.
-            std::stable_sort(run.begin(), run.end(), [&](const FileRef& a, const FileRef& b) {
-                if (size(a) != size(b)) return size(a) < size(b);
-                return name(a) < name(b);
-            });
+            // stable sort keeps disk and walk order within each; a run of one name (the
+            // rule) needs none.
+            bool one = true;
+            for (size_t k = 1; k < run.size() && one; ++k) one = size(run[k]) == size(run[0]) && name(run[k]) == name(run[0]);
+            if (!one)
+                std::stable_sort(run.begin(), run.end(), [&](const FileRef& a, const FileRef& b) {
+                    if (size(a) != size(b)) return size(a) < size(b);
+                    return name(a) < name(b);
+                });
             for (size_t g = 0; g < run.size();) {
                 size_t h = g + 1;
                 while (h < run.size() && size(run[h]) == size(run[g]) && name(run[h]) == name(run[g])) ++h;
@@ -129,13 +138,13 @@ UniqueFiles::UniqueFiles(const Catalogue& disk) : disk_(disk), copied_(disk.Coun
     std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) { return a.hash < b.hash; });
     size_t slots = 16;
     while (slots < keys_.size() * 2) slots *= 2;
-    slot_.assign(slots, Slot{0, 0});
+    slot_.assign(slots, Slot{0, 0, false});
     // One slot per distinct hash, with its first key; a probe reads the slots alone.
     for (size_t k = 0; k < keys_.size(); ++k) {
         if (k > 0 && keys_[k].hash == keys_[k - 1].hash) continue;
         size_t s = keys_[k].hash & (slots - 1);
         while (slot_[s].key != 0) s = (s + 1) & (slots - 1);
-        slot_[s] = {keys_[k].hash, static_cast<uint32_t>(k + 1)};
+        slot_[s] = {keys_[k].hash, static_cast<uint32_t>(k + 1), false};
     }
 }
 
@@ -147,11 +156,16 @@ void UniqueFiles::Compare(const Catalogue& other) {
         const uint64_t size = other.size[i];
         const uint64_t hash = NameSizeHash(name, size);
         for (size_t s = hash & mask; slot_[s].key != 0; s = (s + 1) & mask) {
-            if (slot_[s].hash != hash) continue;
-            for (size_t k = slot_[s].key - 1; k < keys_.size() && keys_[k].hash == hash; ++k) {
+            Slot& slot = slot_[s];
+            if (slot.hash != hash) continue;
+            if (slot.done) break; // every file of this hash has a copy already
+            bool all = true;
+            for (size_t k = slot.key - 1; k < keys_.size() && keys_[k].hash == hash; ++k) {
                 const uint32_t e = keys_[k].entry;
-                if (disk_.size[e] == size && disk_.Name(e) == name) copied_[e] = true;
+                if (!copied_[e] && disk_.size[e] == size && disk_.Name(e) == name) copied_[e] = true;
+                all = all && copied_[e];
             }
+            slot.done = all;
             break;
         }
     }

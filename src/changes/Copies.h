@@ -57,7 +57,8 @@ struct Copies {
 // Groups of two or more files (on one disk or several) of at least `minSize` bytes.
 Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize);
 
-// The files of one disk that have no file of the same name and size on the others.
+// The files of one disk that have no file of the same name and size on the others. The
+// disk's catalogue must outlive it; the others may be read and dropped one at a time.
 class UniqueFiles {
 public:
     explicit UniqueFiles(const Catalogue& disk);
@@ -74,6 +75,7 @@ private:
     struct Slot {
         uint64_t hash;
         uint32_t key; // index into keys_ + 1; 0: empty
+        bool done;    // every file of this hash is copied: nothing more to compare
     };
     const Catalogue& disk_;
     std::vector<Key> keys_;   // the disk's files, sorted by hash
