@@ -28,6 +28,9 @@ struct Application {
     std::unique_ptr<TSearchForm> SearchForm;
     // Which disks of the package are in a drive, from the mount table's notifications.
     std::unique_ptr<DiskWatch> Watch;
+    // Package menu: the copies across the package, and the files of a disk with no copy.
+    QAction* Copies1 = nullptr;
+    QAction* Unique1 = nullptr;
 };
 
 } // namespace quindle

@@ -12,6 +12,7 @@
 #include "records/Memorizer.h"
 #include "records/PackageTitles.h"
 #include "ui/CollectForm.h"
+#include "ui/EntryListWindow.h"
 #include "ui/MainForm.h"
 #include "ui/OvalButton.h"
 #include "ui/Text.h"
@@ -42,8 +43,9 @@ std::string InfoValue(const AppContext& ctx, const std::string& record, const ch
 
 } // namespace
 
-DiskWatch::DiskWatch(AppContext& ctx, TMainForm& main, TCollectForm& collect, const std::string& mountInfo)
-    : QObject(&main), ctx_(ctx), main_(main), collect_(collect), watch_(mountInfo) {
+DiskWatch::DiskWatch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectForm& collect,
+                     const std::string& mountInfo)
+    : QObject(&main), ctx_(ctx), ui_(ui), main_(main), collect_(collect), watch_(mountInfo) {
     UpdateConnected1 = main_.Collection1->addAction(QStringLiteral("Memorize the connected disk again"));
     UpdateConnected1->setObjectName(QStringLiteral("UpdateConnected1"));
     UpdateConnected1->setEnabled(false);
@@ -143,8 +145,13 @@ void DiskWatch::UpdateConnected1Click() {
     try {
         complete = MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d.letter, d.serial, record,
                                         info, [&](const Catalogue& now) {
-                                            if (before.catalogue && now.header.figures.complete)
-                                                changes = DiffCatalogues(*before.catalogue, now).counts;
+                                            if (!before.catalogue || !now.header.figures.complete) return;
+                                            const CatalogueDiff diff = DiffCatalogues(*before.catalogue, now);
+                                            changes = diff.counts;
+                                            if (!diff.changes.empty())
+                                                ShowChangesWindow(ctx_, ui_, &main_,
+                                                                  info.title.empty() ? d.serial : info.title,
+                                                                  *before.catalogue, now, diff);
                                         });
     } catch (const std::exception&) {
         complete = false;

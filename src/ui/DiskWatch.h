@@ -26,7 +26,7 @@ class DiskWatch : public QObject {
     Q_OBJECT
 public:
     // `mountInfo` is the mount table to watch (tests give a file of their own).
-    DiskWatch(AppContext& ctx, TMainForm& main, TCollectForm& collect,
+    DiskWatch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectForm& collect,
               const std::string& mountInfo = "/proc/self/mountinfo");
     ~DiskWatch() override;
 
@@ -35,7 +35,8 @@ public:
     // The disk the update action memorizes again; empty recordFile when none.
     const ConnectedDisk& Target() const { return target_; }
 
-    // Package menu: memorizes the disk that appeared last again, with its own texts.
+    // Package menu: memorizes the disk that appeared last again, with its own texts; what
+    // changed then opens in a window of its own.
     QAction* UpdateConnected1 = nullptr;
 
     // The mount table changed: reads it, rebuilds the drive table and announces the disks
@@ -49,6 +50,7 @@ private:
     bool Busy() const;
 
     AppContext& ctx_;
+    UiServices& ui_;
     TMainForm& main_;
     TCollectForm& collect_;
     MountWatch watch_;

@@ -1,6 +1,8 @@
 // What changed, shown when a disk is memorized again, and disks of the package coming and
 // going while the program runs, with the drives mapped in the settings file.
 #include <QAction>
+#include <QComboBox>
+#include <QTableView>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,6 +17,7 @@
 #include "records/IniFile.h"
 #include "support/TempDrive.h"
 #include "ui/Application.h"
+#include "ui/EntryListWindow.h"
 #include "ui/OvalButton.h"
 #include "ui/ScriptedUi.h"
 
@@ -138,4 +141,67 @@ TEST(DiskChangesUi, ADiskOfThePackageAppearsIsMarkedAndIsUpdatedInOneStep) {
     EXPECT_EQ(TIniFile32(rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".dat").ReadString("Docs", "b.doc", "?"),
               "2");
     EXPECT_TRUE(rig.main->StopButton->isHidden());
+
+    // What changed opens in a window of its own.
+    const auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    TEntryListWindow& w = *windows[0];
+    EXPECT_EQ(w.windowTitle(), "Changes on Backup");
+    EXPECT_EQ(w.Summary(), "1 file added");
+    ASSERT_EQ(w.ShownRows(), 1);
+    const QStringList row = w.ShownRow(0);
+    EXPECT_EQ(row[0], "added");
+    EXPECT_EQ(row[2], "1");
+    EXPECT_EQ(row[4], "E:\\Docs\\b.doc");
+    w.FilterEdit->setText("A.DOC"); // the filter ignores case
+    EXPECT_EQ(w.ShownRows(), 0);
+    w.FilterEdit->setText("B.DOC");
+    EXPECT_EQ(w.ShownRows(), 1);
+    delete &w;
+}
+
+TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
+    Rig rig;
+    ASSERT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+    TempDrive f('F', 6u);
+    f.MapInto(rig.app->ctx.platform);
+    f.MakeFile("x/a.doc", "a");          // a copy of E's Docs/a.doc
+    f.MakeFile("readme.txt", "longer");  // another size: no copy
+    f.MakeFile("big.iso", "0123456789"); // twice on F itself
+    f.MakeFile("y/big.iso", "0123456789");
+    rig.main->DriveComboBox1.BuildList();
+    rig.main->DriveComboBox1.SetDrive('F');
+    ASSERT_EQ(rig.Add("Second"), "Ok, the disk has been memorized!");
+
+    rig.app->Copies1->trigger();
+    auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    TEntryListWindow* w = windows[0];
+    EXPECT_EQ(w->Summary(), "2 group(s) of copies, 4 file(s); 11 bytes in copies beyond the first of each");
+    ASSERT_EQ(w->ShownRows(), 4);
+    // Largest total first; sorting by a column sorts numbers as numbers.
+    EXPECT_EQ(w->ShownRow(0), QStringList({"big.iso", "10", "2", "6", "F:\\big.iso"}));
+    EXPECT_EQ(w->ShownRow(3), QStringList({"a.doc", "1", "2", "6", "F:\\x\\a.doc"}));
+    w->List->sortByColumn(1, Qt::AscendingOrder);
+    EXPECT_EQ(w->ShownRow(0)[1], "1");
+    EXPECT_EQ(w->ShownRow(3)[1], "10");
+    w->FilterEdit->setText("a.doc");
+    EXPECT_EQ(w->ShownRows(), 2);
+    EXPECT_EQ(w->CsvText(), "Name,Size,Copies,Serial,Path\r\na.doc,1,2,439041101,E:\\Docs\\a.doc\r\n"
+                            "a.doc,1,2,6,F:\\x\\a.doc\r\n");
+    delete w;
+
+    rig.app->Unique1->trigger();
+    windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    w = windows[0];
+    ASSERT_EQ(w->DiskBox->count(), 2);
+    EXPECT_EQ(w->DiskBox->itemText(0), "Backup (439041101)"); // the package's order
+    EXPECT_EQ(w->Summary(), "1 file(s), 1 bytes with no copy on the 1 other disk(s)");
+    ASSERT_EQ(w->ShownRows(), 1);
+    EXPECT_EQ(w->ShownRow(0)[3], "E:\\readme.txt");
+    w->DiskBox->setCurrentIndex(1);
+    EXPECT_EQ(w->Summary(), "3 file(s), 26 bytes with no copy on the 1 other disk(s)");
+    EXPECT_EQ(w->ShownRows(), 3);
+    delete w;
 }
