@@ -1,6 +1,8 @@
 // What changed, shown when a disk is memorized again, and disks of the package coming and
 // going while the program runs, with the drives mapped in the settings file.
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QTableView>
 #include <QFile>
@@ -10,7 +12,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -204,4 +210,35 @@ TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
     EXPECT_EQ(w->Summary(), "3 file(s), 26 bytes with no copy on the 1 other disk(s)");
     EXPECT_EQ(w->ShownRows(), 3);
     delete w;
+}
+
+TEST(DiskChangesUi, TheKernelsNotificationOfAMountReachesTheProgramWithinTwoSeconds) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root; run the tests as root to cover it";
+    Rig rig;
+    test::WriteHostFile(rig.app->ctx.PackageFolder + "42.dat",
+                        "\r\n[E:\\]\r\na=1\r\n\r\n[" + kInfo + "]\r\nVolume Serial=42\r\nMemorization Date=01/02/2026 "
+                        "03:04:05\r\nTitle=Card\r\n");
+    char where[] = "/mnt/quindle-ui-XXXXXX";
+    ASSERT_NE(mkdtemp(where), nullptr);
+    DiskWatch& watch = *rig.app->Watch;
+    const auto connected42 = [&] {
+        for (const ConnectedDisk& d : watch.Connected())
+            if (d.serial == "42") return true;
+        return false;
+    };
+    // Only the event loop runs: the notifier alone has to bring the change in.
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return done();
+    };
+    ASSERT_EQ(mount("quindle-ui-test", where, "tmpfs", 0, "size=1m"), 0);
+    test::WriteHostFile(std::string(where) + "/.windows-serial", "2A\n");
+    EXPECT_TRUE(waitFor(connected42)) << "the mount was not noticed within 2 s";
+    EXPECT_NE(rig.LastLog().find("Disk \"Card\" (42) is in drive "), std::string::npos) << rig.LastLog();
+    EXPECT_NE(rig.LastLog().find(", memorized 01/02/2026 03:04:05"), std::string::npos) << rig.LastLog();
+    ASSERT_EQ(umount(where), 0);
+    EXPECT_TRUE(waitFor([&] { return !connected42(); })) << "the unmount was not noticed within 2 s";
+    rmdir(where);
 }
