@@ -326,7 +326,14 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
         catalogueTemp.clear();
         if (rename(temp.c_str(), path.c_str()) != 0) throw EFileError(Format("Cannot create file %s", path));
         SyncFolderOf(path);
-        if (walked) walked(*catalogue);
+        // The disk is memorized: what the caller does with the catalogue now cannot undo it.
+        if (walked) {
+            try {
+                walked(*catalogue);
+            } catch (const std::exception& e) {
+                ctx.Log(e.what());
+            }
+        }
     } catch (const EFileError& e) {
         unlink(temp.c_str());
         if (!catalogueTemp.empty()) unlink(catalogueTemp.c_str());

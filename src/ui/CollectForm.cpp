@@ -22,6 +22,7 @@
 
 #include "catalogue/DiskCatalogue.h"
 #include "changes/DiskChanges.h"
+#include "ui/EntryListWindow.h"
 #include "platform/Errors.h"
 #include "records/DiskRecord.h"
 #include "records/IniFile.h"
@@ -519,8 +520,13 @@ void TCollectForm::AddDisk() {
             if (!d) throw EFileError("No drive selected");
             MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
                                  {EditText(Edit1), EditText(Edit2), EditText(Edit3)}, [&](const Catalogue& now) {
-                                     if (before && before->catalogue && now.header.figures.complete)
-                                         changes = DiffCatalogues(*before->catalogue, now).counts;
+                                     if (!before || !before->catalogue || !now.header.figures.complete) return;
+                                     const CatalogueDiff diff = DiffCatalogues(*before->catalogue, now);
+                                     changes = diff.counts;
+                                     // The list of what changed opens in a window of its own.
+                                     if (!diff.changes.empty())
+                                         ShowChangesWindow(ctx_, ui_, &main_, EditText(Edit1), *before->catalogue,
+                                                           now, diff);
                                  });
         } catch (const std::exception&) {
             success = false;

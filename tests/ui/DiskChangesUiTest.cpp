@@ -95,6 +95,14 @@ TEST(DiskChangesUi, MemorizingAgainTellsWhatChangedInTheLogAndUnderTheMessage) {
     EXPECT_EQ(text.toStdString(), "Ok, the disk has been memorized!\n" + line);
     EXPECT_EQ(rig.LastLog(), line);
     EXPECT_EQ(rig.ui.boxes.back().caption, "Done!");
+    // The list opens in a window.
+    auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_EQ(windows[0]->windowTitle(), "Changes on Backup");
+    ASSERT_EQ(windows[0]->ShownRows(), 2);
+    EXPECT_EQ(windows[0]->ShownRow(0)[4], "E:\\new.txt");
+    EXPECT_EQ(windows[0]->ShownRow(1)[0], "removed");
+    delete windows[0];
 
     // A catalogue that no longer belongs to the record: no counts, only the message.
     std::filesystem::remove(rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".cat");
