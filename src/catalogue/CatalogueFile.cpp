@@ -131,6 +131,14 @@ void AppendFrame(std::string& out, ZSTD_CCtx* cctx, std::string_view raw) {
     out.resize(at + n);
 }
 
+std::unique_ptr<ZSTD_CCtx, CCtxFree> NewCompressor(int level) {
+    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
+    if (!cctx) throw std::bad_alloc();
+    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_checksumFlag, 1);
+    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, level);
+    return cctx;
+}
+
 std::string EncodeHeaderBlock(const Catalogue& cat, uint64_t bodyRaw) {
     const DiskFigures& f = cat.header.figures;
     const RecordBinding& b = cat.header.binding;
@@ -173,7 +181,7 @@ bool DecodeHeaderBlock(std::string_view raw, CatalogueHeader& out, uint64_t& bod
 
 } // namespace
 
-std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel) {
+EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel) {
     const size_t n = cat.Count();
     if (n == 0 || n >= UINT32_MAX || cat.names.size() > UINT32_MAX) throw std::length_error("catalogue too large");
     // Columns: kinds, name lengths, names, parent distances, sizes (entries that are not
@@ -202,23 +210,29 @@ std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel) {
         p = PutVarint(p, ZigZag(TimeStep(cat.mtime[i], prevTime)));
         prevTime = cat.mtime[i];
     }
+    EncodedEntries e;
+    e.rawBytes = raw;
+    AppendFrame(e.frame, NewCompressor(compressionLevel).get(), body);
+    return e;
+}
 
-    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
-    if (!cctx) throw std::bad_alloc();
-    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_checksumFlag, 1);
-    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, compressionLevel);
+std::string EncodeCatalogue(const Catalogue& cat, const EncodedEntries& entries, int compressionLevel) {
     std::string out(kCatalogueMagic, sizeof kCatalogueMagic);
     PutU32(out, kCatalogueVersion);
     out.resize(kCataloguePreamble);
-    AppendFrame(out, cctx.get(), EncodeHeaderBlock(cat, raw));
+    AppendFrame(out, NewCompressor(compressionLevel).get(), EncodeHeaderBlock(cat, entries.rawBytes));
     const uint64_t headerLen = out.size() - kCataloguePreamble;
-    AppendFrame(out, cctx.get(), body);
-    const uint64_t bodyLen = out.size() - kCataloguePreamble - headerLen;
+    out += entries.frame;
+    const uint64_t bodyLen = entries.frame.size();
     std::string lengths;
     PutU32(lengths, static_cast<uint32_t>(headerLen));
     PutU64(lengths, bodyLen);
     out.replace(12, lengths.size(), lengths);
     return out;
+}
+
+std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel) {
+    return EncodeCatalogue(cat, EncodeCatalogueEntries(cat, compressionLevel), compressionLevel);
 }
 
 namespace {
@@ -408,10 +422,10 @@ std::optional<CatalogueHeader> ReadCatalogueHeaderFile(const std::string& path, 
     return DecodeCatalogueHeader(bytes, problem);
 }
 
-void WriteCatalogueFile(const std::string& path, const Catalogue& cat, unsigned mode) {
+void WriteCatalogueFile(const std::string& path, const Catalogue& cat, unsigned mode, const EncodedEntries* entries) {
     std::string bytes;
     try {
-        bytes = EncodeCatalogue(cat);
+        bytes = entries ? EncodeCatalogue(cat, *entries) : EncodeCatalogue(cat);
     } catch (const std::length_error&) {
         throw EFileError(Format("Cannot create file %s", path));
     }

@@ -30,6 +30,15 @@ const char* CatalogueProblemText(CatalogueProblem p);
 
 // The file's bytes. Throws std::length_error when the catalogue cannot be represented.
 std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel = 3);
+// The entries' part of the file, compressed: the header (figures, binding) does not change
+// it, so it can be made on another thread while the record is still being saved.
+struct EncodedEntries {
+    std::string frame;     // one zstd frame
+    uint64_t rawBytes = 0; // its size uncompressed
+};
+EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel = 3);
+// The whole file around entries encoded from the same catalogue before.
+std::string EncodeCatalogue(const Catalogue& cat, const EncodedEntries& entries, int compressionLevel = 3);
 
 // Parses a whole file's bytes; `problem` tells why when nothing is returned.
 std::optional<Catalogue> DecodeCatalogue(std::string_view bytes, CatalogueProblem& problem);
@@ -45,6 +54,7 @@ std::optional<CatalogueHeader> ReadCatalogueHeaderFile(const std::string& path, 
 // Writes the encoded catalogue to a new file `path` (created exclusively, mode `mode`) and
 // makes it durable (fsync). Throws EFileError "Cannot create file %s" on any failure, after
 // removing what it wrote.
-void WriteCatalogueFile(const std::string& path, const Catalogue& cat, unsigned mode = 0666);
+void WriteCatalogueFile(const std::string& path, const Catalogue& cat, unsigned mode = 0666,
+                        const EncodedEntries* entries = nullptr);
 
 } // namespace quindle

@@ -28,6 +28,10 @@ const char* const kUsage =
     "  drives                        the drive table: letter, kind, serial, label, folder\n"
     "  files SERIAL [--json]         every entry of the disk's catalogue: kind, size, date, path\n"
     "  show SERIAL [--json]          the disk's information and figures\n"
+    "  locate [--json] [--kind K] [--min-size N] [--max-size N] [--after DATE] [--before DATE]\n"
+    "         [--disk SERIAL]... [--sort title|name|size|date] [--reverse] TERM...\n"
+    "                                every file of every disk matching all TERMs: serial, title,\n"
+    "                                kind, size, date, path (sizes take K, M, G; DATE is YYYY-MM-DD)\n"
     "  diff SERIAL [--json]          what changed on the disk in its drive since it was memorized\n"
     "  dupes [--min-size N] [--json] files of the same name and size in two or more places\n"
     "  unique SERIAL [--json]        files of the disk with no copy on any other disk\n"
@@ -37,7 +41,8 @@ const char* const kUsage =
     "  -h, --help                    show this help\n"
     "\n"
     "Fields are separated by tabs. Exit status: 0 done (find: some disk holds WORD),\n"
-    "1 find: no disk holds WORD, add: not complete; 2 on any error.\n";
+    "1 find: no disk holds WORD, add: not complete; 2 on any error.\n"
+    "locate: 0 when some file matched, 1 when none did, 2 on an error.\n";
 
 void WriteAll(int fd, const std::string& s) {
     size_t done = 0;

@@ -39,7 +39,7 @@ int Run(const std::vector<std::string>& argv) {
     const std::string command = argv[i];
     const std::vector<std::string> rest(argv.begin() + static_cast<long>(i) + 1, argv.end());
     const bool known = command == "list" || command == "find" || command == "add" || command == "remove" ||
-                       command == "drives" || command == "files" || command == "show" ||
+                       command == "drives" || command == "files" || command == "show" || command == "locate" ||
                        command == "diff" || command == "dupes" || command == "unique";
     if (!known) throw UsageError("unknown command \"" + command + "\"");
 
@@ -59,6 +59,7 @@ int Run(const std::vector<std::string>& argv) {
     if (command == "add") return Add(ctx, rest);
     if (command == "files") return Files(ctx, rest);
     if (command == "show") return Show(ctx, rest);
+    if (command == "locate") return Locate(ctx, rest);
     if (command == "diff") return Diff(ctx, rest);
     if (command == "dupes") return Dupes(ctx, rest);
     if (command == "unique") return Unique(ctx, rest);

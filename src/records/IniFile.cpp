@@ -395,6 +395,11 @@ void TIniFile32::WriteString(std::string_view section, std::string_view key, std
                 InsertLine(end, line);
         }
     }
+    // A write owes a save even when it changed no line: the file may not be in the saved
+    // form yet (other line ends, no break at the end) or may have been replaced since. A
+    // deferred store settles that at its checkpoint, as a plain one does here; a file that
+    // already holds exactly these lines is not written again in either mode.
+    modified_ = true;
     if (!deferred_) Flush(Mode::Plain);
 }
 

@@ -19,14 +19,17 @@
 // entries are line numbers (8 bytes each, with a hash); no text is stored twice.
 //
 // Saving. In plain mode (the default) every WriteString has reached the file when it
-// returns. A save that only adds lines at the end of the file appends them in place;
+// returns, also one that changed no line: a file loaded with other line ends is then
+// saved in the form above. A file that already holds exactly the lines is not written
+// again. A save that only adds lines at the end of the file appends them in place;
 // any other save writes the whole text to a temporary file in the same folder, syncs it
 // and renames it over the old file, which keeps its permission bits and its DOS
 // attributes (the user.DOSATTRIB extended attribute, or the FAT attributes): a crash or
 // a full disk never leaves a truncated file.
 //
 // Deferred mode (SetDeferred(true)) is for a caller writing many keys in a row, such as
-// the memorizer: WriteString only changes memory, and Checkpoint() saves what changed.
+// the memorizer: WriteString only changes memory, and Checkpoint() leaves the file as
+// plain mode would have left it after the same writes.
 // When the store created the file itself (it did not exist when the store was opened),
 // a checkpoint rewrites only the part of the file from the first changed line on, in
 // place. That tail rewrite is not atomic: deferred mode is meant for a record being built
@@ -77,7 +80,7 @@ public:
 
     void SetDeferred(bool on); // leaving deferred mode checkpoints pending changes
     bool Deferred() const { return deferred_; }
-    // Saves the changes made since the last save; nothing when there are none.
+    // Saves when there were writes since the last save (even writes that changed no line).
     void Checkpoint();
     bool HasUnsavedChanges() const { return modified_; }
 

@@ -21,8 +21,11 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <future>
+#include <memory>
 #include <optional>
-#include <unordered_map>
+#include <stdexcept>
+#include <vector>
 
 namespace quindle {
 
@@ -161,11 +164,12 @@ public:
         const TOutlineNode* node = tree.Items(n);
         uint32_t index = 0;
         if (n != 1) {
-            const auto parent = index_.find(node->Parent());
-            if (parent == index_.end()) return; // (never: parents are visited first)
-            index = builder_.Add(parent->second, node->Key, EntryKind::Folder, 0, 0);
+            // Items come in depth-first order: the parent is on the chain of open folders.
+            while (!open_.empty() && open_.back().node != node->Parent()) open_.pop_back();
+            if (open_.empty()) return; // (never: parents are visited first)
+            index = builder_.Add(open_.back().index, node->Key, EntryKind::Folder, 0, 0);
         }
-        index_.emplace(node, index);
+        open_.push_back({node, index});
         int fd = listed ? ctx_.platform.FolderFdOfLastRead(host) : -1;
         int own = -1;
         if (fd < 0 && listed) fd = own = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -205,13 +209,26 @@ private:
     AppContext& ctx_;
     std::chrono::steady_clock::time_point start_;
     CatalogueBuilder builder_;
-    std::unordered_map<const TOutlineNode*, uint32_t> index_;
+    // The folders from the root down to the last one added, with their entries.
+    struct OpenFolder {
+        const TOutlineNode* node;
+        uint32_t index;
+    };
+    std::vector<OpenFolder> open_;
+};
+
+// A walk's catalogue, whose entries are being encoded on a worker thread while the record
+// is saved.
+struct WalkedCatalogue {
+    std::unique_ptr<Catalogue> catalogue; // stays put while the worker reads it
+    std::future<EncodedEntries> entries;
 };
 
 // Walks the drive and returns the catalogue of what it walked; nothing when the walk
 // stopped because the program ends. With a record file `file`, the walk writes the record
-// into it as well; with none (""), it only collects the catalogue and writes nothing.
-std::optional<Catalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+// into it as well and the catalogue's entries are being encoded for the file; with none
+// (""), it only collects the catalogue and writes nothing.
+std::optional<WalkedCatalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                               const std::string& file, const std::function<void(TIniFile32&)>& finish) {
     const std::string rootHost = tree.HostPath(1);
     const std::string notReady = "Please, make sure that disk is ready!";
@@ -257,11 +274,15 @@ std::optional<Catalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TFileLis
             store->WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
     }
     if (ctx.Quitting) return std::nullopt; // the caller removes the file
+    WalkedCatalogue walked;
+    walked.catalogue = std::make_unique<Catalogue>(catalogue.Finish(d, rootHost, !ctx.AbortFlag));
     if (store) {
+        walked.entries =
+            std::async(std::launch::async, [cat = walked.catalogue.get()] { return EncodeCatalogueEntries(*cat); });
         if (finish) finish(*store);
         store->Checkpoint();
     }
-    return catalogue.Finish(d, rootHost, !ctx.AbortFlag);
+    return walked;
 }
 
 } // namespace
@@ -289,23 +310,26 @@ void StartWalk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, c
 std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d) {
     const ShareReads share(ctx.platform);
     StartWalk(ctx, tree, lister, d);
-    return Walk(ctx, tree, lister, d, std::string(), {});
+    std::optional<WalkedCatalogue> walked = Walk(ctx, tree, lister, d, std::string(), {});
+    if (!walked) return std::nullopt;
+    return std::move(*walked->catalogue);
 }
 
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
                   const std::function<void(TIniFile32&)>& finish,
-                  const std::function<void(const Catalogue&)>& walked) {
+                  const std::function<void(const Catalogue&)>& onWalked) {
     const ShareReads share(ctx.platform);
     StartWalk(ctx, tree, lister, d);
 
     const std::string temp = CreateWalkFile(path);
     std::string catalogueTemp;
     try {
-        std::optional<Catalogue> catalogue = Walk(ctx, tree, lister, d, temp, finish);
-        if (!catalogue) {
+        std::optional<WalkedCatalogue> walked = Walk(ctx, tree, lister, d, temp, finish);
+        if (!walked) {
             unlink(temp.c_str());
             return;
         }
+        Catalogue* catalogue = walked->catalogue.get();
         HideFile(ctx, temp); // the attribute moves with the file
         // Both files are complete and durable before either replaces what was there; the
         // catalogue goes first, so a kill between the two renames leaves a new catalogue
@@ -319,17 +343,23 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
         struct stat st;
         const unsigned mode = stat(temp.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
         unlink(catalogueTemp.c_str()); // reserved the name; written afresh, exclusively
-        WriteCatalogueFile(catalogueTemp, *catalogue, mode);
-        if (!walked) catalogue.reset();
+        EncodedEntries entries;
+        try {
+            entries = walked->entries.get();
+        } catch (const std::length_error&) {
+            throw EFileError(Format("Cannot create file %s", cataloguePath));
+        }
+        WriteCatalogueFile(catalogueTemp, *catalogue, mode, &entries);
+        if (!onWalked) walked.reset();
         if (rename(catalogueTemp.c_str(), cataloguePath.c_str()) != 0)
             throw EFileError(Format("Cannot create file %s", cataloguePath));
         catalogueTemp.clear();
         if (rename(temp.c_str(), path.c_str()) != 0) throw EFileError(Format("Cannot create file %s", path));
         SyncFolderOf(path);
         // The disk is memorized: what the caller does with the catalogue now cannot undo it.
-        if (walked) {
+        if (onWalked) {
             try {
-                walked(*catalogue);
+                onWalked(*catalogue);
             } catch (const std::exception& e) {
                 ctx.Log(e.what());
             }

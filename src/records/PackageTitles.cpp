@@ -52,6 +52,9 @@ size_t FindHeader(std::string_view text, std::string_view header) {
 } // namespace
 
 std::string FindIniValue(std::string_view text, std::string_view section, std::string_view key) {
+    // No line holds a line break, so such a section has no header, even where its bytes
+    // stand in the text across a break.
+    if (section.find_first_of("\r\n") != std::string_view::npos) return {};
     std::string header;
     header.reserve(section.size() + 2);
     header += '[';

@@ -531,8 +531,8 @@ void TCollectForm::AddDisk() {
         } catch (const std::exception&) {
             success = false;
         }
+        ticker.Stop(); // the status line shows the walk's last figures until the result
         memorizing_ = false;
-        ticker.Stop();
         ActionButton->setEnabled(true);
     }
 

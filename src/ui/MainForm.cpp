@@ -24,6 +24,7 @@
 #include "ui/InfoForm.h"
 #include "ui/OutlineView.h"
 #include "ui/OvalButton.h"
+#include "ui/FindFilesWindow.h"
 #include "ui/PackageSearch.h"
 #include "ui/Resources.h"
 #include "ui/SearchForm.h"
@@ -170,6 +171,10 @@ void TMainForm::CreateMenus() {
                    &TMainForm::Update1Click);
     Remove1 = item(Collection1, "Remove1", QStringLiteral("&Remove..."), QKeySequence(Qt::CTRL | Qt::Key_R),
                    &TMainForm::Remove1Click);
+    Collection1->addSeparator();
+    FindFiles1 = item(Collection1, "FindFiles1", QStringLiteral("&Find files..."), QKeySequence(Qt::CTRL | Qt::Key_F),
+                      &TMainForm::FindFiles1Click);
+    FindFiles1->setShortcutContext(Qt::ApplicationShortcut); // also from the find window itself
     CD1 = MainMenu1->addMenu(QStringLiteral("&Drive"));
     Open1 = item(CD1, "Open1", QStringLiteral("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O), &TMainForm::Open1Click);
     CD1->addSeparator();
@@ -368,6 +373,11 @@ void TMainForm::About1Click() {
     ui_.ShowModal(InfoForm);
 }
 
+void TMainForm::FindFiles1Click() {
+    if (!FindFilesWindow) FindFilesWindow = new TFindFilesWindow(ctx_, ui_, this);
+    FindFilesWindow->Open();
+}
+
 void TMainForm::SearchButtonClick() {
     RunPackageSearch(ctx_, ui_, *this, *CollectForm, *SearchForm);
 }
@@ -382,7 +392,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         auto* k = static_cast<QKeyEvent*>(event);
         if (w && w->window() == this) {
             const QKeySequence pressed(k->keyCombination());
-            for (const QAction* a : {View1, Add1, Update1, Remove1, Open1, Getvolumeserial1, Contents1})
+            for (const QAction* a : {View1, Add1, Update1, Remove1, Open1, Getvolumeserial1, Contents1, FindFiles1})
                 if (a->shortcut() == pressed) {
                     event->ignore();
                     return true;

@@ -61,6 +61,9 @@ public:
     QAction *Quitter1 = nullptr, *View1 = nullptr, *Add1 = nullptr, *Update1 = nullptr, *Remove1 = nullptr;
     QAction *Open1 = nullptr, *Getvolumeserial1 = nullptr, *Contents1 = nullptr, *QuindleHomepage1 = nullptr,
             *About1 = nullptr;
+    QAction* FindFiles1 = nullptr;               // Package > Find files... (Ctrl+F)
+    class TFindFilesWindow* FindFilesWindow = nullptr; // made at its first use
+    void FindFiles1Click();
 
     void AddToLog(const QString& text);
     // The newest line of the log (a walk's figures are updated in place there).

@@ -29,9 +29,13 @@ void WalkTicker::Stop() {
 QString WalkTicker::Text() const { return Figures(progress_, withFiles_, std::chrono::steady_clock::now()); }
 
 QString WalkTicker::Figures(const WalkProgress& p, bool withFiles, std::chrono::steady_clock::time_point now) {
-    const long seconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(now - p.started).count());
+    const long tenths =
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - p.started).count() / 100);
+    const long seconds = tenths / 10;
     QString text = Grouped(p.folders) + (p.folders == 1 ? QStringLiteral(" folder") : QStringLiteral(" folders"));
     if (withFiles) text += QStringLiteral(", ") + Grouped(p.files) + (p.files == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+    // "4.2 s" for a short walk, "12:05" once it takes minutes.
+    if (seconds < 60) return text + QStringLiteral(", %1.%2 s").arg(seconds).arg(tenths % 10);
     return text + QStringLiteral(", %1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 

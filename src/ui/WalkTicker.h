@@ -20,7 +20,8 @@ public:
     void Start();
     // Stops ticking; the figures are shown once more, as the walk left them.
     void Stop();
-    // "1,234 folders, 56,789 files, 0:07" (without the files when the walk counts none).
+    // "1,234 folders, 56,789 files, 7.3 s" (without the files when the walk counts none;
+    // "m:ss" from a minute on).
     QString Text() const;
     static QString Figures(const WalkProgress& p, bool withFiles, std::chrono::steady_clock::time_point now);
 

@@ -562,3 +562,47 @@ TEST(IniFile, LargeRecordsKeepTheRules) {
     EXPECT_EQ(again.BytesWritten(), std::string("\r\n[Z]\r\nz=1\r\n").size());
     EXPECT_EQ(ReadHostFile(path), ref.Text());
 }
+
+// A write saves even when it changes no line, in both modes: the file is then the store's
+// lines with CR LF, whatever line ends it had. A file already in that form is left alone
+// (same inode, nothing written).
+TEST(IniFile, WriteThatChangesNoLineSavesInEveryMode) {
+    struct Case {
+        const char* name;
+        std::string file; // before the write of S/k=1
+        std::string saved;
+    };
+    const std::vector<Case> cases = {
+        {"bare CR", "[S]\rk=1\r", "[S]\r\nk=1\r\n"},
+        {"bare LF", "\n[S]\nk=1\nz=2\n", "\r\n[S]\r\nk=1\r\nz=2\r\n"},
+        {"no break at the end", "[S]\r\nk=1", "[S]\r\nk=1\r\n"},
+        {"mixed, key in the middle", "[S]\r\nk=1\n[T]\rt=1\r\n", "[S]\r\nk=1\r\n[T]\r\nt=1\r\n"},
+        {"already saved form", "\r\n[S]\r\nk=1\r\n", "\r\n[S]\r\nk=1\r\n"},
+    };
+    enum Finish { kPlain, kCheckpoint, kLeaveDeferred, kDestructor };
+    const char* const finishName[] = {"plain", "checkpoint", "leaving deferred mode", "destructor"};
+    TempDir dir;
+    const std::string path = dir.path() + "/r.dat";
+    for (const Case& c : cases) {
+        for (const Finish how : {kPlain, kCheckpoint, kLeaveDeferred, kDestructor}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + finishName[how]);
+            WriteHostFile(path, c.file);
+            const ino_t before = Inode(path);
+            uint64_t written = 0;
+            {
+                TIniFile32 ini(path);
+                ini.SetDeferred(how != kPlain);
+                ini.WriteString("S", "k", "1");
+                ASSERT_EQ(ini.LineList(), (TIniFile32(path).LineList())) << "the write changed no line";
+                if (how == kCheckpoint) ini.Checkpoint();
+                if (how == kLeaveDeferred) ini.SetDeferred(false);
+                written = ini.BytesWritten();
+            }
+            EXPECT_EQ(ReadHostFile(path), c.saved);
+            if (c.file == c.saved) {
+                EXPECT_EQ(Inode(path), before);
+                EXPECT_EQ(written, 0u);
+            }
+        }
+    }
+}

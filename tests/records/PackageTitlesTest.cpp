@@ -171,3 +171,30 @@ TEST(PackageTitles, ARememberedTitleIsReadAgainOnceTheRecordChanges) {
     std::remove(path.c_str());
     EXPECT_EQ(reader.Read(path, info), "");
 }
+
+// No line holds a line break, so a section name holding one has no header, even where
+// its bytes stand in the text across a break: reader and store both give "".
+TEST(PackageTitles, SectionNameWithALineBreakHasNoHeader) {
+    struct Case {
+        std::string section, text;
+    };
+    const std::vector<Case> cases = {
+        {"\n", "\r\n[\n]\r\nTitle=x\r\n"},
+        {"\r", "[\r]\nTitle=x\n"},
+        {"A\r\nB", "[A\r\nB]\r\nTitle=x\r\n"},
+        {"A]\r\n[B", "[A]\r\n[B]\r\nTitle=x\r\n"},
+        {"\n", "\n\n[\n]\r\x81s\n\n[x"}, // found by fuzz_package_titles
+    };
+    TempDir dir;
+    const std::string path = dir.path() + "/r.dat";
+    for (const Case& c : cases) {
+        for (const std::string key : {"Title", ""}) {
+            SCOPED_TRACE("section '" + c.section + "' key '" + key + "'");
+            WriteHostFile(path, c.text);
+            const std::string expected = TIniFile32(path).ReadString(c.section, key, "");
+            EXPECT_EQ(expected, "");
+            EXPECT_EQ(FindIniValue(c.text, c.section, key), expected);
+            EXPECT_EQ(TRecordTitleReader().Read(path, c.section, key), expected);
+        }
+    }
+}

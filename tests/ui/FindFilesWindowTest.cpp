@@ -1,0 +1,131 @@
+// Package > Find files...: typing finds the files of every disk, filters narrow them, Enter
+// opens the folder of a connected disk or names the disk to insert, copy and CSV.
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "ScriptedUi.h"
+#include "records/DiskRecord.h"
+#include "records/Memorizer.h"
+#include "support/TempDrive.h"
+#include "ui/Application.h"
+#include "ui/FindFilesWindow.h"
+#include "ui/OvalButton.h"
+
+using namespace quindle;
+using quindle::test::TempDrive;
+using quindle::test::WriteHostFile;
+
+namespace {
+
+const std::string kInfo = "Special Information about this disk by Quindle";
+
+QStringList Rows(const TFileHitsModel& m) {
+    QStringList rows;
+    for (int r = 0; r < m.rowCount(); ++r)
+        rows << m.index(r, TFileHitsModel::ColDisk).data().toString() + "|" +
+                    m.index(r, TFileHitsModel::ColPath).data().toString() + "|" +
+                    m.index(r, TFileHitsModel::ColKind).data().toString();
+    return rows;
+}
+
+void Settle(TFindFilesWindow& w) {
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Busy(), 10000);
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTheDisk) {
+    QTemporaryDir progDir, out;
+    test::ScriptedUi ui;
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        QFile::remove(s.fileName());
+    }
+    Application app(ui, progDir.path() + "/quindle");
+    TempDrive e{'E', 77u};
+    e.MakeFile("Pics/Photo 1.JPG", std::string(2000, 'x'));
+    e.MakeFile("Pics/2019/photo 2.jpg", "x");
+    e.MakeFile("notes.txt", "n");
+    e.MapInto(app.ctx.platform);
+    ASSERT_TRUE(MemorizeDiskWithInfo(app.ctx, app.MainForm->DirectoryOutline1, app.MainForm->FileListBox1, 'E', "77",
+                                     RecordPath(app.ctx, "77"), {"Holiday", "", ""}));
+    // A disk memorized long ago, with its record only and not connected.
+    WriteHostFile(app.ctx.PackageFolder + "88.dat",
+                  "\r\n[F:\\]\r\nold photo.jpg=1\r\n\r\n[" + kInfo + "]\r\nVolume Serial=88\r\nTitle=Attic\r\n");
+
+    EXPECT_EQ(app.MainForm->FindFiles1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+    app.MainForm->FindFiles1->trigger();
+    TFindFilesWindow* w = app.MainForm->FindFilesWindow;
+    ASSERT_TRUE(w);
+    Settle(*w);
+    EXPECT_TRUE(w->StatusLabel->text().startsWith("Type a name to find")) << w->StatusLabel->text().toStdString();
+    EXPECT_EQ(w->DiskBox->count(), 3); // all, Attic, Holiday
+
+    QTest::keyClicks(w->QueryEdit, "PHOTO");
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), (QStringList{"Attic|F:\\old photo.jpg|file", "Holiday|E:\\Pics\\2019\\photo 2.jpg|file",
+                                            "Holiday|E:\\Pics\\Photo 1.JPG|file"}));
+    EXPECT_TRUE(w->StatusLabel->text().startsWith("3 found in ")) << w->StatusLabel->text().toStdString();
+    EXPECT_NE(w->StatusLabel->text().indexOf("88: no catalogue"), -1);
+
+    // Enter on a file of the connected disk opens its folder; on the other disk, a message.
+    w->ResultsView->setCurrentIndex(w->Model->index(1, 0));
+    QTest::keyClick(w->ResultsView, Qt::Key_Return);
+    ASSERT_EQ(ui.opened.size(), 1u);
+    EXPECT_EQ(ui.opened[0].toStdString(), e.path() + "/Pics/2019");
+    w->ResultsView->setCurrentIndex(w->Model->index(0, 0));
+    QTest::keyClick(w->ResultsView, Qt::Key_Return);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Insert the disk \"Attic\" (serial 88) to open F:\\");
+    EXPECT_EQ(ui.opened.size(), 1u);
+
+    // Copy path, then a path term and the filters.
+    w->ResultsView->setCurrentIndex(w->Model->index(2, 0));
+    w->CopyButton->OnClick(w->CopyButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "E:\\Pics\\Photo 1.JPG");
+    w->QueryEdit->setText("pics\\ *.jpg");
+    Settle(*w);
+    EXPECT_EQ(w->Model->rowCount(), 2);
+    w->MinSizeEdit->setText("1K");
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), QStringList{"Holiday|E:\\Pics\\Photo 1.JPG|file"});
+    w->MinSizeEdit->setText("1X");
+    Settle(*w);
+    EXPECT_TRUE(w->StatusLabel->text().contains("is no size")) << w->StatusLabel->text().toStdString();
+    w->MinSizeEdit->clear();
+    w->QueryEdit->setText("pics");
+    w->KindBox->setCurrentIndex(2); // folders
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), QStringList{"Holiday|E:\\Pics|folder"});
+    w->KindBox->setCurrentIndex(0);
+    w->DiskBox->setCurrentIndex(1); // Attic only
+    w->QueryEdit->setText("photo");
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), QStringList{"Attic|F:\\old photo.jpg|file"});
+
+    // A disk added meanwhile shows at the next keystroke; the CSV holds every row.
+    w->DiskBox->setCurrentIndex(0);
+    WriteHostFile(app.ctx.PackageFolder + "99.dat",
+                  "\r\n[G:\\]\r\nnew photo.png=1\r\n\r\n[" + kInfo + "]\r\nTitle=Zebra, \"new\"\r\n");
+    QTest::keyClick(w->QueryEdit, Qt::Key_Space);
+    Settle(*w);
+    EXPECT_EQ(w->Model->rowCount(), 4);
+    ui.saveNames = {out.filePath("found.csv")};
+    w->SaveButton->OnClick(w->SaveButton);
+    QFile csv(out.filePath("found.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(csv.readAll());
+    EXPECT_TRUE(text.startsWith("Disk,Serial,Path,Size,Date,Kind\r\nAttic,88,F:\\old photo.jpg,,,file\r\n")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\"Zebra, \"\"new\"\"\",99,G:\\new photo.png,,,file\r\n")) << text.toStdString();
+    w->close();
+}
