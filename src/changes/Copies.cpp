@@ -46,6 +46,9 @@ namespace {
 
 bool IsFile(const Catalogue& c, size_t i) { return c.kind[i] == static_cast<uint8_t>(EntryKind::File); }
 
+// A slot's tag: the hash's top byte, never 0 (the empty slot's).
+uint8_t Tag(uint64_t hash) { return static_cast<uint8_t>((hash >> 56) | 1); }
+
 } // namespace
 
 Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize) {
@@ -139,12 +142,14 @@ UniqueFiles::UniqueFiles(const Catalogue& disk) : disk_(disk), copied_(disk.Coun
     size_t slots = 16;
     while (slots < keys_.size() * 2) slots *= 2;
     slot_.assign(slots, Slot{0, 0, false});
+    tag_.assign(slots, 0);
     // One slot per distinct hash, with its first key; a probe reads the slots alone.
     for (size_t k = 0; k < keys_.size(); ++k) {
         if (k > 0 && keys_[k].hash == keys_[k - 1].hash) continue;
         size_t s = keys_[k].hash & (slots - 1);
         while (slot_[s].key != 0) s = (s + 1) & (slots - 1);
         slot_[s] = {keys_[k].hash, static_cast<uint32_t>(k + 1), false};
+        tag_[s] = Tag(keys_[k].hash);
     }
 }
 
@@ -155,7 +160,9 @@ void UniqueFiles::Compare(const Catalogue& other) {
         const std::string_view name = other.Name(i);
         const uint64_t size = other.size[i];
         const uint64_t hash = NameSizeHash(name, size);
-        for (size_t s = hash & mask; slot_[s].key != 0; s = (s + 1) & mask) {
+        const uint8_t tag = Tag(hash);
+        for (size_t s = hash & mask; tag_[s] != 0; s = (s + 1) & mask) {
+            if (tag_[s] != tag) continue;
             Slot& slot = slot_[s];
             if (slot.hash != hash) continue;
             if (slot.done) break; // every file of this hash has a copy already

@@ -80,6 +80,9 @@ private:
     const Catalogue& disk_;
     std::vector<Key> keys_;   // the disk's files, sorted by hash
     std::vector<Slot> slot_;  // open addressing over the distinct hashes
+    // One byte per slot, the top bits of its hash (never 0; 0: empty): most probes of a
+    // name the disk does not hold end in this small array, without touching the slots.
+    std::vector<uint8_t> tag_;
     std::vector<bool> copied_; // by entry
 };
 
