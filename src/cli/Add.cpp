@@ -4,6 +4,7 @@
 
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
+#include "changes/DiskChanges.h"
 #include "cli/Cli.h"
 #include "platform/CodePage.h"
 #include "records/DiskRecord.h"
@@ -126,9 +127,18 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
     };
     CatchStopSignals();
 
+    // A disk memorized again: what changed since, when its old catalogue can tell.
+    std::optional<PreviousCatalogue> before;
+    std::optional<ChangeCounts> changes;
+    if (ctx.platform.FileExists(path)) before = ReadPreviousCatalogue(path, ctx.InfoSection);
+    const auto walked = [&](const Catalogue& now) {
+        if (before && before->catalogue && now.header.figures.complete)
+            changes = DiffCatalogues(*before->catalogue, now).counts;
+    };
+
     bool complete = false;
     try {
-        complete = MemorizeDiskWithInfo(ctx, tree, lister, d, serial, path, info);
+        complete = MemorizeDiskWithInfo(ctx, tree, lister, d, serial, path, info, walked);
         progress.Finish(!complete);
     } catch (const std::exception& e) {
         progress.Finish(false);
@@ -139,6 +149,10 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
         return kNotFound;
     }
     Message("Ok, the disk has been memorized!");
+    if (changes)
+        Message(ChangesLogLine(before->memorizationDate, *changes));
+    else if (before)
+        Message("changes since the last memorization not counted: " + before->cause);
     return kOk;
 }
 

@@ -66,5 +66,8 @@ int Drives(AppContext& ctx);
 int Files(AppContext& ctx, const std::vector<std::string>& args);
 int Show(AppContext& ctx, const std::vector<std::string>& args);
 int Locate(AppContext& ctx, const std::vector<std::string>& args);
+int Diff(AppContext& ctx, const std::vector<std::string>& args);
+int Dupes(AppContext& ctx, const std::vector<std::string>& args);
+int Unique(AppContext& ctx, const std::vector<std::string>& args);
 
 } // namespace quindle::cli

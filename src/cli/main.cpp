@@ -39,7 +39,8 @@ int Run(const std::vector<std::string>& argv) {
     const std::string command = argv[i];
     const std::vector<std::string> rest(argv.begin() + static_cast<long>(i) + 1, argv.end());
     const bool known = command == "list" || command == "find" || command == "add" || command == "remove" ||
-                       command == "drives" || command == "files" || command == "show" || command == "locate";
+                       command == "drives" || command == "files" || command == "show" || command == "locate" ||
+                       command == "diff" || command == "dupes" || command == "unique";
     if (!known) throw UsageError("unknown command \"" + command + "\"");
 
     AppContext ctx;
@@ -59,6 +60,9 @@ int Run(const std::vector<std::string>& argv) {
     if (command == "files") return Files(ctx, rest);
     if (command == "show") return Show(ctx, rest);
     if (command == "locate") return Locate(ctx, rest);
+    if (command == "diff") return Diff(ctx, rest);
+    if (command == "dupes") return Dupes(ctx, rest);
+    if (command == "unique") return Unique(ctx, rest);
     return Remove(ctx, rest);
 }
 

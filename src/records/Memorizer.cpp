@@ -224,8 +224,10 @@ struct WalkedCatalogue {
     std::future<EncodedEntries> entries;
 };
 
-// Walks the drive into the record file `file` and returns the catalogue of what it walked;
-// nothing when the walk stopped because the program ends.
+// Walks the drive and returns the catalogue of what it walked; nothing when the walk
+// stopped because the program ends. With a record file `file`, the walk writes the record
+// into it as well and the catalogue's entries are being encoded for the file; with none
+// (""), it only collects the catalogue and writes nothing.
 std::optional<WalkedCatalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                               const std::string& file, const std::function<void(TIniFile32&)>& finish) {
     const std::string rootHost = tree.HostPath(1);
@@ -233,8 +235,11 @@ std::optional<WalkedCatalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TF
     // Deferred: the store writes the file once, when the walk ends. The walk's file is no
     // record until it is renamed over one, so writing it sooner would keep nothing safer;
     // a kill leaves a stray file that start-up removes.
-    TIniFile32 store(file);
-    store.SetDeferred(true);
+    std::optional<TIniFile32> store;
+    if (!file.empty()) {
+        store.emplace(file);
+        store->SetDeferred(true);
+    }
     ctx.AbortFlag = false;
     ctx.Progress = WalkProgress{};
     std::string scratch, sectionScratch;
@@ -260,38 +265,61 @@ std::optional<WalkedCatalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TF
             continue;
         }
         catalogue.Folder(tree, i, host, true, lister);
-        const std::string section = SectionOf(tree, i, sectionScratch);
         const auto& names = lister.Items();
         ++ctx.Progress.folders;
         ctx.Progress.files += static_cast<long>(names.size());
+        if (!store) continue;
+        const std::string section = SectionOf(tree, i, sectionScratch);
         for (size_t j = 0; j < names.size(); ++j)
-            store.WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
+            store->WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
     }
     if (ctx.Quitting) return std::nullopt; // the caller removes the file
     WalkedCatalogue walked;
     walked.catalogue = std::make_unique<Catalogue>(catalogue.Finish(d, rootHost, !ctx.AbortFlag));
-    walked.entries = std::async(std::launch::async, [cat = walked.catalogue.get()] { return EncodeCatalogueEntries(*cat); });
-    if (finish) finish(store);
-    store.Checkpoint();
+    if (store) {
+        walked.entries =
+            std::async(std::launch::async, [cat = walked.catalogue.get()] { return EncodeCatalogueEntries(*cat); });
+        if (finish) finish(*store);
+        store->Checkpoint();
+    }
     return walked;
 }
 
 } // namespace
 
-void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
-                  const std::function<void(TIniFile32&)>& finish) {
-    // The tree and the lister read each directory one right after the other: the second
-    // read takes the first one's entries while the directory is unchanged.
-    struct ShareReads {
-        Platform& p;
-        explicit ShareReads(Platform& pf) : p(pf) { p.SetShareRepeatedRead(true); }
-        ~ShareReads() { p.SetShareRepeatedRead(false); }
-    } share(ctx.platform);
-    // A drive that is not ready is never walked: the tree and the lister would otherwise
-    // keep showing another drive.
+namespace {
+
+// The tree and the lister read each directory one right after the other: the second
+// read takes the first one's entries while the directory is unchanged.
+struct ShareReads {
+    Platform& p;
+    explicit ShareReads(Platform& pf) : p(pf) { p.SetShareRepeatedRead(true); }
+    ~ShareReads() { p.SetShareRepeatedRead(false); }
+};
+
+// A drive that is not ready is never walked: the tree and the lister would otherwise
+// keep showing another drive.
+void StartWalk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d) {
     const auto root = ctx.platform.DriveRootHost(d);
     if (!root || access((*root + "/.").c_str(), F_OK) != 0) throw EFileError("Please, make sure that disk is ready!");
     ResetBrowsers(tree, lister, d);
+}
+
+} // namespace
+
+std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d) {
+    const ShareReads share(ctx.platform);
+    StartWalk(ctx, tree, lister, d);
+    std::optional<WalkedCatalogue> walked = Walk(ctx, tree, lister, d, std::string(), {});
+    if (!walked) return std::nullopt;
+    return std::move(*walked->catalogue);
+}
+
+void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
+                  const std::function<void(TIniFile32&)>& finish,
+                  const std::function<void(const Catalogue&)>& onWalked) {
+    const ShareReads share(ctx.platform);
+    StartWalk(ctx, tree, lister, d);
 
     const std::string temp = CreateWalkFile(path);
     std::string catalogueTemp;
@@ -322,12 +350,20 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
             throw EFileError(Format("Cannot create file %s", cataloguePath));
         }
         WriteCatalogueFile(catalogueTemp, *catalogue, mode, &entries);
-        walked.reset();
+        if (!onWalked) walked.reset();
         if (rename(catalogueTemp.c_str(), cataloguePath.c_str()) != 0)
             throw EFileError(Format("Cannot create file %s", cataloguePath));
         catalogueTemp.clear();
         if (rename(temp.c_str(), path.c_str()) != 0) throw EFileError(Format("Cannot create file %s", path));
         SyncFolderOf(path);
+        // The disk is memorized: what the caller does with the catalogue now cannot undo it.
+        if (onWalked) {
+            try {
+                onWalked(*catalogue);
+            } catch (const std::exception& e) {
+                ctx.Log(e.what());
+            }
+        }
     } catch (const EFileError& e) {
         unlink(temp.c_str());
         if (!catalogueTemp.empty()) unlink(catalogueTemp.c_str());
@@ -345,13 +381,18 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
 }
 
 bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
-                          const std::string& serial, const std::string& path, const DiskInfoFields& info) {
+                          const std::string& serial, const std::string& path, const DiskInfoFields& info,
+                          const std::function<void(const Catalogue&)>& walked) {
     // Written also when the walk stopped on Abort: the partial record keeps its information.
     // It goes into the walk's file before that replaces the record, so no record is ever
     // seen without its information section.
-    MemorizeDisk(ctx, tree, lister, d, path, [&](TIniFile32& walked) {
-        WriteDiskInfo(ctx, walked, serial, NowAsMemorizationDate(), info.title, info.description, info.additional);
-    });
+    MemorizeDisk(
+        ctx, tree, lister, d, path,
+        [&](TIniFile32& walked) {
+            WriteDiskInfo(ctx, walked, serial, NowAsMemorizationDate(), info.title, info.description,
+                          info.additional);
+        },
+        walked);
     return !ctx.AbortFlag;
 }
 

@@ -2,6 +2,7 @@
 // The memorizer: walks a drive's whole directory tree through the main window's
 // directory tree and file lister and writes every file name into the disk's record.
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/AppContext.h"
@@ -11,6 +12,7 @@ namespace quindle {
 class TDirectoryOutline;
 class TFileListBox;
 class TIniFile32;
+struct Catalogue;
 
 // Points the tree and the lister at drive d, forcing both to rebuild or re-read when
 // they already showed it (the tree is first set to drive c, the lister to "c:\").
@@ -41,8 +43,16 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // instead and the old record stays untouched. A drive that is not ready and
 // any error (the file cannot be written) propagate, leaving the old record as it was and
 // no file of the walk behind.
+// `walked`, when given, receives the new catalogue once both files are in place.
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
-                  const std::function<void(TIniFile32& walked)>& finish = {});
+                  const std::function<void(TIniFile32& walked)>& finish = {},
+                  const std::function<void(const Catalogue&)>& walked = {});
+
+// The same walk of drive d into memory only: the catalogue MemorizeDisk would write, and
+// nothing written anywhere. Pumps and stops on ctx.AbortFlag as MemorizeDisk does (the
+// catalogue is then marked partial); nothing when the program ends (ctx.Quitting). A drive
+// that is not ready throws EFileError.
+std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d);
 
 // What the user types for a disk: the information section's three free texts.
 struct DiskInfoFields {
@@ -53,7 +63,9 @@ struct DiskInfoFields {
 // memorizes drive d into the record at path and writes its information section (serial,
 // the date of now, the three texts), also when the walk stopped on the AbortFlag.
 // Returns true when the walk completed; errors propagate.
+// `walked` as for MemorizeDisk.
 bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
-                          const std::string& serial, const std::string& path, const DiskInfoFields& info);
+                          const std::string& serial, const std::string& path, const DiskInfoFields& info,
+                          const std::function<void(const Catalogue&)>& walked = {});
 
 } // namespace quindle

@@ -1,6 +1,10 @@
 #include "ui/Application.h"
 
+#include "ui/EntryListWindow.h"
 #include "ui/UserSettings.h"
+
+#include <QAction>
+#include <QMenu>
 
 #include <QApplication>
 #include <QFont>
@@ -22,10 +26,20 @@ Application::Application(UiServices& ui, const QString& programFile) {
     MainForm->CollectForm = CollectForm.get();
     MainForm->InfoForm = InfoForm.get();
     MainForm->SearchForm = SearchForm.get();
+    Watch = std::make_unique<DiskWatch>(ctx, ui, *MainForm, *CollectForm);
+    Copies1 = MainForm->Collection1->addAction(QStringLiteral("Copies across the package..."));
+    Copies1->setObjectName(QStringLiteral("Copies1"));
+    QObject::connect(Copies1, &QAction::triggered, MainForm.get(),
+                     [this, &ui] { ShowCopiesWindow(ctx, ui, MainForm.get()); });
+    Unique1 = MainForm->Collection1->addAction(QStringLiteral("Files without a copy..."));
+    Unique1->setObjectName(QStringLiteral("Unique1"));
+    QObject::connect(Unique1, &QAction::triggered, MainForm.get(),
+                     [this, &ui] { ShowUniqueWindow(ctx, ui, MainForm.get()); });
 }
 
 Application::~Application() {
     // Children of the main window: let the unique_ptrs release them before it goes.
+    Watch.reset();
     SearchForm.reset();
     InfoForm.reset();
     CollectForm.reset();

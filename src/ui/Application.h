@@ -6,6 +6,7 @@
 #include "app/AppContext.h"
 #include "ui/UserSettings.h"
 #include "ui/CollectForm.h"
+#include "ui/DiskWatch.h"
 #include "ui/InfoForm.h"
 #include "ui/MainForm.h"
 #include "ui/SearchForm.h"
@@ -25,6 +26,11 @@ struct Application {
     std::unique_ptr<TCollectForm> CollectForm;
     std::unique_ptr<TInfoForm> InfoForm;
     std::unique_ptr<TSearchForm> SearchForm;
+    // Which disks of the package are in a drive, from the mount table's notifications.
+    std::unique_ptr<DiskWatch> Watch;
+    // Package menu: the copies across the package, and the files of a disk with no copy.
+    QAction* Copies1 = nullptr;
+    QAction* Unique1 = nullptr;
 };
 
 } // namespace quindle

@@ -21,6 +21,8 @@
 #include <QStyledItemDelegate>
 
 #include "catalogue/DiskCatalogue.h"
+#include "changes/DiskChanges.h"
+#include "ui/EntryListWindow.h"
 #include "platform/Errors.h"
 #include "records/DiskRecord.h"
 #include "records/IniFile.h"
@@ -267,7 +269,24 @@ void TCollectForm::RefreshDiskList() {
         ListDisksByTitle();
     else
         ListDisksBySerial();
+    MarkConnectedDisks();
 }
+
+void TCollectForm::MarkConnectedDisks() {
+    const std::vector<ConnectedDisk> connected = ConnectedDisks(ctx_.platform, CollectionFileList.Items());
+    for (int i = 0; i < CollectionLB->count() && i < CollectionFileList.Count(); ++i) {
+        QListWidgetItem* item = CollectionLB->item(i);
+        char letter = 0;
+        for (const ConnectedDisk& d : connected)
+            if (d.recordFile == CollectionFileList.Item(i)) letter = d.letter;
+        QFont font = item->font();
+        font.setBold(letter != 0);
+        item->setFont(font);
+        item->setToolTip(letter ? QStringLiteral("In drive %1:").arg(QChar(letter)) : QString());
+    }
+}
+
+bool TCollectForm::DiskConnected(int i) const { return i >= 0 && i < CollectionLB->count() && CollectionLB->item(i)->font().bold(); }
 
 void TCollectForm::ListDisksBySerial() {
     CollectionLB->clear();
@@ -517,6 +536,10 @@ void TCollectForm::AddDisk() {
                                  QStringLiteral("It seems that that disk has already been memorized!") +
                                      QStringLiteral("\n\r") + QStringLiteral("Memorize anyway?"),
                                  QStringLiteral("Already memorized!"), MsgIcon::Question, MsgButtons::YesNo) == mrYes;
+    // A disk memorized again: what changed since, when its old catalogue can tell.
+    std::optional<PreviousCatalogue> before;
+    std::optional<ChangeCounts> changes;
+    if (proceed && ctx_.platform.FileExists(path)) before = ReadPreviousCatalogue(path, ctx_.InfoSection);
     if (proceed) {
         ActionButton->setEnabled(false);
         memorizing_ = true;
@@ -533,7 +556,15 @@ void TCollectForm::AddDisk() {
         try {
             if (!d) throw EFileError("No drive selected");
             MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
-                                 {EditText(Edit1), EditText(Edit2), EditText(Edit3)});
+                                 {EditText(Edit1), EditText(Edit2), EditText(Edit3)}, [&](const Catalogue& now) {
+                                     if (!before || !before->catalogue || !now.header.figures.complete) return;
+                                     const CatalogueDiff diff = DiffCatalogues(*before->catalogue, now);
+                                     changes = diff.counts;
+                                     // The list of what changed opens in a window of its own.
+                                     if (!diff.changes.empty())
+                                         ShowChangesWindow(ctx_, ui_, &main_, EditText(Edit1), *before->catalogue,
+                                                           now, diff);
+                                 });
         } catch (const std::exception&) {
             success = false;
         }
@@ -548,7 +579,14 @@ void TCollectForm::AddDisk() {
         return;
     }
     if (success && proceed && !ctx_.AbortFlag) {
-        ui_.MessageDlg(this, QStringLiteral("Ok, the disk has been memorized!"), QStringLiteral("Done!"),
+        // What changed goes into the log, and as a second line under the message.
+        QString changed;
+        if (changes) {
+            const std::string line = ChangesLogLine(before->memorizationDate, *changes);
+            ctx_.Log(line);
+            changed = QStringLiteral("\n") + ToQ(line);
+        }
+        ui_.MessageDlg(this, QStringLiteral("Ok, the disk has been memorized!") + changed, QStringLiteral("Done!"),
                        MsgIcon::Information, MsgButtons::Ok);
         SetStatus(QStringLiteral("Complete!"));
         RefreshDiskList();

@@ -75,6 +75,10 @@ public:
     void ClearInfoEdits();
     // View: the disk's figures in the status bar (every one in its tooltip), or that it has none.
     void ShowDiskFigures(const std::string& fileName);
+    // Marks the entries of disks that are in a ready drive now (bold, with the drive in
+    // their tooltip); RefreshDiskList ends with it.
+    void MarkConnectedDisks();
+    bool DiskConnected(int i) const;
 
     // Entry i's text, check mark and paired record file name (no folder).
     int DiskCount() const;

@@ -1,0 +1,242 @@
+// quindle-cli diff, dupes and unique: what changed on a connected disk, and which files
+// have copies in the package and which have none.
+#include <unistd.h>
+
+#include <string_view>
+
+#include "browse/DirectoryOutline.h"
+#include "browse/FileListBox.h"
+#include "catalogue/EntryText.h"
+#include "changes/Copies.h"
+#include "changes/DiskChanges.h"
+#include "cli/Cli.h"
+#include "records/DiskRecord.h"
+
+namespace quindle::cli {
+
+namespace {
+
+// A name or path on one text line: tabs and line breaks would split the fields.
+void AppendOneLine(std::string& out, std::string_view s) {
+    for (const char c : s) out += (c == '\t' || c == '\r' || c == '\n') ? '?' : c;
+}
+
+// Entry i's path as the user sees it ("E:\Docs\a.txt") or as --json writes it ("Docs/a.txt").
+void AppendPath(std::string& out, const Catalogue& c, size_t i, bool json) {
+    if (json) {
+        AppendJsonString(out, c.Path(i, '/'));
+        return;
+    }
+    AppendOneLine(out, c.header.figures.root);
+    AppendOneLine(out, c.Path(i, '\\'));
+}
+
+// One entry as `files` writes it: kind, size, date, path; or its JSON object's fields.
+void AppendEntry(std::string& out, const Catalogue& c, size_t i, bool json) {
+    if (json) {
+        out += "\"path\":";
+        AppendPath(out, c, i, true);
+        out += ",\"kind\":\"";
+        out += EntryKindName(c.Kind(i));
+        out += "\",\"size\":" + std::to_string(c.size[i]) + ",\"mtime\":" + std::to_string(c.mtime[i]);
+        return;
+    }
+    out += EntryKindName(c.Kind(i));
+    out += '\t' + std::to_string(c.size[i]) + '\t' + IsoUtc(c.mtime[i]) + '\t';
+    AppendPath(out, c, i, false);
+}
+
+// Output in blocks: millions of lines through one buffer.
+class Lines {
+public:
+    std::string& Line() { return buf_; }
+    void Flush(bool force = false) {
+        if (!force && buf_.size() < (1u << 16)) return;
+        Out(buf_);
+        buf_.clear();
+    }
+    ~Lines() { Flush(true); }
+
+private:
+    std::string buf_;
+};
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The catalogues of the package; those that cannot be used are named on stderr.
+PackageCatalogues LoadCatalogues(AppContext& ctx, const std::string& command) {
+    PackageCatalogues p = LoadPackageCatalogues(ctx.PackageFolder, PackageFiles(ctx), ctx.InfoSection);
+    for (const auto& s : p.skipped)
+        Message(command + ": disk " + s.serial + " left out: " + CatalogueProblemText(s.problem) +
+                " (memorize it again)");
+    return p;
+}
+
+} // namespace
+
+int Diff(AppContext& ctx, const std::vector<std::string>& args) {
+    const CommandArgs a = ParseCommandArgs("diff", args, {"--json"}, {});
+    ExpectPositional("diff", a, 1, "SERIAL");
+    const uint32_t number = SerialArgument("diff", a.positional[0]);
+    const std::string serial = std::to_string(number);
+    const std::string path = RecordPath(ctx, serial);
+    if (!ctx.platform.FileExists(path)) throw UsageError("diff: no disk " + serial + " in the package");
+    const auto d = ConnectedDriveOf(ctx.platform, number);
+    if (!d) throw std::runtime_error("diff: disk " + serial + " is not in any drive (see quindle-cli drives)");
+
+    TDirectoryOutline tree(ctx);
+    tree.SetTextCase(tcAsIs);
+    TFileListBox lister(ctx);
+    lister.SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
+    // Progress on stderr as `add` shows it: one line redrawn on a terminal, a line every
+    // 1000 folders otherwise.
+    const bool tty = isatty(2) == 1;
+    const std::string drive(1, *d);
+    const auto figures = [&] {
+        return drive + ": " + std::to_string(ctx.Progress.folders) + " folders, " +
+               std::to_string(ctx.Progress.files) + " files";
+    };
+    long shown = -1;
+    ctx.AddToLog = [&](const std::string& line) { WriteAll(2, (tty ? "\r\x1b[K" : "") + line + "\n"); };
+    ctx.ProcessMessages = [&] {
+        if (ctx.Progress.folders == shown) return;
+        shown = ctx.Progress.folders;
+        if (tty)
+            WriteAll(2, "\r\x1b[K" + figures());
+        else if (shown > 0 && shown % 1000 == 0)
+            WriteAll(2, figures() + "\n");
+    };
+    const DiskDiff r = DiffDisk(ctx, tree, lister, *d, path);
+    if (r.after) WriteAll(2, (tty ? "\r\x1b[K" : "") + figures() + "\n");
+    if (!r.cause.empty())
+        throw std::runtime_error("diff: disk " + serial + ": " + r.cause +
+                                 "; memorize it again before comparing (quindle-cli add " + std::string(1, *d) +
+                                 ": --replace)");
+    const Catalogue& before = *r.before.catalogue;
+    const Catalogue& after = *r.after;
+    const bool json = a.Flag("--json");
+    Lines out;
+    for (const EntryChange& c : r.diff.changes) {
+        std::string& line = out.Line();
+        // The new values; the old ones for a removed entry.
+        const bool old = c.change == ChangeKind::Removed;
+        const Catalogue& cat = old ? before : after;
+        const uint32_t i = old ? c.oldEntry : c.newEntry;
+        if (json) {
+            line += "{\"change\":\"";
+            line += ChangeKindName(c.change);
+            line += "\",";
+            AppendEntry(line, cat, i, true);
+            if (c.change == ChangeKind::Changed)
+                line += ",\"old_size\":" + std::to_string(before.size[c.oldEntry]) +
+                        ",\"old_mtime\":" + std::to_string(before.mtime[c.oldEntry]);
+            line += "}\n";
+        } else {
+            line += ChangeKindName(c.change);
+            line += '\t';
+            AppendEntry(line, cat, i, false);
+            if (c.change == ChangeKind::Changed)
+                line += '\t' + std::to_string(before.size[c.oldEntry]) + '\t' + IsoUtc(before.mtime[c.oldEntry]);
+            line += '\n';
+        }
+        out.Flush();
+    }
+    Message("disk " + serial + " in " + std::string(1, *d) + ": " +
+            ChangesLogLine(r.before.memorizationDate, r.diff.counts));
+    return r.diff.counts.None() ? kOk : kNotFound;
+}
+
+int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
+    const CommandArgs a = ParseCommandArgs("dupes", args, {"--json"}, {"--min-size"});
+    ExpectPositional("dupes", a, 0, "");
+    uint64_t minSize = 1;
+    if (const auto v = a.Value("--min-size")) {
+        const bool digits = !v->empty() && v->size() <= 19 && v->find_first_not_of("0123456789") == std::string::npos;
+        if (!digits) throw UsageError("dupes: --min-size takes a number of bytes, not \"" + *v + "\"");
+        minSize = std::stoull(*v);
+    }
+    const PackageCatalogues p = LoadCatalogues(ctx, "dupes");
+    const Copies copies = FindCopies(p.disks, minSize);
+    const bool json = a.Flag("--json");
+    Lines out;
+    for (const CopyGroup& g : copies.groups) {
+        std::string& line = out.Line();
+        const FileRef& firstRef = copies.refs[g.first];
+        const std::string_view name = p.disks[firstRef.disk].catalogue.Name(firstRef.entry);
+        if (json) {
+            line += "{\"name\":";
+            AppendJsonString(line, name);
+            line += ",\"size\":" + std::to_string(g.size) + ",\"copies\":[";
+        } else {
+            line += std::to_string(g.count) + '\t' + std::to_string(g.size) + '\t';
+            AppendOneLine(line, name);
+            line += '\n';
+        }
+        for (uint32_t k = 0; k < g.count; ++k) {
+            const FileRef& r = copies.refs[g.first + k];
+            const PackageDisk& disk = p.disks[r.disk];
+            if (json) {
+                line += k ? ",{\"serial\":" : "{\"serial\":";
+                AppendJsonString(line, disk.serial);
+                line += ",\"path\":";
+                AppendPath(line, disk.catalogue, r.entry, true);
+                line += '}';
+            } else {
+                line += '\t' + disk.serial + '\t';
+                AppendPath(line, disk.catalogue, r.entry, false);
+                line += '\n';
+            }
+        }
+        if (json) line += "]}\n";
+        out.Flush();
+    }
+    out.Flush(true);
+    Message(Plural(copies.groups.size(), "group", "groups") + " of copies, " +
+            Plural(copies.copyFiles, "file", "files") + "; " + std::to_string(copies.spareBytes) +
+            " bytes in copies beyond the first of each");
+    return kOk;
+}
+
+int Unique(AppContext& ctx, const std::vector<std::string>& args) {
+    const CommandArgs a = ParseCommandArgs("unique", args, {"--json"}, {});
+    ExpectPositional("unique", a, 1, "SERIAL");
+    const std::string serial = std::to_string(SerialArgument("unique", a.positional[0]));
+    const std::string file = serial + ".dat";
+    if (!ctx.platform.FileExists(ctx.PackageFolder + file))
+        throw UsageError("unique: no disk " + serial + " in the package");
+    const PackageCatalogues p = LoadCatalogues(ctx, "unique");
+    const PackageDisk* disk = nullptr;
+    for (const PackageDisk& d : p.disks)
+        if (d.serial == serial) disk = &d;
+    if (!disk) {
+        for (const auto& s : p.skipped)
+            if (s.serial == serial)
+                throw std::runtime_error("unique: disk " + serial + ": " + CatalogueProblemText(s.problem) +
+                                         "; the disk has no details until it is memorized again");
+        throw std::runtime_error("unique: disk " + serial + ": no catalogue");
+    }
+    UniqueFiles unique(disk->catalogue);
+    for (const PackageDisk& d : p.disks)
+        if (&d != disk) unique.Compare(d.catalogue);
+    const bool json = a.Flag("--json");
+    Lines out;
+    uint64_t bytes = 0;
+    const std::vector<uint32_t> entries = unique.Entries();
+    for (const uint32_t i : entries) {
+        std::string& line = out.Line();
+        if (json) line += '{';
+        AppendEntry(line, disk->catalogue, i, json);
+        line += json ? "}\n" : "\n";
+        bytes += disk->catalogue.size[i];
+        out.Flush();
+    }
+    out.Flush(true);
+    Message(Plural(entries.size(), "file", "files") + " of disk " + serial + " (" + std::to_string(bytes) +
+            " bytes) " + (entries.size() == 1 ? "has" : "have") + " no copy on the " + Plural(p.disks.size() - 1, "other disk", "other disks") +
+            (p.skipped.empty() ? std::string() : " with a catalogue"));
+    return kOk;
+}
+
+} // namespace quindle::cli

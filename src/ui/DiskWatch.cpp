@@ -1,0 +1,177 @@
+#include "ui/DiskWatch.h"
+
+#include <QAction>
+#include <QListWidgetItem>
+#include <QMenu>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "browse/FileListBox.h"
+#include "records/DiskRecord.h"
+#include "records/IniFile.h"
+#include "records/Memorizer.h"
+#include "records/PackageTitles.h"
+#include "ui/CollectForm.h"
+#include "ui/EntryListWindow.h"
+#include "ui/MainForm.h"
+#include "ui/OvalButton.h"
+#include "ui/Text.h"
+#include "ui/UserSettings.h"
+#include "ui/WalkTicker.h"
+
+namespace quindle {
+
+namespace {
+
+// The record file names of the package, as the package dialog lists them.
+std::vector<std::string> PackageRecordFiles(AppContext& ctx) {
+    TFileListBox files(ctx);
+    files.SetMask("*.dat");
+    files.SetFileType(ftReadOnly | ftHidden | ftArchive | ftNormal);
+    files.SetDirectory(ctx.PackageFolder);
+    files.RefreshList();
+    return files.CopyItems();
+}
+
+std::string InfoValue(const AppContext& ctx, const std::string& record, const char* key) {
+    try {
+        return TIniFile32(record).ReadString(ctx.InfoSection, key, "");
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+} // namespace
+
+DiskWatch::DiskWatch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectForm& collect,
+                     const std::string& mountInfo)
+    : QObject(&main), ctx_(ctx), ui_(ui), main_(main), collect_(collect), watch_(mountInfo) {
+    UpdateConnected1 = main_.Collection1->addAction(QStringLiteral("Memorize the connected disk again"));
+    UpdateConnected1->setObjectName(QStringLiteral("UpdateConnected1"));
+    UpdateConnected1->setEnabled(false);
+    connect(UpdateConnected1, &QAction::triggered, this, [this] { UpdateConnected1Click(); });
+    if (watch_.Fd() >= 0) {
+        // The kernel marks the table's descriptor "exceptional" (POLLPRI) on every change.
+        notifier_ = new QSocketNotifier(watch_.Fd(), QSocketNotifier::Exception, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] { MountTableChanged(); });
+    }
+    Rescan(false);
+}
+
+DiskWatch::~DiskWatch() = default;
+
+bool DiskWatch::Busy() const { return collect_.Memorizing() || !main_.StopButton->isHidden() || updating_; }
+
+void DiskWatch::MountTableChanged() {
+    if (Busy()) {
+        // The walk reads the drive table: it changes only once the walk has ended. The
+        // table is read now all the same, which clears the kernel's mark.
+        watch_.Read();
+        if (!pending_) {
+            pending_ = true;
+            QTimer::singleShot(500, this, [this] {
+                pending_ = false;
+                MountTableChanged();
+            });
+        }
+        return;
+    }
+    const std::string table = watch_.Read();
+    // The drive table anew from the mapping and the mounts; the selector lists it quietly,
+    // keeping its drive (no change of drive follows, no message).
+    ctx_.platform.SetDrives(BuildDriveTable(ReadDriveMappings(), ParseMountInfo(table)));
+    const char drive = main_.DriveComboBox1.Drive();
+    auto onChange = std::move(main_.DriveComboBox1.OnChange);
+    main_.DriveComboBox1.OnChange = nullptr;
+    main_.DriveComboBox1.BuildList();
+    main_.DriveComboBox1.SetDrive(drive);
+    main_.DriveComboBox1.OnChange = std::move(onChange);
+    Rescan(true);
+}
+
+void DiskWatch::Rescan(bool announce) {
+    const std::vector<ConnectedDisk> before = std::move(connected_);
+    connected_ = ConnectedDisks(ctx_.platform, PackageRecordFiles(ctx_));
+    bool targetStays = false;
+    for (const ConnectedDisk& d : connected_) {
+        bool known = false;
+        for (const ConnectedDisk& b : before) known |= b.recordFile == d.recordFile && b.letter == d.letter;
+        targetStays |= d.recordFile == target_.recordFile && d.letter == target_.letter;
+        if (known && announce) continue;
+        if (!announce) {
+            if (target_.recordFile.empty()) SetTarget(d);
+            continue;
+        }
+        const std::string record = ctx_.PackageFolder + d.recordFile;
+        const std::string title = InfoValue(ctx_, record, "Title");
+        const std::string date = InfoValue(ctx_, record, "Memorization Date");
+        ctx_.Log("Disk " + (title.empty() ? d.serial : "\"" + title + "\" (" + d.serial + ")") + " is in drive " +
+                 std::string(1, d.letter) + ":, memorized " + (date.empty() ? std::string("at an unknown date") : date) +
+                 "; Package > Memorize " + std::string(1, d.letter) + ": again updates it");
+        SetTarget(d);
+        targetStays = true;
+    }
+    if (!targetStays) SetTarget(connected_.empty() ? ConnectedDisk{} : connected_.front());
+    // The package dialog marks the disks in a drive.
+    if (announce) collect_.MarkConnectedDisks();
+}
+
+void DiskWatch::SetTarget(const ConnectedDisk& d) {
+    target_ = d;
+    UpdateConnected1->setEnabled(!d.recordFile.empty());
+    UpdateConnected1->setText(d.recordFile.empty()
+                                  ? QStringLiteral("Memorize the connected disk again")
+                                  : QStringLiteral("Memorize %1: again").arg(QChar(d.letter)));
+}
+
+void DiskWatch::UpdateConnected1Click() {
+    if (target_.recordFile.empty() || Busy()) return;
+    const ConnectedDisk d = target_;
+    const std::string record = ctx_.PackageFolder + d.recordFile;
+    const DiskInfoFields info{InfoValue(ctx_, record, "Title"), InfoValue(ctx_, record, "Description"),
+                              InfoValue(ctx_, record, "Additional")};
+    const PreviousCatalogue before = ReadPreviousCatalogue(record, ctx_.InfoSection);
+    std::optional<ChangeCounts> changes;
+    updating_ = true;
+    main_.StopButton->show(); // Stop ends this walk as it ends Drive > Open
+    const QString drive = QString(QChar(d.letter)) + QStringLiteral(": ");
+    main_.AddToLog(drive);
+    QListWidgetItem* line = main_.LastLogLine();
+    WalkTicker ticker(ctx_.Progress, true, [this, line, drive](const QString& figures) {
+        if (!main_.Closing()) line->setText(drive + figures);
+    });
+    ticker.Start();
+    bool complete = false;
+    try {
+        complete = MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d.letter, d.serial, record,
+                                        info, [&](const Catalogue& now) {
+                                            if (!before.catalogue || !now.header.figures.complete) return;
+                                            const CatalogueDiff diff = DiffCatalogues(*before.catalogue, now);
+                                            changes = diff.counts;
+                                            if (!diff.changes.empty())
+                                                ShowChangesWindow(ctx_, ui_, &main_,
+                                                                  info.title.empty() ? d.serial : info.title,
+                                                                  *before.catalogue, now, diff);
+                                        });
+    } catch (const std::exception&) {
+        complete = false;
+    }
+    ticker.Stop();
+    updating_ = false;
+    if (main_.Closing()) return;
+    main_.StopButton->hide();
+    if (complete) {
+        ctx_.Log("Ok, the disk has been memorized!");
+        ctx_.Log(changes ? ChangesLogLine(before.memorizationDate, *changes)
+                         : "Changes since the last memorization not counted: " + before.cause);
+    } else {
+        ctx_.Log("Memorizing that disk was not complete.");
+    }
+    try {
+        main_.FileListBox1.OpenPath("c:\\");
+    } catch (const std::exception&) {
+    }
+    collect_.RefreshDiskList();
+}
+
+} // namespace quindle

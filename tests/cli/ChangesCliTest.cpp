@@ -1,0 +1,195 @@
+// quindle-cli diff, dupes and unique, run as a process on folders mapped as drives.
+#include <QSettings>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/TempDrive.h"
+
+extern char** environ;
+
+using quindle::test::ReadHostFile;
+using quindle::test::TempDir;
+using quindle::test::TempDrive;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+Result Run(const std::string& package, const std::vector<std::string>& args) {
+    TempDir io;
+    const std::string outPath = io.path() + "/out", errPath = io.path() + "/err";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> all{QUINDLE_CLI, "--package", package};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    Result r;
+    if (posix_spawn(&pid, QUINDLE_CLI, &fa, nullptr, argv.data(), environ) != 0) return r;
+    posix_spawn_file_actions_destroy(&fa);
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    r.out = ReadHostFile(outPath);
+    r.err = ReadHostFile(errPath);
+    return r;
+}
+
+// Dates vary from run to run: every "mtime":N and "old_mtime":N becomes "mtime":*.
+std::string MaskTimes(std::string s) {
+    for (const std::string key : {"\"mtime\":", "\"old_mtime\":"}) {
+        for (size_t at = s.find(key); at != std::string::npos; at = s.find(key, at + 1)) {
+            size_t end = at + key.size();
+            while (end < s.size() && (isdigit(static_cast<unsigned char>(s[end])) || s[end] == '-')) ++end;
+            s.replace(at + key.size(), end - at - key.size(), "*");
+        }
+    }
+    return s;
+}
+
+struct Rig {
+    TempDrive e{'E', 5u}, f{'F', 6u};
+    TempDir package;
+    Rig() {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+        for (const TempDrive* d : {&e, &f}) {
+            const QString letter(QChar(d->Info().letter));
+            s.setValue("Drives/" + letter + "/path", QString::fromStdString(d->path()));
+            s.setValue("Drives/" + letter + "/serial", static_cast<unsigned>(*d->Info().serial));
+        }
+        s.sync();
+        e.MakeFile("a.txt", "aaa");
+        e.MakeFile("Docs/a.txt", "aaa");
+        e.MakeFile("Docs/b\xff.bin", "bb");
+        e.MakeFile("setup.exe", "s");
+        f.MakeFile("a.txt", "aaa");
+        f.MakeFile("b\xff.bin", "bbb");
+    }
+    ~Rig() {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+    }
+    Result Cli(const std::vector<std::string>& args) const { return Run(package.path(), args); }
+};
+
+} // namespace
+
+TEST(ChangesCli, DiffTellsWhatChangedOnTheConnectedDiskAndWritesNothing) {
+    Rig rig;
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "E"}).status, 0);
+    Result r = rig.Cli({"diff", "5"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("nothing changed"), std::string::npos) << r.err;
+
+    std::filesystem::rename(rig.e.path() + "/Docs", rig.e.path() + "/Papers");
+    rig.e.MakeFile("setup.exe", "longer");
+    const std::string record = rig.package.Read("5.dat"), catalogue = rig.package.Read("5.cat");
+    r = rig.Cli({"diff", "5", "--json"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(MaskTimes(r.out),
+              "{\"change\":\"removed\",\"path\":\"Docs\",\"kind\":\"folder\",\"size\":5,\"mtime\":*}\n"
+              "{\"change\":\"removed\",\"path\":\"Docs/a.txt\",\"kind\":\"file\",\"size\":3,\"mtime\":*}\n"
+              "{\"change\":\"removed\",\"path\":\"Docs/b\\udcff.bin\",\"kind\":\"file\",\"size\":2,\"mtime\":*}\n"
+              "{\"change\":\"added\",\"path\":\"Papers\",\"kind\":\"folder\",\"size\":5,\"mtime\":*}\n"
+              "{\"change\":\"added\",\"path\":\"Papers/a.txt\",\"kind\":\"file\",\"size\":3,\"mtime\":*}\n"
+              "{\"change\":\"added\",\"path\":\"Papers/b\\udcff.bin\",\"kind\":\"file\",\"size\":2,\"mtime\":*}\n"
+              "{\"change\":\"changed\",\"path\":\"setup.exe\",\"kind\":\"file\",\"size\":6,\"mtime\":*,"
+              "\"old_size\":1,\"old_mtime\":*}\n");
+    EXPECT_NE(r.err.find("2 files and 1 folder added, 2 files and 1 folder removed, 1 file changed"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(rig.package.Read("5.dat"), record);
+    EXPECT_EQ(rig.package.Read("5.cat"), catalogue);
+    r = rig.Cli({"diff", "5"});
+    EXPECT_NE(r.out.find("changed\tfile\t6\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tE:\\setup.exe\t1\t"), std::string::npos) << r.out;
+
+    // add --replace counts the same changes.
+    r = rig.Cli({"add", "E:", "--title", "E", "--replace"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(": 2 files and 1 folder added, 2 files and 1 folder removed, 1 file changed\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(rig.Cli({"diff", "5"}).status, 0);
+
+    // No diff without a catalogue to compare with, or without the disk.
+    struct Case {
+        std::vector<std::string> args;
+        std::string errHas;
+    };
+    ASSERT_EQ(rig.Cli({"add", "F:", "--title", "F"}).status, 0);
+    std::filesystem::remove(rig.package.path() + "/6.cat");
+    const std::vector<Case> cases = {
+        {{"diff", "6"}, "diff: disk 6: no catalogue; memorize it again"},
+        {{"diff", "7"}, "diff: no disk 7 in the package"},
+        {{"diff", "x"}, "is not a volume serial"},
+        {{"diff"}, "diff: missing SERIAL"},
+    };
+    for (const Case& c : cases) {
+        r = rig.Cli(c.args);
+        EXPECT_EQ(r.status, 2) << c.args.back();
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+    }
+    std::filesystem::rename(rig.e.path(), rig.e.path() + ".away");
+    r = rig.Cli({"diff", "5"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("disk 5 is not in any drive"), std::string::npos) << r.err;
+    std::filesystem::rename(rig.e.path() + ".away", rig.e.path());
+}
+
+TEST(ChangesCli, DupesAndUniqueOverThePackage) {
+    Rig rig;
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "E"}).status, 0);
+    ASSERT_EQ(rig.Cli({"add", "F:", "--title", "F"}).status, 0);
+    rig.package.MakeFile("9.dat", "\r\n[x]\r\ny=1\r\n"); // no catalogue: left out, and said so
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, errHas;
+    };
+    const std::vector<Case> cases = {
+        {{"dupes", "--json"},
+         0,
+         "{\"name\":\"a.txt\",\"size\":3,\"copies\":[{\"serial\":\"5\",\"path\":\"a.txt\"},"
+         "{\"serial\":\"5\",\"path\":\"Docs/a.txt\"},{\"serial\":\"6\",\"path\":\"a.txt\"}]}\n",
+         "disk 9 left out: no catalogue"},
+        {{"dupes"}, 0, "3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t6\tF:\\a.txt\n",
+         "1 group of copies, 3 files; 6 bytes"},
+        {{"dupes", "--min-size", "4"}, 0, "", "0 groups"},
+        {{"dupes", "--min-size", "x"}, 2, "", "--min-size takes a number"},
+        {{"unique", "6", "--json"}, 0, "{\"path\":\"b\\udcff.bin\",\"kind\":\"file\",\"size\":3,\"mtime\":*}\n",
+         "1 file of disk 6 (3 bytes) has no copy"},
+        // In walk order: a folder's files before its subfolders.
+        {{"unique", "5", "--json"},
+         0,
+         "{\"path\":\"setup.exe\",\"kind\":\"file\",\"size\":1,\"mtime\":*}\n"
+         "{\"path\":\"Docs/b\\udcff.bin\",\"kind\":\"file\",\"size\":2,\"mtime\":*}\n",
+         "2 files of disk 5 (3 bytes) have no copy"},
+        {{"unique", "9"}, 2, "", "unique: disk 9: no catalogue"},
+        {{"unique", "8"}, 2, "", "unique: no disk 8 in the package"},
+    };
+    for (const Case& c : cases) {
+        const Result r = rig.Cli(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
+        EXPECT_EQ(MaskTimes(r.out), c.out) << c.args[0];
+        EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+    }
+}

@@ -1,0 +1,252 @@
+// What changed, shown when a disk is memorized again, and disks of the package coming and
+// going while the program runs, with the drives mapped in the settings file.
+#include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QComboBox>
+#include <QTableView>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "records/IniFile.h"
+#include "support/TempDrive.h"
+#include "ui/Application.h"
+#include "ui/EntryListWindow.h"
+#include "ui/OvalButton.h"
+#include "ui/ScriptedUi.h"
+
+using namespace quindle;
+using quindle::test::TempDrive;
+
+namespace {
+
+const std::string kInfo = "Special Information about this disk by Quindle";
+constexpr uint32_t kSerial = 439041101u;
+
+// The program with drives C and E mapped in the settings, so a rebuilt drive table has them.
+struct Rig {
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    TempDrive c{'C', 1u};
+    TempDrive e{'E', kSerial};
+    std::unique_ptr<Application> app;
+    TMainForm* main = nullptr;
+    TCollectForm* form = nullptr;
+
+    Rig() {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+        s.setValue("Drives/C/path", QString::fromStdString(c.path()));
+        s.setValue("Drives/C/serial", 1);
+        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
+        s.setValue("Drives/E/serial", kSerial);
+        s.sync();
+        e.MakeFile("readme.txt", "r");
+        e.MakeFile("Docs/a.doc", "a");
+        app = std::make_unique<Application>(ui, progDir.path() + "/quindle");
+        main = app->MainForm.get();
+        form = app->CollectForm.get();
+        main->DriveComboBox1.BuildList();
+        main->DriveComboBox1.SetDrive('E');
+    }
+    ~Rig() {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+    }
+    QString Add(const QString& title) {
+        main->Add1Click();
+        form->Edit1->setText(title);
+        form->Edit2->setText("USB stick");
+        form->Edit3->setText("shelf 3");
+        form->ActionButton->OnClick(form->ActionButton);
+        return ui.boxes.empty() ? QString() : ui.boxes.back().text;
+    }
+    std::string LastLog(int back = 0) const {
+        const int n = main->ListBox1->count();
+        return n > back ? main->ListBox1->item(n - 1 - back)->text().toStdString() : std::string();
+    }
+    std::string Info(const char* key) const {
+        return TIniFile32(app->ctx.PackageFolder + std::to_string(kSerial) + ".dat").ReadString(kInfo, key, "?");
+    }
+};
+
+} // namespace
+
+TEST(DiskChangesUi, MemorizingAgainTellsWhatChangedInTheLogAndUnderTheMessage) {
+    Rig rig;
+    EXPECT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!"); // nothing to compare with
+    const std::string date = rig.Info("Memorization Date");
+    rig.e.MakeFile("new.txt", "n");
+    std::filesystem::remove(rig.e.path() + "/readme.txt");
+    const QString text = rig.Add("Backup");
+    const std::string line = "Changes since " + date + ": 1 file added, 1 file removed";
+    EXPECT_EQ(text.toStdString(), "Ok, the disk has been memorized!\n" + line);
+    EXPECT_EQ(rig.LastLog(), line);
+    EXPECT_EQ(rig.ui.boxes.back().caption, "Done!");
+    // The list opens in a window.
+    auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_EQ(windows[0]->windowTitle(), "Changes on Backup");
+    ASSERT_EQ(windows[0]->ShownRows(), 2);
+    EXPECT_EQ(windows[0]->ShownRow(0)[4], "E:\\new.txt");
+    EXPECT_EQ(windows[0]->ShownRow(1)[0], "removed");
+    delete windows[0];
+
+    // A catalogue that no longer belongs to the record: no counts, only the message.
+    std::filesystem::remove(rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".cat");
+    EXPECT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+}
+
+TEST(DiskChangesUi, ADiskOfThePackageAppearsIsMarkedAndIsUpdatedInOneStep) {
+    Rig rig;
+    ASSERT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+    const std::string date = rig.Info("Memorization Date");
+    DiskWatch& watch = *rig.app->Watch;
+
+    // The disk leaves: no longer connected, nothing to update, no mark.
+    std::filesystem::rename(rig.e.path(), rig.e.path() + ".away");
+    watch.MountTableChanged();
+    EXPECT_TRUE(watch.Connected().empty());
+    EXPECT_FALSE(watch.UpdateConnected1->isEnabled());
+    rig.form->RefreshDiskList();
+    ASSERT_EQ(rig.form->DiskCount(), 1);
+    EXPECT_FALSE(rig.form->DiskConnected(0));
+    EXPECT_EQ(rig.form->DiskText(0), "Backup"); // the mark leaves the text alone
+
+    // It comes back: the log names it and its date, the dialog marks it.
+    std::filesystem::rename(rig.e.path() + ".away", rig.e.path());
+    const int logLines = rig.main->ListBox1->count();
+    watch.MountTableChanged();
+    ASSERT_EQ(watch.Connected().size(), 1u);
+    EXPECT_EQ(rig.main->ListBox1->count(), logLines + 1);
+    EXPECT_EQ(rig.LastLog(), "Disk \"Backup\" (439041101) is in drive E:, memorized " + date +
+                                 "; Package > Memorize E: again updates it");
+    EXPECT_TRUE(rig.form->DiskConnected(0));
+    EXPECT_EQ(rig.form->DiskText(0), "Backup");
+    ASSERT_TRUE(watch.UpdateConnected1->isEnabled());
+    EXPECT_EQ(watch.UpdateConnected1->text(), "Memorize E: again");
+    // A change of the table that brings no disk says nothing.
+    watch.MountTableChanged();
+    EXPECT_EQ(rig.main->ListBox1->count(), logLines + 1);
+
+    // One step: the disk memorized again with its own texts; no dialog, no box.
+    rig.e.MakeFile("Docs/b.doc", "b");
+    const size_t boxes = rig.ui.boxes.size();
+    watch.UpdateConnected1->trigger();
+    EXPECT_EQ(rig.ui.boxes.size(), boxes);
+    EXPECT_EQ(rig.LastLog(), "Changes since " + date + ": 1 file added");
+    EXPECT_EQ(rig.LastLog(1), "Ok, the disk has been memorized!");
+    EXPECT_EQ(rig.Info("Title"), "Backup");
+    EXPECT_EQ(rig.Info("Description"), "USB stick");
+    EXPECT_EQ(rig.Info("Additional"), "shelf 3");
+    EXPECT_NE(rig.Info("Memorization Date"), "?");
+    EXPECT_EQ(TIniFile32(rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".dat").ReadString("Docs", "b.doc", "?"),
+              "2");
+    EXPECT_TRUE(rig.main->StopButton->isHidden());
+
+    // What changed opens in a window of its own.
+    const auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    TEntryListWindow& w = *windows[0];
+    EXPECT_EQ(w.windowTitle(), "Changes on Backup");
+    EXPECT_EQ(w.Summary(), "1 file added");
+    ASSERT_EQ(w.ShownRows(), 1);
+    const QStringList row = w.ShownRow(0);
+    EXPECT_EQ(row[0], "added");
+    EXPECT_EQ(row[2], "1");
+    EXPECT_EQ(row[4], "E:\\Docs\\b.doc");
+    w.FilterEdit->setText("A.DOC"); // the filter ignores case
+    EXPECT_EQ(w.ShownRows(), 0);
+    w.FilterEdit->setText("B.DOC");
+    EXPECT_EQ(w.ShownRows(), 1);
+    delete &w;
+}
+
+TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
+    Rig rig;
+    ASSERT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+    TempDrive f('F', 6u);
+    f.MapInto(rig.app->ctx.platform);
+    f.MakeFile("x/a.doc", "a");          // a copy of E's Docs/a.doc
+    f.MakeFile("readme.txt", "longer");  // another size: no copy
+    f.MakeFile("big.iso", "0123456789"); // twice on F itself
+    f.MakeFile("y/big.iso", "0123456789");
+    rig.main->DriveComboBox1.BuildList();
+    rig.main->DriveComboBox1.SetDrive('F');
+    ASSERT_EQ(rig.Add("Second"), "Ok, the disk has been memorized!");
+
+    rig.app->Copies1->trigger();
+    auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    TEntryListWindow* w = windows[0];
+    EXPECT_EQ(w->Summary(), "2 group(s) of copies, 4 file(s); 11 bytes in copies beyond the first of each");
+    ASSERT_EQ(w->ShownRows(), 4);
+    // Largest total first; sorting by a column sorts numbers as numbers.
+    EXPECT_EQ(w->ShownRow(0), QStringList({"big.iso", "10", "2", "6", "F:\\big.iso"}));
+    EXPECT_EQ(w->ShownRow(3), QStringList({"a.doc", "1", "2", "6", "F:\\x\\a.doc"}));
+    w->List->sortByColumn(1, Qt::AscendingOrder);
+    EXPECT_EQ(w->ShownRow(0)[1], "1");
+    EXPECT_EQ(w->ShownRow(3)[1], "10");
+    w->FilterEdit->setText("a.doc");
+    EXPECT_EQ(w->ShownRows(), 2);
+    EXPECT_EQ(w->CsvText(), "Name,Size,Copies,Serial,Path\r\na.doc,1,2,439041101,E:\\Docs\\a.doc\r\n"
+                            "a.doc,1,2,6,F:\\x\\a.doc\r\n");
+    delete w;
+
+    rig.app->Unique1->trigger();
+    windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    w = windows[0];
+    ASSERT_EQ(w->DiskBox->count(), 2);
+    EXPECT_EQ(w->DiskBox->itemText(0), "Backup (439041101)"); // the package's order
+    EXPECT_EQ(w->Summary(), "1 file(s), 1 bytes with no copy on the 1 other disk(s)");
+    ASSERT_EQ(w->ShownRows(), 1);
+    EXPECT_EQ(w->ShownRow(0)[3], "E:\\readme.txt");
+    w->DiskBox->setCurrentIndex(1);
+    EXPECT_EQ(w->Summary(), "3 file(s), 26 bytes with no copy on the 1 other disk(s)");
+    EXPECT_EQ(w->ShownRows(), 3);
+    delete w;
+}
+
+TEST(DiskChangesUi, TheKernelsNotificationOfAMountReachesTheProgramWithinTwoSeconds) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root; run the tests as root to cover it";
+    Rig rig;
+    test::WriteHostFile(rig.app->ctx.PackageFolder + "42.dat",
+                        "\r\n[E:\\]\r\na=1\r\n\r\n[" + kInfo + "]\r\nVolume Serial=42\r\nMemorization Date=01/02/2026 "
+                        "03:04:05\r\nTitle=Card\r\n");
+    char where[] = "/mnt/quindle-ui-XXXXXX";
+    ASSERT_NE(mkdtemp(where), nullptr);
+    DiskWatch& watch = *rig.app->Watch;
+    const auto connected42 = [&] {
+        for (const ConnectedDisk& d : watch.Connected())
+            if (d.serial == "42") return true;
+        return false;
+    };
+    // Only the event loop runs: the notifier alone has to bring the change in.
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return done();
+    };
+    ASSERT_EQ(mount("quindle-ui-test", where, "tmpfs", 0, "size=1m"), 0);
+    test::WriteHostFile(std::string(where) + "/.windows-serial", "2A\n");
+    EXPECT_TRUE(waitFor(connected42)) << "the mount was not noticed within 2 s";
+    EXPECT_NE(rig.LastLog().find("Disk \"Card\" (42) is in drive "), std::string::npos) << rig.LastLog();
+    EXPECT_NE(rig.LastLog().find(", memorized 01/02/2026 03:04:05"), std::string::npos) << rig.LastLog();
+    ASSERT_EQ(umount(where), 0);
+    EXPECT_TRUE(waitFor([&] { return !connected42(); })) << "the unmount was not noticed within 2 s";
+    rmdir(where);
+}
