@@ -71,18 +71,28 @@ void OutlineView::RequestFrame() {
 }
 
 void OutlineView::FlushFrame() {
-    if (frameTimer_.isActive()) Frame();
+    if (!frameTimer_.isActive() && !widestStale_) return;
+    sinceWidest_.invalidate(); // the widest row too, now
+    Frame();
 }
 
 void OutlineView::Frame() {
     frameTimer_.stop();
     // The scroll bars change here only: each change of their range or position costs them
-    // a repaint and a timer of their own.
-    if (rowsStale_ || widestStale_) UpdateScrollBars();
+    // a repaint and a timer of their own. The widest row takes a pass over every visible
+    // row: while rows keep coming it is worked out at most every kWidestMs, and a frame
+    // after the last change brings it up to date.
+    const qint64 sinceWidest = sinceWidest_.isValid() ? sinceWidest_.elapsed() : kWidestMs;
+    const bool measure = widestStale_ && sinceWidest >= kWidestMs;
+    if (measure)
+        UpdateScrollBars();
+    else if (rowsStale_)
+        UpdateVerticalRange();
     if (currentStale_) EnsureCurrentVisible();
     rowsStale_ = currentStale_ = false;
     viewport()->update();
     sinceFrame_.restart();
+    if (widestStale_) frameTimer_.start(static_cast<int>(std::min<qint64>(kFrameMs, kWidestMs - sinceWidest)));
 }
 
 // ---- geometry ----------------------------------------------------------------------------
@@ -150,6 +160,7 @@ int OutlineView::ColumnWidth() {
         }
         widest_ = widest;
         widestStale_ = false;
+        sinceWidest_.restart();
     }
     return std::max(widest_, client);
 }
@@ -217,7 +228,7 @@ void OutlineView::paintEvent(QPaintEvent*) {
     const int xoff = -horizontalScrollBar()->value();
     const int first = FirstVisibleRow();
     const int rows = outline_.Root()->VisibleCount();
-    const int width = std::max(ColumnWidth(), viewport()->width());
+    const int width = std::max(widest_, viewport()->width()); // as the last frame worked it out
     const int rootCols = (outline_.Options & ooDrawTreeRoot) ? 1 : 0;
     p.fillRect(viewport()->rect(), pal.color(QPalette::Base));
 
@@ -263,7 +274,8 @@ void OutlineView::paintEvent(QPaintEvent*) {
         }
 
         p.setPen(pal.color(l.current ? QPalette::HighlightedText : QPalette::Text));
-        p.drawText(QRect(textX, y, width, h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        p.drawText(QRect(textX, y, std::max(width, textW), h), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   text);
         if (l.current && (outline_.Options & ooDrawFocusRect) && hasFocus()) {
             QPen focus(pal.color(QPalette::HighlightedText));
             focus.setStyle(Qt::DotLine);

@@ -32,11 +32,13 @@ public:
     // directory, ...); by default the outline's application error sink.
     std::function<void(const std::string&)> OnError;
 
-    // Draws a held frame now, so that the scroll bars show the outline as it is.
+    // Draws a held frame now, widest row included, so that the scroll bars show the
+    // outline as it is.
     void FlushFrame();
 
     void RowsChanged() override;
-    static constexpr int kFrameMs = 40; // 25 frames a second at most
+    static constexpr int kFrameMs = 40;    // 25 frames a second at most
+    static constexpr int kWidestMs = 250;  // the widest row worked out 4 times a second at most
     void CurrentRowChanged() override;
     void Invalidate() override;
 
@@ -76,6 +78,7 @@ private:
     bool currentStale_ = false; // keeping the current row in sight waits for the next frame
     QTimer frameTimer_;       // a held frame
     QElapsedTimer sinceFrame_;
+    QElapsedTimer sinceWidest_;
 };
 
 } // namespace quindle

@@ -173,7 +173,7 @@ TEST(OutlineView, AWalkIsDrawnInFramesAndTheLastFrameShowsTheWholeTree) {
     EXPECT_LE(paints.n, took / OutlineView::kFrameMs + 2) << "in " << took << " ms";
 
     // the last frame comes by itself, with the scroll range, the current row and the widest row
-    QTest::qWait(OutlineView::kFrameMs + 5);
+    QTest::qWait(OutlineView::kWidestMs + 2 * OutlineView::kFrameMs);
     QApplication::processEvents();
     const int page = f.view.viewport()->height() / f.view.RowHeight();
     EXPECT_EQ(f.view.verticalScrollBar()->maximum(), f.tree.RowCount() - page);
@@ -198,7 +198,7 @@ TEST(OutlineView, AWalkIsDrawnInFramesAndTheLastFrameShowsTheWholeTree) {
               f.view.fontMetrics().horizontalAdvance(QString(90, QLatin1Char('M'))));
 
     // a change after a quiet spell is drawn within a frame, without a flush
-    QTest::qWait(2 * OutlineView::kFrameMs + 10);
+    QTest::qWait(OutlineView::kWidestMs + 2 * OutlineView::kFrameMs);
     ASSERT_GT(f.view.FirstVisibleRow(), 0);
     f.tree.SetSelectedItem(1);
     QTRY_COMPARE_WITH_TIMEOUT(f.view.FirstVisibleRow(), 0, 3 * OutlineView::kFrameMs);
