@@ -217,8 +217,8 @@ private:
     std::vector<OpenFolder> open_;
 };
 
-// A walk's catalogue, whose entries are being encoded on a worker thread while the record
-// is saved.
+// A walk's catalogue, whose entries are being encoded on a worker thread while the saved
+// record is made durable and its binding worked out.
 struct WalkedCatalogue {
     std::unique_ptr<Catalogue> catalogue; // stays put while the worker reads it
     std::future<EncodedEntries> entries;
@@ -277,10 +277,11 @@ std::optional<WalkedCatalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TF
     WalkedCatalogue walked;
     walked.catalogue = std::make_unique<Catalogue>(catalogue.Finish(d, rootHost, !ctx.AbortFlag));
     if (store) {
-        walked.entries =
-            std::async(std::launch::async, [cat = walked.catalogue.get()] { return EncodeCatalogueEntries(*cat); });
         if (finish) finish(*store);
         store->Checkpoint();
+        store.reset(); // its lines are on disk: the encoding below does not hold them too
+        walked.entries =
+            std::async(std::launch::async, [cat = walked.catalogue.get()] { return EncodeCatalogueEntries(*cat); });
     }
     return walked;
 }
