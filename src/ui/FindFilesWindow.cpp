@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <thread>
 
+#include "changes/DiskChanges.h"
 #include "platform/Errors.h"
 #include "ui/OvalButton.h"
 #include "ui/ReportCsv.h"
@@ -71,6 +73,14 @@ QVariant TFileHitsModel::data(const QModelIndex& index, int role) const {
     const uint32_t e = Entry(index.row());
     if (role == Qt::TextAlignmentRole && index.column() == ColSize)
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::FontRole || role == Qt::ToolTipRole) {
+        const auto drive = connected_.find(d->serial);
+        if (drive == connected_.end()) return {};
+        if (role == Qt::ToolTipRole) return QStringLiteral("In drive %1:").arg(QChar(drive->second));
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
     case ColDisk: return NameToQ(d->title.empty() ? d->serial : d->title);
@@ -83,6 +93,17 @@ QVariant TFileHitsModel::data(const QModelIndex& index, int role) const {
     case ColKind: return QString::fromLatin1(EntryKindName(d->cat.Kind(e)));
     default: return {};
     }
+}
+
+void TFileHitsModel::SetConnected(std::map<std::string, char> connected) {
+    if (connected == connected_) return;
+    connected_ = std::move(connected);
+    if (!hits_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::FontRole, Qt::ToolTipRole});
+}
+
+bool TFileHitsModel::Connected(int row) const {
+    const IndexedDisk* d = Disk(row);
+    return d && connected_.count(d->serial) > 0;
 }
 
 QVariant TFileHitsModel::headerData(int section, Qt::Orientation o, int role) const {
@@ -322,6 +343,13 @@ void TFindFilesWindow::Deliver(uint64_t, std::shared_ptr<const IndexSnapshot> sn
         return;
     }
     const size_t n = hits.size();
+    // Which disks are in a drive now: a volume query per drive, not per disk.
+    std::vector<std::string> records;
+    if (snapshot)
+        for (const auto& d : snapshot->disks) records.push_back(d->serial + ".dat");
+    std::map<std::string, char> connected;
+    for (const ConnectedDisk& c : ConnectedDisks(ctx_.platform, records)) connected.emplace(c.serial, c.letter);
+    Model->SetConnected(std::move(connected));
     Model->SetHits(std::move(snapshot), std::move(hits));
     if (n > 0) ResultsView->setCurrentIndex(Model->index(0, 0));
     StatusLabel->setText(QStringLiteral("%1 found in %2 ms").arg(QLocale().toString(static_cast<qulonglong>(n))).arg(ms, 0, 'f', 0) +

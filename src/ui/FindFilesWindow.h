@@ -6,6 +6,7 @@
 // so millions of rows cost 8 bytes each.
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <map>
 #include <QPointer>
 #include <functional>
 #include <memory>
@@ -41,6 +42,11 @@ public:
     void sort(int column, Qt::SortOrder order) override;
     std::function<void(FileOrder, bool)> OnSort;
 
+    // Disks in a ready drive now, by serial, with their drive: their rows show in bold, the
+    // drive in the tooltip.
+    void SetConnected(std::map<std::string, char> connected);
+    bool Connected(int row) const;
+
     const IndexedDisk* Disk(int row) const;
     uint32_t Entry(int row) const { return hits_[static_cast<size_t>(row)].entry; }
     std::string WindowsPath(int row) const;
@@ -48,6 +54,7 @@ public:
 private:
     std::shared_ptr<const IndexSnapshot> snapshot_;
     std::vector<FileHit> hits_;
+    std::map<std::string, char> connected_;
 };
 
 class TFindFilesWindow : public QDialog {

@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,6 +78,17 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
                                             "Holiday|E:\\Pics\\Photo 1.JPG|file"}));
     EXPECT_TRUE(w->StatusLabel->text().startsWith("3 found in ")) << w->StatusLabel->text().toStdString();
     EXPECT_NE(w->StatusLabel->text().indexOf("88: no catalogue"), -1);
+    // Rows of the disk in a drive now show in bold, with the drive in their tooltip.
+    const struct {
+        int row;
+        bool connected;
+    } marks[] = {{0, false}, {1, true}, {2, true}};
+    for (const auto& m : marks) {
+        EXPECT_EQ(w->Model->Connected(m.row), m.connected) << m.row;
+        EXPECT_EQ(w->Model->index(m.row, TFileHitsModel::ColPath).data(Qt::FontRole).value<QFont>().bold(), m.connected);
+        EXPECT_EQ(w->Model->index(m.row, TFileHitsModel::ColDisk).data(Qt::ToolTipRole).toString(),
+                  m.connected ? "In drive E:" : "");
+    }
 
     // Enter on a file of the connected disk opens its folder; on the other disk, a message.
     w->ResultsView->setCurrentIndex(w->Model->index(1, 0));
@@ -112,6 +124,20 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     w->QueryEdit->setText("photo");
     Settle(*w);
     EXPECT_EQ(Rows(*w->Model), QStringList{"Attic|F:\\old photo.jpg|file"});
+
+    // A disk taken out of its drive loses its mark at the next query.
+    {
+        auto drives = app.ctx.platform.Drives();
+        std::erase_if(drives, [](const DriveInfo& d) { return d.letter == 'E'; });
+        app.ctx.platform.SetDrives(drives);
+        w->DiskBox->setCurrentIndex(0);
+        w->QueryEdit->setText("photo 1");
+        Settle(*w);
+        ASSERT_EQ(w->Model->rowCount(), 1);
+        EXPECT_FALSE(w->Model->Connected(0));
+        e.MapInto(app.ctx.platform);
+        w->QueryEdit->setText("photo");
+    }
 
     // A disk added meanwhile shows at the next keystroke; the CSV holds every row.
     w->DiskBox->setCurrentIndex(0);
