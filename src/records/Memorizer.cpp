@@ -218,7 +218,7 @@ private:
 };
 
 // A walk's catalogue, whose entries are being encoded on a worker thread while the saved
-// record is made durable and its binding worked out.
+// record is made durable.
 struct WalkedCatalogue {
     std::unique_ptr<Catalogue> catalogue; // stays put while the worker reads it
     std::future<EncodedEntries> entries;
@@ -336,20 +336,22 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
         // catalogue goes first, so a kill between the two renames leaves a new catalogue
         // beside the old record, which its binding tells apart.
         if (!SyncFile(temp)) throw EFileError(Format("Cannot create file %s", path));
-        const auto binding = BindingOfRecordFile(temp, ctx.InfoSection);
-        if (!binding) throw EFileError(Format("Cannot create file %s", path));
-        catalogue->header.binding = *binding;
         const std::string cataloguePath = CataloguePathOf(path);
-        catalogueTemp = CreateWalkFile(path, ".~cat-");
-        struct stat st;
-        const unsigned mode = stat(temp.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-        unlink(catalogueTemp.c_str()); // reserved the name; written afresh, exclusively
+        // The entries were encoded while the record was made durable; the binding reads the
+        // record whole, so it waits until the encoding's working memory is given back.
         EncodedEntries entries;
         try {
             entries = walked->entries.get();
         } catch (const std::length_error&) {
             throw EFileError(Format("Cannot create file %s", cataloguePath));
         }
+        const auto binding = BindingOfRecordFile(temp, ctx.InfoSection);
+        if (!binding) throw EFileError(Format("Cannot create file %s", path));
+        catalogue->header.binding = *binding;
+        catalogueTemp = CreateWalkFile(path, ".~cat-");
+        struct stat st;
+        const unsigned mode = stat(temp.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+        unlink(catalogueTemp.c_str()); // reserved the name; written afresh, exclusively
         WriteCatalogueFile(catalogueTemp, *catalogue, mode, &entries);
         if (!onWalked) walked.reset();
         if (rename(catalogueTemp.c_str(), cataloguePath.c_str()) != 0)
