@@ -18,40 +18,6 @@ uint64_t Prefix(std::string_view s, size_t from) {
     return k;
 }
 
-bool AllAscii(std::string_view s) {
-    for (const char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
-
-bool HoldsFolded(std::string_view text, std::string_view folded) {
-    if (folded.empty()) return true;
-    if (text.size() < folded.size()) return false;
-    const unsigned char first = static_cast<unsigned char>(folded[0]);
-    for (size_t i = 0; i + folded.size() <= text.size(); ++i) {
-        if (LowerByte(static_cast<unsigned char>(text[i])) != first) continue;
-        size_t j = 1;
-        while (j < folded.size() &&
-               LowerByte(static_cast<unsigned char>(text[i + j])) == static_cast<unsigned char>(folded[j]))
-            ++j;
-        if (j == folded.size()) return true;
-    }
-    return false;
-}
-
-// As the name is shown: a name that is valid UTF-8 is compared as it is; any other is
-// compared as ShowableUtf8 shows it.
-bool ShownHolds(std::string_view name, std::string_view folded) {
-    if (HoldsFolded(name, folded)) return true;
-    if (AllAscii(name)) return false;
-    for (size_t i = 0; i < name.size();) {
-        const size_t n = Utf8SequenceLength(name.substr(i));
-        if (n == 0) return HoldsFolded(ShowableUtf8(name), folded);
-        i += n;
-    }
-    return false;
-}
-
 } // namespace
 
 TCatalogueIndex::TCatalogueIndex(Catalogue catalogue) : cat_(std::move(catalogue)) {

@@ -93,4 +93,32 @@ bool MatchesMask(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
+bool HoldsFolded(std::string_view hay, std::string_view folded) {
+    if (folded.empty()) return true;
+    if (hay.size() < folded.size()) return false;
+    const unsigned char first = static_cast<unsigned char>(folded[0]);
+    for (size_t i = 0, last = hay.size() - folded.size(); i <= last; ++i) {
+        if (LowerByte(static_cast<unsigned char>(hay[i])) != first) continue;
+        size_t k = 1;
+        while (k < folded.size() &&
+               LowerByte(static_cast<unsigned char>(hay[i + k])) == static_cast<unsigned char>(folded[k]))
+            ++k;
+        if (k == folded.size()) return true;
+    }
+    return false;
+}
+
+bool ShownHolds(std::string_view name, std::string_view folded) {
+    if (HoldsFolded(name, folded)) return true;
+    bool ascii = true; // valid UTF-8, shown as it is: the common case, settled at once
+    for (const char c : name) ascii &= static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return false;
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = Utf8SequenceLength(name.substr(i));
+        if (n == 0) return HoldsFolded(ShowableUtf8(name), folded);
+        i += n;
+    }
+    return false;
+}
+
 } // namespace quindle

@@ -26,6 +26,13 @@ std::string ShowableUtf8(std::string_view bytes, size_t* latin1Bytes = nullptr);
 // Length of the valid UTF-8 sequence at the start of `s`; 0 when there is none.
 size_t Utf8SequenceLength(std::string_view s);
 
+// Whether `hay` holds `folded` (already lower-cased by LowerByte), ASCII case ignored.
+bool HoldsFolded(std::string_view hay, std::string_view folded);
+// Whether the name as it is shown (ShowableUtf8) holds `folded`. The bytes are looked at
+// first: a match there is a match in the shown text too, since a valid UTF-8 filter cannot
+// begin inside another character's sequence. Only a name that is not UTF-8 shows otherwise.
+bool ShownHolds(std::string_view name, std::string_view folded);
+
 // Case-insensitive match of a name against a pattern with '*' and '?'. "*.*" matches every name.
 bool MatchesMask(std::string_view name, std::string_view pattern);
 

@@ -26,35 +26,6 @@ int CompareNames(std::string_view a, std::string_view b) {
     return a.compare(b);
 }
 
-// Whether `hay` holds `folded` (already lower-cased), ASCII case ignored.
-bool HoldsFolded(std::string_view hay, std::string_view folded) {
-    if (folded.empty()) return true;
-    if (hay.size() < folded.size()) return false;
-    const unsigned char first = static_cast<unsigned char>(folded[0]);
-    for (size_t i = 0, last = hay.size() - folded.size(); i <= last; ++i) {
-        if (LowerByte(static_cast<unsigned char>(hay[i])) != first) continue;
-        size_t k = 1;
-        while (k < folded.size() &&
-               LowerByte(static_cast<unsigned char>(hay[i + k])) == static_cast<unsigned char>(folded[k]))
-            ++k;
-        if (k == folded.size()) return true;
-    }
-    return false;
-}
-
-// Whether the name as it is shown holds the filter. The bytes are looked at first: a
-// match there is a match in the shown text too, since a valid UTF-8 filter cannot begin
-// inside another character's sequence. Only a name that is not UTF-8 is shown otherwise.
-bool ShownHolds(std::string_view name, std::string_view folded) {
-    if (HoldsFolded(name, folded)) return true;
-    for (size_t i = 0; i < name.size();) {
-        const size_t n = Utf8SequenceLength(name.substr(i));
-        if (n == 0) return HoldsFolded(ShowableUtf8(name), folded);
-        i += n;
-    }
-    return false;
-}
-
 } // namespace
 
 TRecordListing TRecordListing::Matches(TRecordText record, std::string_view word, std::string_view infoSection) {
