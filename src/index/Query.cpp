@@ -14,7 +14,8 @@ char32_t Decode(std::string_view s, size_t i, size_t& len) {
     const auto b = static_cast<unsigned char>(s[i]);
     len = 1;
     if (b < 0x80) return b;
-    int n = b >= 0xF0 && b < 0xF5 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+    // 0xF5..0xFF never lead a character, nor do 0x80..0xC1.
+    int n = b >= 0xF5 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
     if (n == 0 || i + static_cast<size_t>(n) > s.size()) return 0xDC00 + b;
     char32_t cp = b & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
     for (int k = 1; k < n; ++k) {
@@ -26,6 +27,20 @@ char32_t Decode(std::string_view s, size_t i, size_t& len) {
         return 0xDC00 + b;
     len = static_cast<size_t>(n);
     return cp;
+}
+
+// Whether a literal matched by its bytes at text[s, s + len) ends where one of the text's
+// characters ends: "jp\xC3" (a lone byte) must not match the start of "jp\xC3\xA4" (ä).
+bool EndsOnCharacter(std::string_view text, size_t s, size_t len) {
+    const size_t end = s + len;
+    // Only a continuation byte after the match can belong to a character begun inside it.
+    if (end >= text.size() || (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80) return true;
+    size_t i = s, n = 0;
+    while (i < end) {
+        Decode(text, i, n);
+        i += n;
+    }
+    return i == end;
 }
 
 // The class starting at pattern[i] == '['; returns the index after its "]", or 0 when the
@@ -127,7 +142,8 @@ bool GlobMatches(const std::vector<GlobToken>& tokens, std::string_view text) {
                 size_t len = 0;
                 if (g.type == GlobToken::Literal) {
                     len = g.literal.size();
-                    ok = text.size() - s >= len && std::memcmp(text.data() + s, g.literal.data(), len) == 0;
+                    ok = text.size() - s >= len && std::memcmp(text.data() + s, g.literal.data(), len) == 0 &&
+                         EndsOnCharacter(text, s, len);
                 } else {
                     const char32_t c = Decode(text, s, len);
                     ok = g.type == GlobToken::AnyOne || ClassHas(g, c);

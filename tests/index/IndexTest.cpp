@@ -125,6 +125,10 @@ TEST(Query, TermsGlobsAndTheirRequiredBytes) {
         {"[é]", "\xc3\xa9", true},      {"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
         {"*", "", true},               {"?", "", false},              {"a*", "a/b/c", true},
         {"x[", "x[", true},            {"**", "anything", true},
+        // bytes that lead no character (0xF5..0xFF) stand alone; a lone lead byte in the
+        // pattern does not match the start of a character in the name
+        {"\xff*", "\xff\x97\x97", true}, {"???", "\xff\x97\x97", true}, {"?", "\xff\x97\x97", false},
+        {"jp\xc3*", "jp\xc3\xa4x", false}, {"jp\xc3\xa4*", "jp\xc3\xa4x", true}, {"*\xc3", "x\xc3", true},
     };
     for (const auto& g : globs) {
         const auto t = ParseQuery(g.pattern);
