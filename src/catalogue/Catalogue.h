@@ -83,6 +83,12 @@ public:
     // The root is entry 0.
     CatalogueBuilder();
     void SetTime(uint32_t index, int64_t mtime) { cat_.mtime[index] = mtime; }
+    // What a later look at entry `index` found (a folder's size stays summed by Finish).
+    void SetEntry(uint32_t index, EntryKind kind, uint64_t size, int64_t mtime) {
+        cat_.kind[index] = static_cast<uint8_t>(kind);
+        cat_.size[index] = kind == EntryKind::Folder ? 0 : size;
+        cat_.mtime[index] = mtime;
+    }
     // Adds an entry of folder `parent`; returns its index. A folder's size is summed by
     // Finish(); the size given for it is ignored.
     uint32_t Add(uint32_t parent, std::string_view name, EntryKind kind, uint64_t size, int64_t mtime);

@@ -21,7 +21,11 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <condition_variable>
+#include <deque>
 #include <future>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -155,12 +159,19 @@ std::string FileSystemName(const std::string& host) {
 int64_t Seconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec); }
 
 // What the walk collects beside the record: one entry per folder visited and per name listed.
+// The walk stays on its own thread; the entries of each folder it lists are looked at
+// (lstat) by a worker thread meanwhile, which hands its findings back folder by folder.
 class CatalogueCollector {
 public:
-    explicit CatalogueCollector(AppContext& ctx) : ctx_(ctx), start_(std::chrono::steady_clock::now()) {}
+    explicit CatalogueCollector(AppContext& ctx)
+        : ctx_(ctx), start_(std::chrono::steady_clock::now()), worker_([this] { Work(); }) {}
+    ~CatalogueCollector() { StopWorker(); }
+    CatalogueCollector(const CatalogueCollector&) = delete;
+    CatalogueCollector& operator=(const CatalogueCollector&) = delete;
 
     // Folder item n of the tree, read by the lister (`listed`) or not; `host` its folder.
     void Folder(TDirectoryOutline& tree, int n, const std::string& host, bool listed, TFileListBox& lister) {
+        TakeLooks(false);
         const TOutlineNode* node = tree.Items(n);
         uint32_t index = 0;
         if (n != 1) {
@@ -170,24 +181,34 @@ public:
             index = builder_.Add(open_.back().index, node->Key, EntryKind::Folder, 0, 0);
         }
         open_.push_back({node, index});
-        int fd = listed ? ctx_.platform.FolderFdOfLastRead(host) : -1;
-        int own = -1;
-        if (fd < 0 && listed) fd = own = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        struct stat st;
-        if (fd >= 0 ? fstat(fd, &st) == 0 : lstat(host.c_str(), &st) == 0) builder_.SetTime(index, Seconds(st.st_mtim));
-        if (listed) {
-            for (const std::string& name : lister.Items()) {
-                // An entry gone since the listing keeps its name, as the record does.
-                if (fd >= 0 && fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-                    builder_.Add(index, name, KindOf(st.st_mode), static_cast<uint64_t>(st.st_size), Seconds(st.st_mtim));
-                else
-                    builder_.Add(index, name, EntryKind::File, 0, 0);
-            }
+        // The folder as the lister read it, kept open for the worker (a copy of the
+        // lister's descriptor, which the next search closes).
+        const int read = listed ? ctx_.platform.FolderFdOfLastRead(host) : -1;
+        const int fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0)
+                                 : listed ? open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        if (fd < 0) {
+            struct stat st;
+            if (lstat(host.c_str(), &st) == 0) builder_.SetTime(index, Seconds(st.st_mtim));
         }
-        if (own >= 0) close(own);
+        if (!listed) return;
+        // An entry gone by the time it is looked at keeps its name, as the record does.
+        Look look;
+        look.fd = fd;
+        look.folder = index;
+        look.names = lister.Items();
+        look.first = static_cast<uint32_t>(builder_.Count());
+        for (const std::string& name : look.names) builder_.Add(index, name, EntryKind::File, 0, 0);
+        if (fd < 0) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            todo_.push_back(std::move(look));
+            ++inFlight_;
+        }
+        wake_.notify_one();
     }
 
     Catalogue Finish(char d, const std::string& rootHost, bool complete) {
+        TakeLooks(true);
         DiskFigures f;
         const DriveInfo* drive = ctx_.platform.FindDrive(d);
         f.fileSystem = drive && !drive->fsType.empty() ? drive->fsType : FileSystemName(rootHost);
@@ -208,6 +229,76 @@ public:
 private:
     AppContext& ctx_;
     std::chrono::steady_clock::time_point start_;
+    // One listed folder for the worker: its descriptor (the worker closes it), its entry
+    // and its names' entries first .. first + names - 1; `found` comes back filled.
+    struct Found {
+        EntryKind kind = EntryKind::File;
+        uint64_t size = 0;
+        int64_t mtime = 0;
+        bool ok = false;
+    };
+    struct Look {
+        int fd = -1;
+        uint32_t folder = 0, first = 0;
+        std::vector<std::string> names;
+        Found self;
+        std::vector<Found> found;
+    };
+
+    void Work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || !todo_.empty(); });
+            if (todo_.empty()) return; // stopped, nothing left
+            Look look = std::move(todo_.front());
+            todo_.pop_front();
+            lock.unlock();
+            struct stat st;
+            if (fstat(look.fd, &st) == 0) look.self = {EntryKind::Folder, 0, Seconds(st.st_mtim), true};
+            look.found.resize(look.names.size());
+            for (size_t i = 0; i < look.names.size(); ++i)
+                if (fstatat(look.fd, look.names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    look.found[i] = {KindOf(st.st_mode), static_cast<uint64_t>(st.st_size), Seconds(st.st_mtim), true};
+            close(look.fd);
+            look.names.clear();
+            look.names.shrink_to_fit();
+            lock.lock();
+            done_.push_back(std::move(look));
+            --inFlight_;
+            if (inFlight_ == 0) idle_.notify_all();
+        }
+    }
+
+    // Puts what the worker found into the catalogue; `all`: waits for every folder handed
+    // over, as the catalogue is finished.
+    void TakeLooks(bool all) {
+        std::deque<Look> done;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (all) idle_.wait(lock, [this] { return inFlight_ == 0; });
+            done.swap(done_);
+        }
+        for (const Look& look : done) {
+            if (look.self.ok) builder_.SetTime(look.folder, look.self.mtime);
+            for (size_t i = 0; i < look.found.size(); ++i)
+                if (look.found[i].ok)
+                    builder_.SetEntry(static_cast<uint32_t>(look.first + i), look.found[i].kind, look.found[i].size,
+                                      look.found[i].mtime);
+        }
+    }
+
+    void StopWorker() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            for (Look& look : todo_) close(look.fd); // never looked at: the walk ended
+            inFlight_ -= static_cast<int>(todo_.size());
+            todo_.clear();
+        }
+        wake_.notify_all();
+        if (worker_.joinable()) worker_.join();
+    }
+
     CatalogueBuilder builder_;
     // The folders from the root down to the last one added, with their entries.
     struct OpenFolder {
@@ -215,6 +306,12 @@ private:
         uint32_t index;
     };
     std::vector<OpenFolder> open_;
+    std::mutex mutex_;
+    std::condition_variable wake_, idle_;
+    std::deque<Look> todo_, done_; // guarded by mutex_
+    int inFlight_ = 0;             // handed over and not yet done; guarded by mutex_
+    bool stop_ = false;            // guarded by mutex_
+    std::thread worker_;           // last: it starts once everything above is ready
 };
 
 // A walk's catalogue, whose entries are being encoded on a worker thread while the saved

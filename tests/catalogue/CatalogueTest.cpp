@@ -192,6 +192,43 @@ TEST(CatalogueWalk, HoldsEveryFolderAndListedEntryWithSizesDatesAndFigures) {
     EXPECT_FALSE(IsTempFileName(".~cat-12.tmp"));
 }
 
+// The entries of every folder are looked at while the walk goes on to the next ones: each
+// must come back to its own entry, whatever the folder and however many it holds.
+TEST(CatalogueWalk, EveryEntryOfManyFoldersHasItsOwnSizeKindAndDate) {
+    Rig rig;
+    TempDrive e('E');
+    size_t files = 0;
+    for (int top = 0; top < 12; ++top)
+        for (int sub = 0; sub < 15; ++sub) {
+            const std::string dir = "T" + std::to_string(top) + "/S" + std::to_string(sub);
+            for (int f = 0; f < (top * 7 + sub) % 9; ++f, ++files) {
+                const std::string file = dir + "/f" + std::to_string(f);
+                e.MakeFile(file, std::string(static_cast<size_t>(top * 100 + sub * 9 + f), 'x'));
+                SetMtime(e.path() + "/" + file, 1200000000 + top * 1000 + sub * 10 + f);
+            }
+            e.MakeDir(dir);
+            if (sub % 4 == 0) {
+                ASSERT_EQ(symlink("f0", (e.path() + "/" + dir + "/ln").c_str()), 0);
+            }
+        }
+    const std::string path = Add(rig, e);
+    DiskCatalogue disk = OpenDiskCatalogue(path, rig.ctx.InfoSection);
+    ASSERT_EQ(disk.problem, CatalogueProblem::None);
+    size_t checked = 0;
+    for (const auto& [rel, en] : Entries(*disk.catalogue)) {
+        struct stat st;
+        ASSERT_EQ(lstat((e.path() + "/" + rel).c_str(), &st), 0) << rel;
+        const char* kind = S_ISDIR(st.st_mode) ? "folder" : S_ISLNK(st.st_mode) ? "link" : "file";
+        EXPECT_EQ(en.kind, kind) << rel;
+        if (!S_ISDIR(st.st_mode)) {
+            EXPECT_EQ(en.size, static_cast<uint64_t>(st.st_size)) << rel;
+        }
+        EXPECT_EQ(en.mtime, st.st_mtim.tv_sec) << rel;
+        checked += !S_ISDIR(st.st_mode);
+    }
+    EXPECT_EQ(checked, files + 12 * 4); // the files and the links
+}
+
 TEST(CatalogueBinding, UpdateKeepsItAnotherWalksRecordBreaksIt) {
     Rig rig;
     TempDrive e('E');
