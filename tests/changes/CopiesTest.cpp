@@ -1,6 +1,8 @@
 // Copies across a small real package, and disks coming and going with the mount table.
 #include <gtest/gtest.h>
 
+#include "support/PrivateMounts.h"
+
 #include <poll.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -148,6 +150,7 @@ TEST(ConnectedDisks, RecordsMatchedToReadyDrives) {
 
 TEST(ConnectedDisks, MountAndUnmountOfATmpfsAreNoticedByTheDriveTable) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root; run the tests as root to cover it";
+    ASSERT_TRUE(quindle::test::PrivateMounts()) << "no mount namespace of its own";
     char where[] = "/mnt/quindle-test-XXXXXX";
     ASSERT_NE(mkdtemp(where), nullptr);
     MountWatch watch;

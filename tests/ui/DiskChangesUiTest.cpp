@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/PrivateMounts.h"
+
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -222,6 +224,7 @@ TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
 
 TEST(DiskChangesUi, TheKernelsNotificationOfAMountReachesTheProgramWithinTwoSeconds) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root; run the tests as root to cover it";
+    ASSERT_TRUE(quindle::test::PrivateMounts()) << "no mount namespace of its own";
     Rig rig;
     test::WriteHostFile(rig.app->ctx.PackageFolder + "42.dat",
                         "\r\n[E:\\]\r\na=1\r\n\r\n[" + kInfo + "]\r\nVolume Serial=42\r\nMemorization Date=01/02/2026 "
