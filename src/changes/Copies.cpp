@@ -3,43 +3,14 @@
 #include <xxhash.h>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <utility>
 
-#include "catalogue/DiskCatalogue.h"
 
 namespace quindle {
 
 uint64_t NameSizeHash(std::string_view name, uint64_t size) {
     return XXH3_64bits_withSeed(name.data(), name.size(), size);
-}
-
-PackageCatalogues LoadPackageCatalogues(const std::string& packageFolder, const std::vector<std::string>& recordFiles,
-                                        std::string_view infoSection, unsigned threads) {
-    std::vector<DiskCatalogue> loaded(recordFiles.size());
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < recordFiles.size();)
-            loaded[i] = OpenDiskCatalogue(packageFolder + recordFiles[i], infoSection);
-    };
-    threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(recordFiles.size())));
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-    work();
-    for (auto& t : pool) t.join();
-
-    PackageCatalogues out;
-    for (size_t i = 0; i < recordFiles.size(); ++i) {
-        std::string serial = recordFiles[i];
-        if (serial.size() >= 4 && serial.compare(serial.size() - 4, 4, ".dat") == 0) serial.resize(serial.size() - 4);
-        if (loaded[i].catalogue)
-            out.disks.push_back({std::move(serial), std::move(*loaded[i].catalogue)});
-        else
-            out.skipped.push_back({std::move(serial), loaded[i].problem});
-    }
-    return out;
 }
 
 namespace {

@@ -9,28 +9,9 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueFile.h"
+#include "package/Package.h"
 
 namespace quindle {
-
-// One disk of the package and its catalogue.
-struct PackageDisk {
-    std::string serial;
-    Catalogue catalogue;
-};
-
-// The disks of a package whose catalogues can be used, in the order of `recordFiles`
-// ("<serial>.dat" names in `packageFolder`), and those left out with the reason. Reads the
-// catalogues on up to `threads` threads.
-struct PackageCatalogues {
-    std::vector<PackageDisk> disks;
-    struct Skipped {
-        std::string serial;
-        CatalogueProblem problem;
-    };
-    std::vector<Skipped> skipped;
-};
-PackageCatalogues LoadPackageCatalogues(const std::string& packageFolder, const std::vector<std::string>& recordFiles,
-                                        std::string_view infoSection, unsigned threads = 2);
 
 // A file of one disk: disks[disk].catalogue entry `entry`.
 struct FileRef {

@@ -5,7 +5,7 @@
 #include "catalogue/EntryText.h"
 #include "cli/Cli.h"
 #include "records/DiskRecord.h"
-#include "records/PackageTitles.h"
+#include "package/Package.h"
 #include "search/RecordLines.h"
 
 namespace quindle::cli {
@@ -76,12 +76,11 @@ int Show(AppContext& ctx, const std::vector<std::string>& args) {
     const DiskCatalogueHeader disk = OpenDiskCatalogueHeader(path, ctx.InfoSection);
     if (!disk.header) NoDetails("show", a.positional[0], disk.problem);
     const DiskFigures& f = disk.header->figures;
-    const TRecordText record(path);
-    const auto info = [&](const char* key) { return FindIniValue(record.Text(), ctx.InfoSection, key); };
+    const DiskInfo info = ReadDiskInfo(path, ctx.InfoSection);
     const std::string serial = std::to_string(SerialArgument("show", a.positional[0]));
     const std::pair<const char*, std::string> texts[] = {
-        {"serial", serial}, {"title", info("Title")}, {"date", info("Memorization Date")},
-        {"description", info("Description")}, {"additional", info("Additional")}, {"filesystem", f.fileSystem}};
+        {"serial", serial}, {"title", info.title}, {"date", info.date},
+        {"description", info.description}, {"additional", info.additional}, {"filesystem", f.fileSystem}};
     const std::pair<const char*, uint64_t> numbers[] = {{"files", f.files}, {"folders", f.folders},
                                                         {"bytes", f.bytes}, {"capacity", f.capacity},
                                                         {"free", f.freeBytes}};

@@ -10,6 +10,7 @@
 #include "changes/Copies.h"
 #include "changes/DiskChanges.h"
 #include "cli/Cli.h"
+#include "package/Package.h"
 #include "records/DiskRecord.h"
 
 namespace quindle::cli {
@@ -65,12 +66,15 @@ std::string Plural(uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// A disk whose catalogue cannot be used, named on stderr.
+void LeftOut(const std::string& command, const DiskInfo& disk, const std::string& reason) {
+    Message(command + ": disk " + disk.serial + " left out: " + reason + " (memorize it again)");
+}
+
 // The catalogues of the package; those that cannot be used are named on stderr.
 PackageCatalogues LoadCatalogues(AppContext& ctx, const std::string& command) {
-    PackageCatalogues p = LoadPackageCatalogues(ctx.PackageFolder, PackageFiles(ctx), ctx.InfoSection);
-    for (const auto& s : p.skipped)
-        Message(command + ": disk " + s.serial + " left out: " + CatalogueProblemText(s.problem) +
-                " (memorize it again)");
+    PackageCatalogues p = LoadPackageCatalogues(ctx.PackageFolder, PackageRecordFiles(ctx), ctx.InfoSection);
+    for (const auto& s : p.skipped) LeftOut(command, s.info, s.reason);
     return p;
 }
 
@@ -179,12 +183,12 @@ int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
             const PackageDisk& disk = p.disks[r.disk];
             if (json) {
                 line += k ? ",{\"serial\":" : "{\"serial\":";
-                AppendJsonString(line, disk.serial);
+                AppendJsonString(line, disk.Serial());
                 line += ",\"path\":";
                 AppendPath(line, disk.catalogue, r.entry, true);
                 line += '}';
             } else {
-                line += '\t' + disk.serial + '\t';
+                line += '\t' + disk.Serial() + '\t';
                 AppendPath(line, disk.catalogue, r.entry, false);
                 line += '\n';
             }
@@ -206,20 +210,25 @@ int Unique(AppContext& ctx, const std::vector<std::string>& args) {
     const std::string file = serial + ".dat";
     if (!ctx.platform.FileExists(ctx.PackageFolder + file))
         throw UsageError("unique: no disk " + serial + " in the package");
-    const PackageCatalogues p = LoadCatalogues(ctx, "unique");
-    const PackageDisk* disk = nullptr;
-    for (const PackageDisk& d : p.disks)
-        if (d.serial == serial) disk = &d;
-    if (!disk) {
-        for (const auto& s : p.skipped)
-            if (s.serial == serial)
-                throw std::runtime_error("unique: disk " + serial + ": " + CatalogueProblemText(s.problem) +
-                                         "; the disk has no details until it is memorized again");
-        throw std::runtime_error("unique: disk " + serial + ": no catalogue");
-    }
-    UniqueFiles unique(disk->catalogue);
-    for (const PackageDisk& d : p.disks)
-        if (&d != disk) unique.Compare(d.catalogue);
+    // The disk's own catalogue is held throughout; the others are read one at a time.
+    LoadedDisk disk = LoadPackageDisk(ctx.PackageFolder, file, ctx.InfoSection);
+    if (!disk.catalogue)
+        throw std::runtime_error("unique: disk " + serial + ": " + disk.reason +
+                                 "; the disk has no details until it is memorized again");
+    const Catalogue& own = *disk.catalogue;
+    std::vector<std::string> others = PackageRecordFiles(ctx);
+    std::erase(others, file);
+    UniqueFiles unique(own);
+    uint64_t compared = 0, skipped = 0;
+    ForEachPackageDisk(ctx.PackageFolder, others, ctx.InfoSection, [&](LoadedDisk& other) {
+        if (!other.catalogue) {
+            LeftOut("unique", other.info, other.reason);
+            ++skipped;
+            return;
+        }
+        unique.Compare(*other.catalogue);
+        ++compared;
+    });
     const bool json = a.Flag("--json");
     Lines out;
     uint64_t bytes = 0;
@@ -227,15 +236,15 @@ int Unique(AppContext& ctx, const std::vector<std::string>& args) {
     for (const uint32_t i : entries) {
         std::string& line = out.Line();
         if (json) line += '{';
-        AppendEntry(line, disk->catalogue, i, json);
+        AppendEntry(line, own, i, json);
         line += json ? "}\n" : "\n";
-        bytes += disk->catalogue.size[i];
+        bytes += own.size[i];
         out.Flush();
     }
     out.Flush(true);
     Message(Plural(entries.size(), "file", "files") + " of disk " + serial + " (" + std::to_string(bytes) +
-            " bytes) " + (entries.size() == 1 ? "has" : "have") + " no copy on the " + Plural(p.disks.size() - 1, "other disk", "other disks") +
-            (p.skipped.empty() ? std::string() : " with a catalogue"));
+            " bytes) " + (entries.size() == 1 ? "has" : "have") + " no copy on the " +
+            Plural(compared, "other disk", "other disks") + (skipped == 0 ? std::string() : " with a catalogue"));
     return kOk;
 }
 

@@ -54,8 +54,6 @@ uint32_t SerialArgument(const std::string& command, const std::string& text);
 
 // The program's rule for its package folder, or the folder the user names.
 void SetUpPackage(AppContext& ctx, const std::optional<std::string>& package);
-// The record file names of the package in the package dialog's order.
-std::vector<std::string> PackageFiles(AppContext& ctx);
 
 // The commands; `args` are the arguments after the command's name.
 int List(AppContext& ctx);

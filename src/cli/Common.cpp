@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "browse/FileListBox.h"
 #include "cli/Cli.h"
 #include "platform/Drives.h"
 #include "records/DiskRecord.h"
@@ -130,17 +129,6 @@ void SetUpPackage(AppContext& ctx, const std::optional<std::string>& package) {
     SetUpFolders(ctx, ProgramFile(), UserDataFolder());
     if (!IsDirectory(ctx.PackageFolder))
         throw UsageError("package folder " + ctx.PackageFolder + " does not exist and cannot be created");
-}
-
-// The record file names of the package in the package dialog's order: its hidden list of
-// "*.dat" files (system files excepted), which both listings and the search follow.
-std::vector<std::string> PackageFiles(AppContext& ctx) {
-    TFileListBox files(ctx);
-    files.SetMask("*.dat");
-    files.SetFileType(ftReadOnly | ftHidden | ftArchive | ftNormal);
-    files.SetDirectory(ctx.PackageFolder);
-    files.RefreshList();
-    return files.CopyItems();
 }
 
 uint32_t SerialArgument(const std::string& command, const std::string& text) {

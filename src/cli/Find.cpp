@@ -1,6 +1,7 @@
 // quindle-cli find: the disks whose record holds a word, as the search report counts.
 #include "catalogue/DiskCatalogue.h"
 #include "cli/Cli.h"
+#include "package/Package.h"
 #include "platform/CodePage.h"
 #include "records/DiskRecord.h"
 #include "records/PackageTitles.h"
@@ -47,24 +48,24 @@ int Find(AppContext& ctx, const std::vector<std::string>& args) {
 
     bool found = false, failed = false;
     TOccurrenceCounter counter; // one buffer for the whole package
-    for (const std::string& name : PackageFiles(ctx)) {
+    for (const std::string& name : PackageRecordFiles(ctx)) {
         const std::string path = ctx.PackageFolder + name;
         try {
             const int32_t n = counter.Count(path, word);
             if (n > 0) found = true;
             if (n == 0 && !all) continue;
+            Out(std::to_string(n) + "\t" + SerialOfRecordName(name) + "\t" + ReadDiskInfo(path, ctx.InfoSection).title +
+                "\n");
+            if (!names || n == 0) continue;
             const TRecordText record(path);
-            const std::string title = FindIniValue(record.Text(), ctx.InfoSection, "Title");
-            Out(std::to_string(n) + "\t" + SerialOfRecordName(name) + "\t" + title + "\n");
             // A disk with a catalogue names each match with its full folder path.
-            const DiskCatalogue disk =
-                names && n > 0 ? OpenDiskCatalogue(path, ctx.InfoSection) : DiskCatalogue();
+            const DiskCatalogue disk = OpenDiskCatalogue(path, ctx.InfoSection);
             if (disk.catalogue) {
                 PrintCatalogueMatches(*disk.catalogue, word);
                 record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {
                     if (m.info) Out("\t" + std::string(m.section) + "\t" + std::string(m.header ? "" : m.text) + "\n");
                 });
-            } else if (names && n > 0) {
+            } else {
                 // The key is the file name; a line of the information section shows whole.
                 record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {
                     const std::string_view key = m.header ? std::string_view() : m.info ? m.text : m.key;

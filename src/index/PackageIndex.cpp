@@ -1,6 +1,5 @@
 #include "index/PackageIndex.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <sys/stat.h>
@@ -13,6 +12,8 @@
 
 #include "catalogue/DiskCatalogue.h"
 #include "index/CaseFold.h"
+#include "package/Package.h"
+#include "records/DiskRecord.h"
 #include "records/PackageTitles.h"
 #include "search/RecordLines.h"
 
@@ -178,36 +179,6 @@ void FoldNames(IndexedDisk& d) {
     d.originalNames.shrink_to_fit();
 }
 
-// The title from the last 64 KB of the record, where the information section lies, so a
-// disk whose catalogue serves is not read whole for it; nothing when the section's header
-// is not there (a huge additional text), and the caller reads the whole record.
-std::optional<std::string> TitleFromTail(const std::string& path, std::string_view infoSection) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st;
-    std::string tail;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        const off_t want = std::min<off_t>(st.st_size, 64 * 1024);
-        tail.resize(static_cast<size_t>(want));
-        const ssize_t r = pread(fd, tail.data(), tail.size(), st.st_size - want);
-        tail.resize(r > 0 ? static_cast<size_t>(r) : 0);
-    }
-    close(fd);
-    // The header line: "[" + section + "]", ASCII case ignored, at the start of a line.
-    const std::string header = "[" + std::string(infoSection) + "]";
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    for (size_t at = 0; (at = tail.find('[', at)) != std::string::npos; ++at) {
-        if (at > 0 && tail[at - 1] != '\n' && tail[at - 1] != '\r') continue;
-        if (tail.size() - at < header.size()) break;
-        bool same = true;
-        for (size_t k = 0; same && k < header.size(); ++k) same = lower(tail[at + k]) == lower(header[k]);
-        const size_t end = at + header.size();
-        if (same && (end == tail.size() || tail[end] == '\r' || tail[end] == '\n'))
-            return FindIniValue(std::string_view(tail).substr(at), infoSection, "Title");
-    }
-    return std::nullopt;
-}
-
 std::string FoldedRoot(const std::string& root) {
     std::string r = Folded(root);
     for (char& ch : r)
@@ -220,9 +191,7 @@ std::string FoldedRoot(const std::string& root) {
 std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std::string_view infoSection) {
     auto d = std::make_shared<IndexedDisk>();
     const auto slash = recordPath.rfind('/');
-    d->serial = recordPath.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (d->serial.size() >= 4 && d->serial.compare(d->serial.size() - 4, 4, ".dat") == 0)
-        d->serial.resize(d->serial.size() - 4);
+    d->serial = SerialOfRecordName(recordPath.substr(slash == std::string::npos ? 0 : slash + 1));
     // Identities before reading: a change while reading shows at the next refresh.
     d->recordId = IdentityOf(recordPath);
     d->catalogueId = IdentityOf(CataloguePathOf(recordPath));
@@ -231,12 +200,10 @@ std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std:
         d->cat = std::move(*dc.catalogue);
         d->root = d->cat.header.figures.root;
         d->details = true;
-        if (auto title = TitleFromTail(recordPath, infoSection)) {
-            d->title = std::move(*title);
-            d->foldedRoot = FoldedRoot(d->root);
-            FoldNames(*d);
-            return d;
-        }
+        d->title = ReadDiskInfo(recordPath, infoSection).title;
+        d->foldedRoot = FoldedRoot(d->root);
+        FoldNames(*d);
+        return d;
     }
     std::optional<TRecordText> record;
     try {
@@ -251,11 +218,9 @@ std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std:
         skipped->problem = "the record cannot be read";
         return skipped;
     }
-    d->title = FindIniValue(record->Text(), infoSection, "Title");
-    if (!d->details) {
-        d->problem = CatalogueProblemText(dc.problem);
-        d->cat = CatalogueFromRecord(*record, infoSection, d->root);
-    }
+    d->title = ReadDiskInfo(recordPath, infoSection).title;
+    d->problem = CatalogueProblemText(dc.problem);
+    d->cat = CatalogueFromRecord(*record, infoSection, d->root);
     record.reset();
     d->foldedRoot = FoldedRoot(d->root);
     FoldNames(*d);
@@ -287,22 +252,17 @@ PackageIndex::RefreshFigures PackageIndex::Refresh(unsigned threads) {
     std::unordered_map<std::string, std::shared_ptr<const IndexedDisk>> known;
     for (const auto& d : old->disks) known.emplace(d->serial, d);
 
+    const std::vector<std::string> recordFiles = PackageRecordFiles(folder_);
     std::vector<std::string> serials;
-    if (DIR* dir = opendir(folder_.c_str())) {
-        while (const dirent* e = readdir(dir)) {
-            const std::string_view name = e->d_name;
-            if (name.size() > 4 && name.substr(name.size() - 4) == ".dat" && name[0] != '.')
-                serials.emplace_back(name.substr(0, name.size() - 4));
-        }
-        closedir(dir);
-    }
+    serials.reserve(recordFiles.size());
+    for (const std::string& name : recordFiles) serials.push_back(SerialOfRecordName(name));
     RefreshFigures fig;
     std::vector<std::shared_ptr<const IndexedDisk>> disks(serials.size());
     std::vector<size_t> toRead;
     for (size_t i = 0; i < serials.size(); ++i) {
-        const std::string record = folder_ + serials[i] + ".dat";
+        const std::string record = folder_ + recordFiles[i];
         struct stat st;
-        if (stat(record.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue; // a folder named "x.dat"
+        if (stat(record.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue; // gone since it was listed
         auto k = known.find(serials[i]);
         if (k != known.end() && k->second->recordId == IdentityOf(record) &&
             k->second->catalogueId == IdentityOf(CataloguePathOf(record))) {
@@ -319,7 +279,7 @@ PackageIndex::RefreshFigures PackageIndex::Refresh(unsigned threads) {
     const auto work = [&] {
         for (size_t j; (j = next.fetch_add(1)) < toRead.size();) {
             const size_t i = toRead[j];
-            disks[i] = LoadIndexedDisk(folder_ + serials[i] + ".dat", infoSection_);
+            disks[i] = LoadIndexedDisk(folder_ + recordFiles[i], infoSection_);
         }
     };
     std::vector<std::thread> pool;

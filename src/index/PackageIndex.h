@@ -90,8 +90,9 @@ public:
         size_t kept = 0;    // disks unchanged
         size_t removed = 0; // disks that went away
     };
-    // Brings the index up to date with the folder, reading only what changed, on up to
-    // `threads` threads. One refresh at a time; snapshots may be taken meanwhile.
+    // Brings the index up to date with the package's disks (PackageRecordFiles), reading
+    // only what changed, on up to `threads` threads. One refresh at a time; snapshots may
+    // be taken meanwhile.
     RefreshFigures Refresh(unsigned threads = 2);
 
     std::shared_ptr<const IndexSnapshot> Snapshot() const;

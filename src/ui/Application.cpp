@@ -27,6 +27,7 @@ Application::Application(UiServices& ui, const QString& programFile) {
     MainForm->InfoForm = InfoForm.get();
     MainForm->SearchForm = SearchForm.get();
     Watch = std::make_unique<DiskWatch>(ctx, ui, *MainForm, *CollectForm);
+    MainForm->Watch = Watch.get();
     Copies1 = MainForm->Collection1->addAction(QStringLiteral("Copies across the package..."));
     Copies1->setObjectName(QStringLiteral("Copies1"));
     QObject::connect(Copies1, &QAction::triggered, MainForm.get(),

@@ -1,40 +1,16 @@
 #include "ui/CatalogueModels.h"
 
-#include <QDateTime>
 #include <QIcon>
 #include <QPixmap>
 
 #include "catalogue/EntryText.h"
 #include "platform/CodePage.h"
+#include "ui/Formats.h"
 #include "ui/RecordLinesModel.h"
 #include "ui/Resources.h"
 #include "ui/Text.h"
 
 namespace quindle {
-
-QString GroupedNumber(uint64_t n) {
-    QString digits = QString::number(n);
-    for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, QLatin1Char(','));
-    return digits;
-}
-
-QString SizeText(uint64_t bytes) {
-    if (bytes < 1024) return QStringLiteral("%1 B").arg(bytes);
-    const char* units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double v = static_cast<double>(bytes) / 1024.0;
-    int u = 0;
-    while (v >= 1024.0 && u < 5) {
-        v /= 1024.0;
-        ++u;
-    }
-    // Three significant digits: "1.23 GB", "12.3 MB", "123 KB".
-    const int decimals = v < 10 ? 2 : (v < 100 ? 1 : 0);
-    return QString::number(v, 'f', decimals) + QLatin1Char(' ') + QLatin1String(units[u]);
-}
-
-QString DateText(int64_t seconds) {
-    return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
-}
 
 QString FiguresText(const DiskFigures& f) {
     const QString fs = f.fileSystem.empty() ? QStringLiteral("unknown file system") : ToQ(f.fileSystem);

@@ -13,15 +13,10 @@
 
 #include "catalogue/CatalogueFile.h"
 #include "catalogue/CatalogueIndex.h"
+#include "ui/Formats.h"
 
 namespace quindle {
 
-// "0 B", "512 B", "1.5 KB", "12.3 MB", "1.23 GB" (units of 1024).
-QString SizeText(uint64_t bytes);
-// "1,234,567" (grouped by thousands with commas).
-QString GroupedNumber(uint64_t n);
-// Local time as the program writes dates: "dd/mm/yyyy hh:mm:ss".
-QString DateText(int64_t seconds);
 // Every figure of the disk, in two lines.
 QString FiguresText(const DiskFigures& f);
 // One short line for a status bar: "62,554 files, 4,321 folders, 1.2 GB".

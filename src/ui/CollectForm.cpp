@@ -22,6 +22,7 @@
 
 #include "catalogue/DiskCatalogue.h"
 #include "changes/DiskChanges.h"
+#include "package/Package.h"
 #include "ui/EntryListWindow.h"
 #include "platform/Errors.h"
 #include "records/DiskRecord.h"
@@ -78,8 +79,7 @@ TCollectForm::TCollectForm(AppContext& ctx, UiServices& ui, TMainForm& main, QWi
     setFont(DialogFont());
     CreateControls();
 
-    CollectionFileList.SetMask("*.dat");
-    CollectionFileList.SetFileType(ftReadOnly | ftHidden | ftArchive | ftNormal);
+    SetPackageListerRule(CollectionFileList);
     CollectionFileList.SetMultiSelect(true);
 
     // A missing or non-integer value leaves the design choice, "Titles".

@@ -6,7 +6,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include "browse/FileListBox.h"
+#include <algorithm>
+
+#include "package/Package.h"
 #include "records/DiskRecord.h"
 #include "records/IniFile.h"
 #include "records/Memorizer.h"
@@ -20,28 +22,6 @@
 #include "ui/WalkTicker.h"
 
 namespace quindle {
-
-namespace {
-
-// The record file names of the package, as the package dialog lists them.
-std::vector<std::string> PackageRecordFiles(AppContext& ctx) {
-    TFileListBox files(ctx);
-    files.SetMask("*.dat");
-    files.SetFileType(ftReadOnly | ftHidden | ftArchive | ftNormal);
-    files.SetDirectory(ctx.PackageFolder);
-    files.RefreshList();
-    return files.CopyItems();
-}
-
-std::string InfoValue(const AppContext& ctx, const std::string& record, const char* key) {
-    try {
-        return TIniFile32(record).ReadString(ctx.InfoSection, key, "");
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-} // namespace
 
 DiskWatch::DiskWatch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectForm& collect,
                      const std::string& mountInfo)
@@ -89,6 +69,11 @@ void DiskWatch::MountTableChanged() {
     Rescan(true);
 }
 
+void DiskWatch::DrivesChanged() {
+    Rescan(false);
+    collect_.MarkConnectedDisks();
+}
+
 void DiskWatch::Rescan(bool announce) {
     const std::vector<ConnectedDisk> before = std::move(connected_);
     connected_ = ConnectedDisks(ctx_.platform, PackageRecordFiles(ctx_));
@@ -102,16 +87,19 @@ void DiskWatch::Rescan(bool announce) {
             if (target_.recordFile.empty()) SetTarget(d);
             continue;
         }
-        const std::string record = ctx_.PackageFolder + d.recordFile;
-        const std::string title = InfoValue(ctx_, record, "Title");
-        const std::string date = InfoValue(ctx_, record, "Memorization Date");
-        ctx_.Log("Disk " + (title.empty() ? d.serial : "\"" + title + "\" (" + d.serial + ")") + " is in drive " +
-                 std::string(1, d.letter) + ":, memorized " + (date.empty() ? std::string("at an unknown date") : date) +
+        const DiskInfo info = ReadDiskInfo(ctx_.PackageFolder + d.recordFile, ctx_.InfoSection);
+        ctx_.Log("Disk " + (info.title.empty() ? d.serial : "\"" + info.title + "\" (" + d.serial + ")") +
+                 " is in drive " + std::string(1, d.letter) + ":, memorized " +
+                 (info.date.empty() ? std::string("at an unknown date") : info.date) +
                  "; Package > Memorize " + std::string(1, d.letter) + ": again updates it");
         SetTarget(d);
         targetStays = true;
     }
     if (!targetStays) SetTarget(connected_.empty() ? ConnectedDisk{} : connected_.front());
+    const auto same = [](const ConnectedDisk& a, const ConnectedDisk& b) {
+        return a.recordFile == b.recordFile && a.letter == b.letter;
+    };
+    if (!std::equal(before.begin(), before.end(), connected_.begin(), connected_.end(), same)) emit ConnectedChanged();
     // The package dialog marks the disks in a drive.
     if (announce) collect_.MarkConnectedDisks();
 }
@@ -128,8 +116,8 @@ void DiskWatch::UpdateConnected1Click() {
     if (target_.recordFile.empty() || Busy()) return;
     const ConnectedDisk d = target_;
     const std::string record = ctx_.PackageFolder + d.recordFile;
-    const DiskInfoFields info{InfoValue(ctx_, record, "Title"), InfoValue(ctx_, record, "Description"),
-                              InfoValue(ctx_, record, "Additional")};
+    const DiskInfo disk = ReadDiskInfo(record, ctx_.InfoSection);
+    const DiskInfoFields info{disk.title, disk.description, disk.additional};
     const PreviousCatalogue before = ReadPreviousCatalogue(record, ctx_.InfoSection);
     std::optional<ChangeCounts> changes;
     updating_ = true;

@@ -43,6 +43,13 @@ public:
     // of the package that appeared. The notifier calls it; tests call it directly.
     void MountTableChanged();
     void UpdateConnected1Click();
+    // The drive table was changed by other means (a drive mapped): which disks of the
+    // package are in a drive is looked at again, quietly.
+    void DrivesChanged();
+
+signals:
+    // Connected() changed: a disk of the package came or went.
+    void ConnectedChanged();
 
 private:
     void Rescan(bool announce);

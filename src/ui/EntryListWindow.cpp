@@ -1,35 +1,47 @@
 #include "ui/EntryListWindow.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QSaveFile>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
+#include <thread>
 
-#include "browse/FileListBox.h"
 #include "catalogue/EntryText.h"
 #include "changes/CatalogueDiff.h"
 #include "changes/Copies.h"
+#include "index/CaseFold.h"
+#include "package/Package.h"
 #include "platform/Errors.h"
-#include "records/PackageTitles.h"
+#include "ui/Formats.h"
 #include "ui/OvalButton.h"
 #include "ui/ReportCsv.h"
 #include "ui/Text.h"
 
 namespace quindle {
 
-TEntryRowsModel::TEntryRowsModel(QStringList headers, QObject* parent)
-    : QAbstractTableModel(parent), headers_(std::move(headers)) {}
+TEntryRowsModel::TEntryRowsModel(QStringList headers, std::vector<int> dateColumns, QObject* parent)
+    : QAbstractTableModel(parent), headers_(std::move(headers)), dateColumns_(std::move(dateColumns)) {}
 
-void TEntryRowsModel::SetRows(std::vector<QVariant> cells) {
+bool TEntryRowsModel::IsDateColumn(int column) const {
+    return std::find(dateColumns_.begin(), dateColumns_.end(), column) != dateColumns_.end();
+}
+
+void TEntryRowsModel::SetRows(std::vector<QVariant> cells, std::vector<std::string> filterKeys) {
     beginResetModel();
     cells_ = std::move(cells);
+    keys_ = std::move(filterKeys);
+    keys_.resize(static_cast<size_t>(rowCount()));
     endResetModel();
 }
 
@@ -39,13 +51,20 @@ int TEntryRowsModel::rowCount(const QModelIndex& parent) const {
 
 int TEntryRowsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : headers_.size(); }
 
+const QVariant& TEntryRowsModel::Cell(int row, int column) const {
+    return cells_[static_cast<size_t>(row) * headers_.size() + column];
+}
+
 QVariant TEntryRowsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::TextAlignmentRole))
         return {};
-    const QVariant& v = cells_[static_cast<size_t>(index.row()) * headers_.size() + index.column()];
+    const QVariant& v = Cell(index.row(), index.column());
+    const bool number = v.typeId() == QMetaType::LongLong;
     if (role == Qt::TextAlignmentRole)
-        return v.typeId() == QMetaType::LongLong ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
-    return v;
+        return number && !IsDateColumn(index.column()) ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
+    if (role == Qt::EditRole || !number) return v; // sorting compares the numbers themselves
+    if (IsDateColumn(index.column())) return DateText(v.toLongLong());
+    return GroupedNumber(static_cast<uint64_t>(v.toLongLong()));
 }
 
 QVariant TEntryRowsModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -54,8 +73,38 @@ QVariant TEntryRowsModel::headerData(int section, Qt::Orientation orientation, i
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
+std::string FilterKey(std::string_view text) { return Folded(text); }
+
+void EntryRows::Add(std::initializer_list<QVariant> row, std::string_view filterText) {
+    cells.insert(cells.end(), row.begin(), row.end());
+    filterKeys.push_back(FilterKey(filterText));
+}
+
+namespace {
+
+// Rows whose filter key holds the folded text typed.
+class FoldedFilter : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    void SetText(const QString& text) {
+        needle_ = FilterKey(FromQ(text));
+        invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex&) const override {
+        return needle_.empty() ||
+               static_cast<const TEntryRowsModel*>(sourceModel())->FilterKeyOf(row).find(needle_) != std::string::npos;
+    }
+
+private:
+    std::string needle_;
+};
+
+} // namespace
+
 TEntryListWindow::TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const QString& caption,
-                                   QStringList headers, int filterColumn)
+                                   QStringList headers, std::vector<int> dateColumns)
     : QDialog(parent), ctx_(ctx), ui_(ui) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(caption);
@@ -67,11 +116,10 @@ TEntryListWindow::TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* par
     FilterEdit = new QLineEdit(this);
     FilterEdit->setPlaceholderText(QStringLiteral("Filter: names holding..."));
     layout->addWidget(FilterEdit);
-    model_ = new TEntryRowsModel(std::move(headers), this);
-    proxy_ = new QSortFilterProxyModel(this);
+    model_ = new TEntryRowsModel(std::move(headers), std::move(dateColumns), this);
+    auto* filter = new FoldedFilter(this);
+    proxy_ = filter;
     proxy_->setSourceModel(model_);
-    proxy_->setFilterKeyColumn(filterColumn);
-    proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
     proxy_->setSortRole(Qt::EditRole);
     List = new QTableView(this);
     List->setModel(proxy_);
@@ -85,19 +133,94 @@ TEntryListWindow::TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* par
     auto* bottom = new QHBoxLayout;
     SummaryLabel = new QLabel(this);
     bottom->addWidget(SummaryLabel, 1);
+    Progress = new QProgressBar(this);
+    Progress->setFixedWidth(160);
+    Progress->hide();
+    bottom->addWidget(Progress);
+    CancelButton = new TOvalButton(this);
+    CancelButton->SetCaption(QStringLiteral("Cancel"));
+    CancelButton->setFixedSize(70, 26);
+    CancelButton->OnClick = [this](QObject*) { CancelButtonClick(); };
+    CancelButton->hide();
+    bottom->addWidget(CancelButton);
     SaveButton = new TOvalButton(this);
     SaveButton->SetCaption(QStringLiteral("Save as CSV..."));
     SaveButton->setFixedSize(100, 26);
     SaveButton->OnClick = [this](QObject*) { SaveButtonClick(); };
     bottom->addWidget(SaveButton);
     layout->addLayout(bottom);
-    connect(FilterEdit, &QLineEdit::textChanged, proxy_, &QSortFilterProxyModel::setFilterFixedString);
+    connect(FilterEdit, &QLineEdit::textChanged, this, [filter](const QString& t) { filter->SetText(t); });
+    progressTimer_.setInterval(100);
+    connect(&progressTimer_, &QTimer::timeout, this, [this] { ShowProgress(); });
 }
 
-void TEntryListWindow::SetRows(std::vector<QVariant> cells, const QString& summary) {
-    model_->SetRows(std::move(cells));
-    SummaryLabel->setText(summary);
+TEntryListWindow::~TEntryListWindow() {
+    if (job_) job_->cancel = true;
+}
+
+void TEntryListWindow::SetRows(EntryRows rows) {
+    model_->SetRows(std::move(rows.cells), std::move(rows.filterKeys));
+    SummaryLabel->setText(rows.summary);
     List->resizeColumnsToContents();
+}
+
+void TEntryListWindow::ShowProgress() {
+    if (!job_) return;
+    const size_t total = job_->total, done = job_->done;
+    Progress->setMaximum(static_cast<int>(std::max<size_t>(total, 1)));
+    Progress->setValue(static_cast<int>(std::min(done, total)));
+    if (!job_->cancel)
+        SummaryLabel->setText(QStringLiteral("Reading the catalogues: %1 of %2")
+                                  .arg(GroupedNumber(done), Counted(total, "disk", "disks")));
+}
+
+void TEntryListWindow::Load(std::function<EntryRows(LoadProgress&)> work) {
+    if (job_) job_->cancel = true;
+    auto job = std::make_shared<LoadProgress>();
+    job_ = job;
+    model_->SetRows({}, {});
+    Progress->setValue(0);
+    Progress->show();
+    CancelButton->show();
+    SaveButton->setEnabled(false);
+    ShowProgress();
+    progressTimer_.start();
+    QPointer<TEntryListWindow> self(this);
+    std::thread([self, job, work = std::move(work)]() mutable {
+        // Nothing leaves this thread: a failure becomes the list's summary.
+        auto rows = std::make_shared<EntryRows>();
+        try {
+            *rows = work(*job);
+        } catch (const std::exception& e) {
+            *rows = EntryRows{};
+            rows->summary = QStringLiteral("The list could not be made: ") + QString::fromUtf8(e.what());
+        } catch (...) {
+            *rows = EntryRows{};
+            rows->summary = QStringLiteral("The list could not be made.");
+        }
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, job, rows] {
+                if (!self || self->job_ != job) return;
+                self->job_.reset();
+                self->progressTimer_.stop();
+                self->Progress->hide();
+                self->CancelButton->hide();
+                self->SaveButton->setEnabled(true);
+                if (job->cancel) {
+                    self->SummaryLabel->setText(QStringLiteral("Cancelled"));
+                    return;
+                }
+                self->SetRows(std::move(*rows));
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void TEntryListWindow::CancelButtonClick() {
+    if (!job_) return;
+    job_->cancel = true;
+    SummaryLabel->setText(QStringLiteral("Cancelling..."));
 }
 
 int TEntryListWindow::ShownRows() const { return proxy_->rowCount(); }
@@ -122,7 +245,19 @@ std::string TEntryListWindow::CsvText() const {
     QStringList headers;
     for (int c = 0; c < model_->columnCount(); ++c) headers << model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
     line(headers);
-    for (int r = 0; r < ShownRows(); ++r) line(ShownRow(r));
+    // The cells themselves, not as shown: numbers without grouping, dates in UTC.
+    for (int r = 0; r < ShownRows(); ++r) {
+        const int row = proxy_->mapToSource(proxy_->index(r, 0)).row();
+        QStringList fields;
+        for (int c = 0; c < model_->columnCount(); ++c) {
+            const QVariant& v = model_->Cell(row, c);
+            if (v.typeId() == QMetaType::LongLong && model_->IsDateColumn(c))
+                fields << ToQ(IsoUtc(v.toLongLong()));
+            else
+                fields << v.toString();
+        }
+        line(fields);
+    }
     return text;
 }
 
@@ -145,21 +280,19 @@ void TEntryListWindow::SaveButtonClick() {
 namespace {
 
 QString EntryPath(const Catalogue& c, uint32_t i) { return NameToQ(c.header.figures.root + c.Path(i, '\\')); }
-QString Date(int64_t t) { return ToQ(IsoUtc(t)); }
+std::string EntryPathBytes(const Catalogue& c, uint32_t i) { return c.header.figures.root + c.Path(i, '\\'); }
 QVariant Number(uint64_t v) { return QVariant(static_cast<qlonglong>(v)); }
+QVariant Seconds(int64_t t) { return QVariant(static_cast<qlonglong>(t)); }
+QVariant Text(const char* s) { return QVariant(QString::fromLatin1(s)); }
 
-std::vector<std::string> RecordFiles(AppContext& ctx) {
-    TFileListBox files(ctx);
-    files.SetMask("*.dat");
-    files.SetFileType(ftReadOnly | ftHidden | ftArchive | ftNormal);
-    files.SetDirectory(ctx.PackageFolder);
-    files.RefreshList();
-    return files.CopyItems();
-}
-
-QString Skipped(const PackageCatalogues& p) {
-    if (p.skipped.empty()) return {};
-    return QStringLiteral("; %1 disk(s) without a catalogue left out").arg(p.skipped.size());
+// "; 2 disks left out: Attic (88): no catalogue, ..." naming the first few.
+QString LeftOut(const std::vector<PackageCatalogues::Skipped>& skipped) {
+    if (skipped.empty()) return {};
+    QString text = QStringLiteral("; ") + Counted(skipped.size(), "disk", "disks") + QStringLiteral(" left out: ");
+    for (size_t i = 0; i < skipped.size() && i < 3; ++i)
+        text += (i ? QStringLiteral(", ") : QString()) + NameToQ(skipped[i].info.NameWithSerial()) +
+                QStringLiteral(": ") + ToQ(skipped[i].reason);
+    return text + (skipped.size() > 3 ? QStringLiteral(", ...") : QString());
 }
 
 } // namespace
@@ -167,85 +300,108 @@ QString Skipped(const PackageCatalogues& p) {
 TEntryListWindow* ShowChangesWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const std::string& diskName,
                                     const Catalogue& before, const Catalogue& after, const CatalogueDiff& diff) {
     auto* w = new TEntryListWindow(ctx, ui, parent, QStringLiteral("Changes on %1").arg(NameToQ(diskName)),
-                                   {"Change", "Kind", "Size", "Date", "Path", "Old size", "Old date"}, 4);
-    std::vector<QVariant> cells;
-    cells.reserve(diff.changes.size() * 7);
+                                   {"Change", "Kind", "Size", "Date", "Path", "Old size", "Old date"}, {3, 6});
+    EntryRows rows;
+    rows.cells.reserve(diff.changes.size() * 7);
     for (const EntryChange& c : diff.changes) {
         const bool old = c.change == ChangeKind::Removed;
         const Catalogue& cat = old ? before : after;
         const uint32_t i = old ? c.oldEntry : c.newEntry;
         const bool changed = c.change == ChangeKind::Changed;
-        for (QVariant v : {QVariant(QString::fromLatin1(ChangeKindName(c.change))),
-                           QVariant(QString::fromLatin1(EntryKindName(cat.Kind(i)))), Number(cat.size[i]),
-                           QVariant(Date(cat.mtime[i])), QVariant(EntryPath(cat, i)),
-                           changed ? Number(before.size[c.oldEntry]) : QVariant(QString()),
-                           changed ? QVariant(Date(before.mtime[c.oldEntry])) : QVariant(QString())})
-            cells.push_back(std::move(v));
+        rows.Add({Text(ChangeKindName(c.change)), Text(EntryKindName(cat.Kind(i))), Number(cat.size[i]),
+                  Seconds(cat.mtime[i]), EntryPath(cat, i),
+                  changed ? Number(before.size[c.oldEntry]) : QVariant(QString()),
+                  changed ? Seconds(before.mtime[c.oldEntry]) : QVariant(QString())},
+                 EntryPathBytes(cat, i));
     }
-    w->SetRows(std::move(cells), ToQ(ChangeCountsText(diff.counts)));
+    rows.summary = ToQ(ChangeCountsText(diff.counts));
+    w->SetRows(std::move(rows));
     w->show();
     return w;
 }
 
 TEntryListWindow* ShowCopiesWindow(AppContext& ctx, UiServices& ui, QWidget* parent) {
     auto* w = new TEntryListWindow(ctx, ui, parent, QStringLiteral("Copies across the package"),
-                                   {"Name", "Size", "Copies", "Serial", "Path"}, 0);
-    const PackageCatalogues p = LoadPackageCatalogues(ctx.PackageFolder, RecordFiles(ctx), ctx.InfoSection);
-    const Copies copies = FindCopies(p.disks, 1);
-    std::vector<QVariant> cells;
-    cells.reserve(copies.refs.size() * 5);
-    for (const CopyGroup& g : copies.groups)
-        for (uint32_t k = 0; k < g.count; ++k) {
-            const FileRef& r = copies.refs[g.first + k];
-            const PackageDisk& d = p.disks[r.disk];
-            for (QVariant v : {QVariant(NameToQ(d.catalogue.Name(r.entry))), Number(g.size), Number(g.count),
-                               QVariant(ToQ(d.serial)), QVariant(EntryPath(d.catalogue, r.entry))})
-                cells.push_back(std::move(v));
-        }
-    w->SetRows(std::move(cells), QStringLiteral("%1 group(s) of copies, %2 file(s); %3 bytes in copies beyond the "
-                                                "first of each%4")
-                                     .arg(copies.groups.size())
-                                     .arg(copies.copyFiles)
-                                     .arg(copies.spareBytes)
-                                     .arg(Skipped(p)));
+                                   {"Name", "Size", "Copies", "Disk", "Serial", "Path"});
     w->show();
+    w->Load([folder = ctx.PackageFolder, info = ctx.InfoSection, files = PackageRecordFiles(ctx)](LoadProgress& progress) {
+        const PackageCatalogues p = LoadPackageCatalogues(folder, files, info, 2, &progress);
+        EntryRows rows;
+        if (p.cancelled) return rows;
+        const Copies copies = FindCopies(p.disks, 1);
+        rows.cells.reserve(copies.refs.size() * 6);
+        for (const CopyGroup& g : copies.groups)
+            for (uint32_t k = 0; k < g.count; ++k) {
+                const FileRef& r = copies.refs[g.first + k];
+                const PackageDisk& d = p.disks[r.disk];
+                const std::string_view name = d.catalogue.Name(r.entry);
+                rows.Add({NameToQ(name), Number(g.size), Number(g.count), NameToQ(d.info.Name()), ToQ(d.Serial()),
+                          EntryPath(d.catalogue, r.entry)},
+                         name);
+            }
+        rows.summary = Counted(copies.groups.size(), "group of copies", "groups of copies") + QStringLiteral(", ") +
+                       Counted(copies.copyFiles, "file", "files") + QStringLiteral("; ") +
+                       Counted(copies.spareBytes, "byte", "bytes") +
+                       QStringLiteral(" in copies beyond the first of each") + LeftOut(p.skipped);
+        return rows;
+    });
     return w;
 }
 
 TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* parent) {
     auto* w = new TEntryListWindow(ctx, ui, parent, QStringLiteral("Files without a copy"),
-                                   {"Kind", "Size", "Date", "Path"}, 3);
-    auto p = std::make_shared<PackageCatalogues>(
-        LoadPackageCatalogues(ctx.PackageFolder, RecordFiles(ctx), ctx.InfoSection));
-    for (const PackageDisk& d : p->disks) {
-        const std::string title = ReadRecordTitle(ctx.PackageFolder + d.serial + ".dat", ctx.InfoSection);
-        w->DiskBox->addItem(title.empty() ? ToQ(d.serial) : NameToQ(title) + QStringLiteral(" (") + ToQ(d.serial) + ")");
-    }
-    const auto show = [w, p](int index) {
-        if (index < 0 || index >= static_cast<int>(p->disks.size())) return;
-        const Catalogue& disk = p->disks[static_cast<size_t>(index)].catalogue;
-        UniqueFiles unique(disk);
-        for (size_t o = 0; o < p->disks.size(); ++o)
-            if (o != static_cast<size_t>(index)) unique.Compare(p->disks[o].catalogue);
-        std::vector<QVariant> cells;
-        uint64_t bytes = 0;
-        const std::vector<uint32_t> entries = unique.Entries();
-        for (const uint32_t i : entries) {
-            bytes += disk.size[i];
-            for (QVariant v : {QVariant(QString::fromLatin1(EntryKindName(disk.Kind(i)))), Number(disk.size[i]),
-                               QVariant(Date(disk.mtime[i])), QVariant(EntryPath(disk, i))})
-                cells.push_back(std::move(v));
-        }
-        w->SetRows(std::move(cells), QStringLiteral("%1 file(s), %2 bytes with no copy on the %3 other disk(s)%4")
-                                         .arg(entries.size())
-                                         .arg(bytes)
-                                         .arg(p->disks.size() - 1)
-                                         .arg(Skipped(*p)));
+                                   {"Kind", "Size", "Date", "Path"}, {2});
+    const std::vector<std::string> files = PackageRecordFiles(ctx);
+    for (const std::string& file : files)
+        w->DiskBox->addItem(NameToQ(ReadDiskInfo(ctx.PackageFolder + file, ctx.InfoSection).NameWithSerial()));
+    const auto show = [w, files, folder = ctx.PackageFolder, info = ctx.InfoSection](int index) {
+        if (index < 0 || index >= static_cast<int>(files.size())) return;
+        w->Load([files, folder, info, index](LoadProgress& progress) {
+            EntryRows rows;
+            // The disk's own catalogue is held throughout; the others are read one at a time.
+            const LoadedDisk own = LoadPackageDisk(folder, files[static_cast<size_t>(index)], info);
+            if (!own.catalogue) {
+                rows.summary = NameToQ(own.info.NameWithSerial()) +
+                               QStringLiteral(" has no details until it is memorized again (%1)").arg(ToQ(own.reason));
+                return rows;
+            }
+            const Catalogue& disk = *own.catalogue;
+            std::vector<std::string> others = files;
+            others.erase(others.begin() + index);
+            UniqueFiles unique(disk);
+            uint64_t compared = 0;
+            std::vector<PackageCatalogues::Skipped> skipped;
+            ForEachPackageDisk(
+                folder, others, info,
+                [&](LoadedDisk& other) {
+                    if (!other.catalogue) {
+                        skipped.push_back({std::move(other.info), std::move(other.reason)});
+                        return;
+                    }
+                    unique.Compare(*other.catalogue);
+                    ++compared;
+                },
+                &progress);
+            if (progress.cancel) return rows;
+            uint64_t bytes = 0;
+            const std::vector<uint32_t> entries = unique.Entries();
+            rows.cells.reserve(entries.size() * 4);
+            for (const uint32_t i : entries) {
+                bytes += disk.size[i];
+                rows.Add({Text(EntryKindName(disk.Kind(i))), Number(disk.size[i]),
+                          Seconds(disk.mtime[i]), EntryPath(disk, i)},
+                         EntryPathBytes(disk, i));
+            }
+            rows.summary = Counted(entries.size(), "file", "files") + QStringLiteral(", ") +
+                           Counted(bytes, "byte", "bytes") + QStringLiteral(" with no copy on the ") +
+                           Counted(compared, "other disk", "other disks") + LeftOut(skipped);
+            return rows;
+        });
     };
     QObject::connect(w->DiskBox, &QComboBox::currentIndexChanged, w, show);
     w->DiskBox->show();
-    show(w->DiskBox->currentIndex());
     w->show();
+    show(w->DiskBox->currentIndex());
     return w;
 }
 

@@ -2,11 +2,17 @@
 // TEntryListWindow: a list of catalogue entries in a window of its own (what changed on a
 // disk, the copies across the package, the files of a disk with no copy): sortable by any
 // column, a filter box over the paths and names, a line of counts and bytes at stake, and
-// "Save as CSV...". Shown without blocking the main window.
+// "Save as CSV...". Shown without blocking the main window. A list that needs the package's
+// catalogues is worked out on a thread of its own, with progress and Cancel in the window.
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <QSortFilterProxyModel>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
+#include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "app/AppContext.h"
@@ -15,58 +21,95 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QSortFilterProxyModel;
+class QProgressBar;
 class QTableView;
 
 namespace quindle {
 
 struct Catalogue;
 struct CatalogueDiff;
+struct LoadProgress;
 class TOvalButton;
 
-// Rows of cells; numbers stay numbers (qint64) so that they sort as numbers.
+// Rows of cells. Numbers (qint64) show grouped and sort as numbers; in the date columns
+// they are seconds since 1970, shown in local time (DateText).
 class TEntryRowsModel : public QAbstractTableModel {
 public:
-    explicit TEntryRowsModel(QStringList headers, QObject* parent = nullptr);
-    void SetRows(std::vector<QVariant> cells); // rows one after the other, Headers().size() cells each
+    TEntryRowsModel(QStringList headers, std::vector<int> dateColumns, QObject* parent = nullptr);
+    bool IsDateColumn(int column) const;
+    // Rows one after the other, Headers().size() cells each; `filterKeys`: per row, the
+    // folded text the filter looks in (FilterKey).
+    void SetRows(std::vector<QVariant> cells, std::vector<std::string> filterKeys);
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    const QVariant& Cell(int row, int column) const;
+    const std::string& FilterKeyOf(int row) const { return keys_[static_cast<size_t>(row)]; }
 
 private:
     QStringList headers_;
+    std::vector<int> dateColumns_;
     std::vector<QVariant> cells_;
+    std::vector<std::string> keys_;
 };
+
+// The rows of a list and its line of counts, as a worker makes them.
+struct EntryRows {
+    std::vector<QVariant> cells;
+    std::vector<std::string> filterKeys; // per row (FilterKey)
+    QString summary;
+    // Adds a row; `filterText` is what the filter box looks in (the path, or the name).
+    void Add(std::initializer_list<QVariant> row, std::string_view filterText);
+};
+
+// What the filter box compares: case folded by the one rule for names (Unicode simple
+// folding), so "ÉTÉ" finds "été" as it does in Find files.
+std::string FilterKey(std::string_view text);
 
 class TEntryListWindow : public QDialog {
     Q_OBJECT
 public:
-    // `filterColumn`: the column the filter box narrows (the path).
+    // `dateColumns`: the columns whose numbers are dates.
     TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const QString& caption, QStringList headers,
-                     int filterColumn);
+                     std::vector<int> dateColumns = {});
+    ~TEntryListWindow() override;
 
-    void SetRows(std::vector<QVariant> cells, const QString& summary);
-    // The rows shown (filtered and sorted), each as its cells' texts.
+    void SetRows(EntryRows rows);
+    // Works out the rows on a thread of its own: `work` reads what it needs (never this
+    // window), counts in the LoadProgress it is given and returns early once its cancel is
+    // set. Meanwhile the window shows a progress bar and Cancel. A newer Load cancels the
+    // one before; closing the window cancels it too.
+    void Load(std::function<EntryRows(LoadProgress&)> work);
+    bool Loading() const { return job_ != nullptr; }
+
+    // The rows shown (filtered and sorted), each as its cells' texts as shown.
     int ShownRows() const;
     QStringList ShownRow(int row) const;
     QString Summary() const;
-    // The rows shown as CSV text (RFC 4180, a header line, CR LF line ends).
+    // The rows shown as CSV text (RFC 4180, a header line, CR LF line ends): numbers as
+    // plain digits, dates as ISO 8601 in UTC.
     std::string CsvText() const;
 
     QLineEdit* FilterEdit = nullptr;
     QTableView* List = nullptr;
     QLabel* SummaryLabel = nullptr;
+    QProgressBar* Progress = nullptr;
+    TOvalButton* CancelButton = nullptr;
     TOvalButton* SaveButton = nullptr;
     QComboBox* DiskBox = nullptr; // the unique view's disk; hidden elsewhere
 
     void SaveButtonClick();
+    void CancelButtonClick();
 
 private:
+    void ShowProgress();
     AppContext& ctx_;
     UiServices& ui_;
     TEntryRowsModel* model_;
     QSortFilterProxyModel* proxy_;
+    std::shared_ptr<LoadProgress> job_; // the running Load; null when none
+    QTimer progressTimer_;
 };
 
 // What changed between two catalogues of a disk, in a window.

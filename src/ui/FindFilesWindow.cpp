@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFont>
 #include <QHBoxLayout>
@@ -11,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTableView>
@@ -21,7 +19,11 @@
 #include <mutex>
 #include <thread>
 
+#include "catalogue/EntryText.h"
 #include "changes/DiskChanges.h"
+#include "package/Package.h"
+#include "ui/DiskWatch.h"
+#include "ui/Formats.h"
 #include "platform/Errors.h"
 #include "ui/OvalButton.h"
 #include "ui/ReportCsv.h"
@@ -75,8 +77,11 @@ QVariant TFileHitsModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::FontRole || role == Qt::ToolTipRole) {
         const auto drive = connected_.find(d->serial);
+        if (role == Qt::ToolTipRole) {
+            const QString serial = QStringLiteral("Serial %1").arg(ToQ(d->serial));
+            return drive == connected_.end() ? serial : serial + QStringLiteral(", in drive %1:").arg(QChar(drive->second));
+        }
         if (drive == connected_.end()) return {};
-        if (role == Qt::ToolTipRole) return QStringLiteral("In drive %1:").arg(QChar(drive->second));
         QFont bold;
         bold.setBold(true);
         return bold;
@@ -86,10 +91,8 @@ QVariant TFileHitsModel::data(const QModelIndex& index, int role) const {
     case ColDisk: return NameToQ(d->title.empty() ? d->serial : d->title);
     case ColPath: return NameToQ(d->WindowsPath(e));
     case ColSize:
-        return d->details ? QLocale().toString(static_cast<qulonglong>(d->cat.size[e])) : QString();
-    case ColDate:
-        return d->details ? QDateTime::fromSecsSinceEpoch(d->cat.mtime[e]).toString(QStringLiteral("yyyy-MM-dd hh:mm"))
-                          : QString();
+        return d->details ? GroupedNumber(d->cat.size[e]) : QString();
+    case ColDate: return d->details ? DateText(d->cat.mtime[e]) : QString();
     case ColKind: return QString::fromLatin1(EntryKindName(d->cat.Kind(e)));
     default: return {};
     }
@@ -119,8 +122,8 @@ void TFileHitsModel::sort(int column, Qt::SortOrder order) {
 
 // ---- window ----------------------------------------------------------------------------
 
-TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* parent)
-    : QDialog(parent), ctx_(ctx), ui_(ui),
+TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const DiskWatch* watch)
+    : QDialog(parent), ctx_(ctx), ui_(ui), watch_(watch),
       index_(std::make_shared<PackageIndex>(ctx.PackageFolder, ctx.InfoSection)) {
     setObjectName(QStringLiteral("FindFilesWindow"));
     setWindowTitle(QStringLiteral("Find files"));
@@ -210,6 +213,8 @@ TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* par
         StartQuery();
     };
     connect(QueryEdit, &QLineEdit::textChanged, this, &TFindFilesWindow::StartQuery);
+    // A disk that comes or goes shows (or loses) its mark at once.
+    if (watch_) connect(watch_, &DiskWatch::ConnectedChanged, this, &TFindFilesWindow::ShowConnected);
     connect(KindBox, &QComboBox::currentIndexChanged, this, &TFindFilesWindow::StartQuery);
     connect(DiskBox, &QComboBox::currentIndexChanged, this, &TFindFilesWindow::StartQuery);
 }
@@ -282,9 +287,11 @@ void TFindFilesWindow::StartQuery() {
             snapshot = index->Snapshot();
             const auto p = index->Problems();
             if (!p.empty()) {
-                problems = QStringLiteral("; %1 disk(s) by their record's names only (").arg(p.size());
+                problems = QStringLiteral("; ") + Counted(p.size(), "disk", "disks") +
+                           QStringLiteral(" by their record's names only (");
                 for (size_t i = 0; i < p.size() && i < 3; ++i)
-                    problems += (i ? QStringLiteral(", ") : QString()) + ToQ(p[i].serial) + QStringLiteral(": ") +
+                    problems += (i ? QStringLiteral(", ") : QString()) + NameToQ(DiskInfo::DiskNameWithSerial(p[i].title, p[i].serial)) +
+                                QStringLiteral(": ") +
                                 ToQ(p[i].reason);
                 problems += p.size() > 3 ? QStringLiteral(", ...)") : QStringLiteral(")");
             }
@@ -331,7 +338,7 @@ void TFindFilesWindow::Deliver(uint64_t, std::shared_ptr<const IndexSnapshot> sn
             DiskBox->addItem(QStringLiteral("All disks"));
             int keep = 0;
             for (const auto& d : snapshot->disks) {
-                DiskBox->addItem(NameToQ((d->title.empty() ? d->serial : d->title) + " (" + d->serial + ")"));
+                DiskBox->addItem(NameToQ(DiskInfo::DiskNameWithSerial(d->title, d->serial)));
                 if (d->serial == chosen) keep = DiskBox->count() - 1;
             }
             DiskBox->setCurrentIndex(keep);
@@ -343,17 +350,18 @@ void TFindFilesWindow::Deliver(uint64_t, std::shared_ptr<const IndexSnapshot> sn
         return;
     }
     const size_t n = hits.size();
-    // Which disks are in a drive now: a volume query per drive, not per disk.
-    std::vector<std::string> records;
-    if (snapshot)
-        for (const auto& d : snapshot->disks) records.push_back(d->serial + ".dat");
-    std::map<std::string, char> connected;
-    for (const ConnectedDisk& c : ConnectedDisks(ctx_.platform, records)) connected.emplace(c.serial, c.letter);
-    Model->SetConnected(std::move(connected));
+    ShowConnected();
     Model->SetHits(std::move(snapshot), std::move(hits));
     if (n > 0) ResultsView->setCurrentIndex(Model->index(0, 0));
-    StatusLabel->setText(QStringLiteral("%1 found in %2 ms").arg(QLocale().toString(static_cast<qulonglong>(n))).arg(ms, 0, 'f', 0) +
+    StatusLabel->setText(QStringLiteral("%1 found in %2 ms").arg(GroupedNumber(n)).arg(ms, 0, 'f', 0) +
                          problems);
+}
+
+void TFindFilesWindow::ShowConnected() {
+    std::map<std::string, char> connected;
+    if (watch_)
+        for (const ConnectedDisk& c : watch_->Connected()) connected.emplace(c.serial, c.letter);
+    Model->SetConnected(std::move(connected));
 }
 
 void TFindFilesWindow::OpenCurrent() {
@@ -362,11 +370,10 @@ void TFindFilesWindow::OpenCurrent() {
     if (!d) return;
     uint32_t folder = Model->Entry(row);
     if (d->cat.Kind(folder) != EntryKind::Folder) folder = d->cat.parent[folder];
-    // The disk is connected when a drive answers with its serial; its folder is then built
-    // from the names' own bytes.
-    for (const DriveInfo& drive : ctx_.platform.Drives()) {
-        const auto serial = ctx_.platform.GetVolumeSerial(drive.letter);
-        if (!serial || std::to_string(*serial) != d->serial) continue;
+    // The disk is connected when the mount watch has it in a drive; its folder is then
+    // built from the names' own bytes.
+    for (const ConnectedDisk& drive : watch_ ? watch_->Connected() : std::vector<ConnectedDisk>()) {
+        if (drive.serial != d->serial) continue;
         const auto root = ctx_.platform.DriveRootHost(drive.letter);
         if (!root) continue;
         std::string host = *root;
@@ -399,7 +406,7 @@ void TFindFilesWindow::SaveButtonClick() {
         const auto field = [&](const QString& s) { return CsvField(FromQ(s)); };
         text += field(NameToQ(d->title)) + ',' + d->serial + ',' + field(NameToQ(d->WindowsPath(e))) + ',' +
                 (d->details ? std::to_string(d->cat.size[e]) : std::string()) + ',' +
-                (d->details ? FromQ(QDateTime::fromSecsSinceEpoch(d->cat.mtime[e]).toString(Qt::ISODate)) : std::string()) +
+                (d->details ? IsoUtc(d->cat.mtime[e]) : std::string()) +
                 ',' + EntryKindName(d->cat.Kind(e)) + "\r\n";
     }
     // QSaveFile writes beside the target and renames the whole file over it at commit.

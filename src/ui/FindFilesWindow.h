@@ -57,10 +57,14 @@ private:
     std::map<std::string, char> connected_;
 };
 
+class DiskWatch;
+
 class TFindFilesWindow : public QDialog {
     Q_OBJECT
 public:
-    TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* parent);
+    // `watch` tells which disks are in a drive (the mount watch keeps that table, so no
+    // drive is asked for its serial here); null: none is taken for connected.
+    TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const DiskWatch* watch = nullptr);
     ~TFindFilesWindow() override;
 
     QLineEdit* QueryEdit = nullptr;
@@ -96,9 +100,11 @@ private:
     void Deliver(uint64_t generation, std::shared_ptr<const IndexSnapshot> snapshot, std::vector<FileHit> hits,
                  double ms, QString problems);
     void FillDiskBox();
+    void ShowConnected();
 
     AppContext& ctx_;
     UiServices& ui_;
+    QPointer<const DiskWatch> watch_;
     std::shared_ptr<PackageIndex> index_;
     std::shared_ptr<FindJob> current_;
     std::vector<std::string> diskSerials_; // the disk box's entries after "All disks"

@@ -374,7 +374,7 @@ void TMainForm::About1Click() {
 }
 
 void TMainForm::FindFiles1Click() {
-    if (!FindFilesWindow) FindFilesWindow = new TFindFilesWindow(ctx_, ui_, this);
+    if (!FindFilesWindow) FindFilesWindow = new TFindFilesWindow(ctx_, ui_, this, Watch);
     FindFilesWindow->Open();
 }
 

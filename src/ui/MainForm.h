@@ -63,6 +63,7 @@ public:
             *About1 = nullptr;
     QAction* FindFiles1 = nullptr;               // Package > Find files... (Ctrl+F)
     class TFindFilesWindow* FindFilesWindow = nullptr; // made at its first use
+    class DiskWatch* Watch = nullptr;                  // which disks are in a drive; set by the application
     void FindFiles1Click();
 
     void AddToLog(const QString& text);

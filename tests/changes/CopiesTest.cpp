@@ -60,7 +60,7 @@ std::vector<std::string> Groups(const PackageCatalogues& p, const Copies& c) {
         std::string s = std::string(p.disks[first.disk].catalogue.Name(first.entry)) + " " + std::to_string(g.size) + ":";
         for (uint32_t k = 0; k < g.count; ++k) {
             const FileRef& r = c.refs[g.first + k];
-            s += " " + p.disks[r.disk].serial + ":" + p.disks[r.disk].catalogue.Path(r.entry);
+            s += " " + p.disks[r.disk].Serial() + ":" + p.disks[r.disk].catalogue.Path(r.entry);
         }
         out.push_back(s);
     }
@@ -73,8 +73,8 @@ TEST(Copies, GroupsOfSameNameAndSizeLargestTotalFirst) {
     Package p;
     ASSERT_EQ(p.loaded.disks.size(), 3u);
     ASSERT_EQ(p.loaded.skipped.size(), 1u);
-    EXPECT_EQ(p.loaded.skipped[0].serial, "9");
-    EXPECT_EQ(p.loaded.skipped[0].problem, CatalogueProblem::Missing);
+    EXPECT_EQ(p.loaded.skipped[0].info.serial, "9");
+    EXPECT_EQ(p.loaded.skipped[0].reason, CatalogueProblemText(CatalogueProblem::Missing));
 
     struct Case {
         uint64_t minSize;

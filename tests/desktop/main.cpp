@@ -4,6 +4,7 @@
 // set (scripts/test sets it), when they fail. A failing test leaves a screenshot of the
 // whole screen in <build>/desktop-failures/.
 #include <QApplication>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     if (!display) return RUN_ALL_TESTS(); // every test skips itself
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
+    // Numbers are grouped as the locale groups them: the tests read them in one locale,
+    // whatever the machine's.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     quindle::test::SetHaveDesktop(true);
     return RUN_ALL_TESTS();
 }

@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "support/PrivateMounts.h"
@@ -22,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "catalogue/DiskCatalogue.h"
 #include "records/IniFile.h"
 #include "support/TempDrive.h"
 #include "ui/Application.h"
@@ -189,37 +191,95 @@ TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
     rig.main->DriveComboBox1.SetDrive('F');
     ASSERT_EQ(rig.Add("Second"), "Ok, the disk has been memorized!");
 
+    // A third disk whose catalogue is damaged (a failed copy left it huge and empty): it is
+    // left out and named, and the lists of the others still come.
+    test::WriteHostFile(rig.app->ctx.PackageFolder + "99.dat",
+                        "\r\n[G:\\]\r\nz.doc=1\r\n\r\n[" + kInfo + "]\r\nVolume Serial=99\r\nTitle=Broken\r\n");
+    test::WriteHostFile(rig.app->ctx.PackageFolder + "99.cat", std::string("QNDLCAT\x1a\x01\0\0\0", 12) + std::string(100, '\xff'));
+    const auto open = [&](QAction* action) {
+        action->trigger();
+        const auto windows = rig.main->findChildren<TEntryListWindow*>();
+        EXPECT_EQ(windows.size(), 1);
+        TEntryListWindow* w = windows.empty() ? nullptr : windows[0];
+        // The catalogues are read on a thread of their own, with progress and Cancel.
+        if (w) {
+            EXPECT_TRUE(QTest::qWaitFor([w] { return !w->Loading(); }, 10000));
+            EXPECT_TRUE(w->CancelButton->isHidden());
+        }
+        return w;
+    };
+
+    TEntryListWindow* w = open(rig.app->Copies1);
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->Summary().toStdString(), "2 groups of copies, 4 files; 11 bytes in copies beyond the first of each; 1 disk left "
+                            "out: Broken (99): the catalogue is damaged");
+    ASSERT_EQ(w->ShownRows(), 4);
+    // Largest total first; disks by title with the serial beside; sorting by a column
+    // sorts numbers as numbers.
+    EXPECT_EQ(w->ShownRow(0), QStringList({"big.iso", "10", "2", "Second", "6", "F:\\big.iso"}));
+    EXPECT_EQ(w->ShownRow(3), QStringList({"a.doc", "1", "2", "Second", "6", "F:\\x\\a.doc"}));
+    w->List->sortByColumn(1, Qt::AscendingOrder);
+    EXPECT_EQ(w->ShownRow(0)[1], "1");
+    EXPECT_EQ(w->ShownRow(3)[1], "10");
+    w->FilterEdit->setText("A.DOC"); // case folded as Find files folds it
+    EXPECT_EQ(w->ShownRows(), 2);
+    EXPECT_EQ(w->CsvText(), "Name,Size,Copies,Disk,Serial,Path\r\na.doc,1,2,Backup,439041101,E:\\Docs\\a.doc\r\n"
+                            "a.doc,1,2,Second,6,F:\\x\\a.doc\r\n");
+    delete w;
+
+    w = open(rig.app->Unique1);
+    ASSERT_TRUE(w);
+    ASSERT_EQ(w->DiskBox->count(), 3);
+    EXPECT_EQ(w->DiskBox->itemText(0), "Backup (439041101)"); // the package's order
+    EXPECT_EQ(w->Summary().toStdString(), "1 file, 1 byte with no copy on the 1 other disk; 1 disk left out: Broken (99): the "
+                            "catalogue is damaged");
+    ASSERT_EQ(w->ShownRows(), 1);
+    EXPECT_EQ(w->ShownRow(0)[3], "E:\\readme.txt");
+    w->DiskBox->setCurrentIndex(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Loading(), 10000);
+    EXPECT_EQ(w->Summary().toStdString(), "3 files, 26 bytes with no copy on the 1 other disk; 1 disk left out: Broken (99): the "
+                            "catalogue is damaged");
+    EXPECT_EQ(w->ShownRows(), 3);
+    w->DiskBox->setCurrentIndex(2);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Loading(), 10000);
+    EXPECT_EQ(w->Summary().toStdString(), "Broken (99) has no details until it is memorized again (the catalogue is damaged)");
+    EXPECT_EQ(w->ShownRows(), 0);
+    delete w;
+}
+
+TEST(DiskChangesUi, CancelStopsReadingThePackagesCataloguesAndAClosedWindowLetsItsWorkerEnd) {
+    Rig rig;
+    ASSERT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+    // Many disks: the worker is still reading when Cancel is pressed.
+    const std::string record = rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".dat";
+    const std::string cat = CataloguePathOf(record);
+    for (int i = 1; i <= 400; ++i) {
+        const std::string other = rig.app->ctx.PackageFolder + std::to_string(1000 + i);
+        ASSERT_EQ(link(record.c_str(), (other + ".dat").c_str()), 0);
+        ASSERT_EQ(link(cat.c_str(), (other + ".cat").c_str()), 0);
+    }
     rig.app->Copies1->trigger();
     auto windows = rig.main->findChildren<TEntryListWindow*>();
     ASSERT_EQ(windows.size(), 1);
     TEntryListWindow* w = windows[0];
-    EXPECT_EQ(w->Summary(), "2 group(s) of copies, 4 file(s); 11 bytes in copies beyond the first of each");
-    ASSERT_EQ(w->ShownRows(), 4);
-    // Largest total first; sorting by a column sorts numbers as numbers.
-    EXPECT_EQ(w->ShownRow(0), QStringList({"big.iso", "10", "2", "6", "F:\\big.iso"}));
-    EXPECT_EQ(w->ShownRow(3), QStringList({"a.doc", "1", "2", "6", "F:\\x\\a.doc"}));
-    w->List->sortByColumn(1, Qt::AscendingOrder);
-    EXPECT_EQ(w->ShownRow(0)[1], "1");
-    EXPECT_EQ(w->ShownRow(3)[1], "10");
-    w->FilterEdit->setText("a.doc");
-    EXPECT_EQ(w->ShownRows(), 2);
-    EXPECT_EQ(w->CsvText(), "Name,Size,Copies,Serial,Path\r\na.doc,1,2,439041101,E:\\Docs\\a.doc\r\n"
-                            "a.doc,1,2,6,F:\\x\\a.doc\r\n");
+    ASSERT_TRUE(w->Loading());
+    EXPECT_TRUE(w->CancelButton->isVisible());
+    EXPECT_TRUE(w->Summary().startsWith("Reading the catalogues: ")) << w->Summary().toStdString();
+    w->CancelButton->OnClick(w->CancelButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Loading(), 10000);
+    EXPECT_EQ(w->Summary().toStdString(), "Cancelled");
+    EXPECT_EQ(w->ShownRows(), 0);
+    EXPECT_TRUE(w->CancelButton->isHidden());
     delete w;
 
-    rig.app->Unique1->trigger();
+    // A window closed while its worker reads: the worker ends on its own, and nothing
+    // reaches the window that is gone.
+    rig.app->Copies1->trigger();
     windows = rig.main->findChildren<TEntryListWindow*>();
     ASSERT_EQ(windows.size(), 1);
-    w = windows[0];
-    ASSERT_EQ(w->DiskBox->count(), 2);
-    EXPECT_EQ(w->DiskBox->itemText(0), "Backup (439041101)"); // the package's order
-    EXPECT_EQ(w->Summary(), "1 file(s), 1 bytes with no copy on the 1 other disk(s)");
-    ASSERT_EQ(w->ShownRows(), 1);
-    EXPECT_EQ(w->ShownRow(0)[3], "E:\\readme.txt");
-    w->DiskBox->setCurrentIndex(1);
-    EXPECT_EQ(w->Summary(), "3 file(s), 26 bytes with no copy on the 1 other disk(s)");
-    EXPECT_EQ(w->ShownRows(), 3);
-    delete w;
+    delete windows[0];
+    QTest::qWait(200);
+    EXPECT_TRUE(rig.main->findChildren<TEntryListWindow*>().isEmpty());
 }
 
 TEST(DiskChangesUi, TheKernelsNotificationOfAMountReachesTheProgramWithinTwoSeconds) {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,6 +64,7 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     // A disk memorized long ago, with its record only and not connected.
     WriteHostFile(app.ctx.PackageFolder + "88.dat",
                   "\r\n[F:\\]\r\nold photo.jpg=1\r\n\r\n[" + kInfo + "]\r\nVolume Serial=88\r\nTitle=Attic\r\n");
+    app.Watch->DrivesChanged(); // as the mount watch does when a disk comes
 
     EXPECT_EQ(app.MainForm->FindFiles1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
     app.MainForm->FindFiles1->trigger();
@@ -77,7 +79,8 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     EXPECT_EQ(Rows(*w->Model), (QStringList{"Attic|F:\\old photo.jpg|file", "Holiday|E:\\Pics\\2019\\photo 2.jpg|file",
                                             "Holiday|E:\\Pics\\Photo 1.JPG|file"}));
     EXPECT_TRUE(w->StatusLabel->text().startsWith("3 found in ")) << w->StatusLabel->text().toStdString();
-    EXPECT_NE(w->StatusLabel->text().indexOf("88: no catalogue"), -1);
+    EXPECT_NE(w->StatusLabel->text().indexOf("1 disk by their record's names only (Attic (88): no catalogue)"), -1)
+        << w->StatusLabel->text().toStdString();
     // Rows of the disk in a drive now show in bold, with the drive in their tooltip.
     const struct {
         int row;
@@ -87,7 +90,7 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
         EXPECT_EQ(w->Model->Connected(m.row), m.connected) << m.row;
         EXPECT_EQ(w->Model->index(m.row, TFileHitsModel::ColPath).data(Qt::FontRole).value<QFont>().bold(), m.connected);
         EXPECT_EQ(w->Model->index(m.row, TFileHitsModel::ColDisk).data(Qt::ToolTipRole).toString(),
-                  m.connected ? "In drive E:" : "");
+                  m.connected ? "Serial 77, in drive E:" : "Serial 88");
     }
 
     // Enter on a file of the connected disk opens its folder; on the other disk, a message.
@@ -130,12 +133,16 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
         auto drives = app.ctx.platform.Drives();
         std::erase_if(drives, [](const DriveInfo& d) { return d.letter == 'E'; });
         app.ctx.platform.SetDrives(drives);
+        app.Watch->DrivesChanged();
+        // The mark goes at once, before any query.
+        EXPECT_FALSE(w->Model->Connected(1));
         w->DiskBox->setCurrentIndex(0);
         w->QueryEdit->setText("photo 1");
         Settle(*w);
         ASSERT_EQ(w->Model->rowCount(), 1);
         EXPECT_FALSE(w->Model->Connected(0));
         e.MapInto(app.ctx.platform);
+        app.Watch->DrivesChanged();
         w->QueryEdit->setText("photo");
     }
 
@@ -152,6 +159,8 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(csv.readAll());
     EXPECT_TRUE(text.startsWith("Disk,Serial,Path,Size,Date,Kind\r\nAttic,88,F:\\old photo.jpg,,,file\r\n")) << text.toStdString();
+    // Dates in the CSV are ISO 8601 in UTC, whatever the window shows.
+    EXPECT_TRUE(text.contains(QRegularExpression(",\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ,file\r\n"))) << text.toStdString();
     EXPECT_TRUE(text.endsWith("\"Zebra, \"\"new\"\"\",99,G:\\new photo.png,,,file\r\n")) << text.toStdString();
     w->close();
 }
