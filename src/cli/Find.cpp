@@ -12,22 +12,14 @@ namespace quindle::cli {
 
 namespace {
 
-std::string Folded(std::string_view s) {
-    std::string f(s);
-    for (char& c : f) c = static_cast<char>(LowerByte(static_cast<unsigned char>(c)));
-    return f;
-}
-
 // The entries whose name holds the word (ASCII case ignored, as the search counts), each as
 // <TAB>folder<TAB>name with the folder written as the program writes paths ("E:\Docs\Old").
 void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
-    const std::string folded = Folded(word);
+    const std::string folded = AnsiLowerCase(word);
     const std::string& root = c.header.figures.root;
-    std::string name, line;
+    std::string line;
     ForEachEntryPath(c, '\\', [&](size_t, std::string_view folder, std::string_view n) {
-        name.assign(n);
-        for (char& ch : name) ch = static_cast<char>(LowerByte(static_cast<unsigned char>(ch)));
-        if (name.find(folded) == std::string::npos) return;
+        if (!HoldsFolded(n, folded)) return;
         line = "\t" + root;
         line += folder;
         line += '\t';

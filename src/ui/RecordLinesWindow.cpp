@@ -246,12 +246,15 @@ void TMatchesForm::ShowMatches(const TReportDisk& disk, const std::string& word)
 
 QString TMatchesForm::CountText() const {
     if (Detailed()) {
-        const QString shown = GroupedNumber(static_cast<uint64_t>(Entries->rowCount()));
-        if (Entries->Filter().isEmpty()) return QStringLiteral("%1 match(es)").arg(shown);
-        return QStringLiteral("%1 of %2 match(es)").arg(shown, GroupedNumber(static_cast<uint64_t>(Entries->UnfilteredCount())));
+        const auto shown = static_cast<uint64_t>(Entries->rowCount());
+        if (Entries->Filter().isEmpty()) return Counted(shown, "match", "matches");
+        return GroupedNumber(shown) + QStringLiteral(" of ") +
+               Counted(static_cast<uint64_t>(Entries->UnfilteredCount()), "match", "matches");
     }
-    if (Model->Filter().isEmpty()) return QStringLiteral("%1 line(s)").arg(Model->rowCount());
-    return QStringLiteral("%1 of %2 line(s)").arg(Model->rowCount()).arg(Model->UnfilteredCount());
+    const auto shown = static_cast<uint64_t>(Model->rowCount());
+    if (Model->Filter().isEmpty()) return Counted(shown, "line", "lines");
+    return GroupedNumber(shown) + QStringLiteral(" of ") +
+           Counted(static_cast<uint64_t>(Model->UnfilteredCount()), "line", "lines");
 }
 
 void TMatchesForm::SaveButtonClick() {
@@ -428,15 +431,16 @@ QString TBrowseForm::CountText() const {
         if (!FilterEdit->text().isEmpty())
             return QStringLiteral("%1 of %2 entries hold the text")
                 .arg(GroupedNumber(static_cast<uint64_t>(Entries->rowCount())), GroupedNumber(static_cast<uint64_t>(all)));
-        return QStringLiteral("%1 item(s) in %2")
-            .arg(GroupedNumber(static_cast<uint64_t>(Entries->rowCount())),
-                 index ? NameToQ(index->EntryPath(folder_)) : QString());
+        return Counted(static_cast<uint64_t>(Entries->rowCount()), "item", "items") + QStringLiteral(" in ") +
+               (index ? NameToQ(index->EntryPath(folder_)) : QString());
     }
-    const int folders = static_cast<int>(Model->Listing().Folders().size());
+    const auto folders = static_cast<uint64_t>(Model->Listing().Folders().size());
+    const auto shown = static_cast<uint64_t>(Model->rowCount());
     if (!Model->Filter().isEmpty())
-        return QStringLiteral("%1 of %2 name(s)").arg(Model->rowCount()).arg(Model->UnfilteredCount());
-    if (Model->Folder() < 0) return QStringLiteral("%1 name(s) in %2 folder(s)").arg(Model->rowCount()).arg(folders);
-    return QStringLiteral("%1 name(s)").arg(Model->rowCount());
+        return GroupedNumber(shown) + QStringLiteral(" of ") +
+               Counted(static_cast<uint64_t>(Model->UnfilteredCount()), "name", "names");
+    if (Model->Folder() < 0) return Counted(shown, "name", "names") + QStringLiteral(" in ") + Counted(folders, "folder", "folders");
+    return Counted(shown, "name", "names");
 }
 
 } // namespace quindle

@@ -94,7 +94,7 @@ bool SaveReportCsv(AppContext& ctx, UiServices& ui, QWidget* parent, const QStri
     }
     ctx.Log("Report saved to " + FromQ(path));
     if (csv.Latin1Fields() > 0)
-        ctx.Log(std::to_string(csv.Latin1Fields()) + " field(s) not in UTF-8, saved as Latin-1");
+        ctx.Log(FromQ(Counted(csv.Latin1Fields(), "field", "fields")) + " not in UTF-8, saved as Latin-1");
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <QLocale>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -136,7 +137,7 @@ TEST(CatalogueWindows, MatchesShowFullPathsSizesAndDatesSortByEachColumnAndSaveT
                                    "E:\\Docs\\2019\\Q3|Report summary.pdf|2,000 bytes",
                                    "E:\\Docs\\2019\\Q3|report.txt|10 bytes"};
         EXPECT_EQ(Rows(*w.Entries), byFolder);
-        EXPECT_EQ(w.CountLabel->text(), "6 match(es)");
+        EXPECT_EQ(w.CountLabel->text(), "6 matches");
         // A click on a header sorts by it; a second click turns the order round.
         const struct {
             int column;
@@ -162,7 +163,7 @@ TEST(CatalogueWindows, MatchesShowFullPathsSizesAndDatesSortByEachColumnAndSaveT
                   QDateTime::fromSecsSinceEpoch(1'600'000'000).toString("dd/MM/yyyy HH:mm:ss"));
         // The filter holds names and folder paths alike.
         QTest::keyClicks(w.FilterEdit, "q3");
-        EXPECT_EQ(w.CountLabel->text(), "2 of 6 match(es)");
+        EXPECT_EQ(w.CountLabel->text(), "2 of 6 matches");
         w.FilterEdit->clear();
         w.FilterEdit->setText(QString::fromUtf8("\u00e9"));
         EXPECT_EQ(Rows(*w.Entries), QStringList{"E:\\bytes|" + kCafe + "|5 bytes"});
@@ -223,7 +224,7 @@ TEST(CatalogueWindows, BrowseShowsTheFolderTreeWithTotalsAndItsFilterSearchesThe
         EXPECT_TRUE(w.LinesView->isColumnHidden(TCatalogueRowsModel::FolderColumn));
         w.FolderTree->setCurrentIndex(q3);
         EXPECT_EQ(Rows(*w.Entries, false), (QStringList{"Report summary.pdf|2,000 bytes", "report.txt|10 bytes"}));
-        EXPECT_EQ(w.CountLabel->text(), "2 item(s) in E:\\Docs\\2019\\Q3");
+        EXPECT_EQ(w.CountLabel->text(), "2 items in E:\\Docs\\2019\\Q3");
         // The filter: every entry of the disk whose name holds the text, with its folder.
         QTest::keyClicks(w.FilterEdit, "REPORT");
         EXPECT_FALSE(w.LinesView->isColumnHidden(TCatalogueRowsModel::FolderColumn));
@@ -327,5 +328,23 @@ TEST(TextsFit, TheDiskFiguresFitTheStatusBar) {
     EXPECT_EQ(SizeText(1023), "1023 B");
     EXPECT_EQ(SizeText(1536), "1.50 KB");
     EXPECT_EQ(SizeText(999ull << 40), "999 TB");
-    EXPECT_EQ(GroupedNumber(1234567), "1,234,567");
+    // Numbers are grouped as the locale groups them, and counts take the noun's plural.
+    const struct {
+        QLocale locale;
+        uint64_t n;
+        const char* grouped;
+        const char* counted;
+    } numbers[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), 1234567, "1,234,567", "1,234,567 files"},
+        {QLocale(QLocale::German, QLocale::Germany), 1234567, "1.234.567", "1.234.567 files"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), 1, "1", "1 file"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), 0, "0", "0 files"},
+    };
+    const QLocale before;
+    for (const auto& c : numbers) {
+        QLocale::setDefault(c.locale);
+        EXPECT_EQ(GroupedNumber(c.n).toStdString(), c.grouped);
+        EXPECT_EQ(Counted(c.n, "file", "files").toStdString(), c.counted);
+    }
+    QLocale::setDefault(before);
 }

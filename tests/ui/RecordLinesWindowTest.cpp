@@ -252,7 +252,7 @@ TEST(SearchReport, EnterOrADoubleClickOnADiskRowListsItsMatchesAndTheReportSaves
     EXPECT_EQ(std::count(matches.begin(), matches.end(), '\n'), 1 + 8 + 1 + 1);
     EXPECT_EQ(rig.ui.saveAsked.size(), 3u);
     // Saying so where bytes were not UTF-8 (the title of 300 and the name on disk 100).
-    EXPECT_EQ(rig.LastLog(), "2 field(s) not in UTF-8, saved as Latin-1");
+    EXPECT_EQ(rig.LastLog(), "2 fields not in UTF-8, saved as Latin-1");
     EXPECT_TRUE(rig.ui.errors.empty());
 }
 
@@ -260,9 +260,9 @@ TEST(SearchReport, TheMatchesWindowFiltersSavesWhatItShowsAndReportsWhatItCannot
     ReportRig rig;
     rig.onWindow = [&](QDialog* d) {
         auto& w = *static_cast<TMatchesForm*>(d);
-        EXPECT_EQ(w.CountLabel->text(), "8 line(s)");
+        EXPECT_EQ(w.CountLabel->text(), "8 lines");
         QTest::keyClicks(w.FilterEdit, "TXT");
-        EXPECT_EQ(w.CountLabel->text(), "3 of 8 line(s)");
+        EXPECT_EQ(w.CountLabel->text(), "3 of 8 lines");
         EXPECT_EQ(Rows(*w.Model), (QStringList{"docs|a=b=readme.txt", "E:\\|README.TXT", "E:\\|readme.txt"}));
         rig.ui.saveNames = {rig.Out("shown.csv")};
         Click(w.SaveButton);
@@ -322,16 +322,16 @@ TEST(BrowseForm, ViewBrowsesTheHighlightedDisksFoldersAndNames) {
         QStringList entries;
         for (int i = 0; i < w.FolderList->count(); ++i) entries << w.FolderList->item(i)->text();
         EXPECT_EQ(entries, (QStringList{"(all folders)", "(disk information)", "docs", "E:\\", "Empty", "Readme stuff"}));
-        EXPECT_EQ(w.CountLabel->text(), "15 name(s) in 5 folder(s)");
+        EXPECT_EQ(w.CountLabel->text(), "15 names in 5 folders");
         EXPECT_FALSE(w.LinesView->isColumnHidden(0));
         w.FolderList->setCurrentRow(2);
         EXPECT_EQ(Rows(*w.Model), (QStringList{"docs|a=b=readme.txt", "docs|beta readme", kCafe, "docs|README.md", "docs|x[1]"}));
         EXPECT_TRUE(w.LinesView->isColumnHidden(0)); // one folder: no folder column
         QTest::keyClicks(w.FilterEdit, "readme");
-        EXPECT_EQ(w.CountLabel->text(), "4 of 5 name(s)");
+        EXPECT_EQ(w.CountLabel->text(), "4 of 5 names");
         EXPECT_TRUE(w.LinesView->isColumnHidden(0));
         w.FolderList->setCurrentRow(4);
-        EXPECT_EQ(w.CountLabel->text(), "0 of 0 name(s)");
+        EXPECT_EQ(w.CountLabel->text(), "0 of 0 names");
     };
     f.CollectionLB->setCurrentRow(0);
     Click(f.BrowseButton);
