@@ -56,7 +56,7 @@ uint32_t SerialArgument(const std::string& command, const std::string& text);
 void SetUpPackage(AppContext& ctx, const std::optional<std::string>& package);
 
 // The commands; `args` are the arguments after the command's name.
-int List(AppContext& ctx);
+int List(AppContext& ctx, const std::vector<std::string>& args);
 int Find(AppContext& ctx, const std::vector<std::string>& args);
 int Add(AppContext& ctx, const std::vector<std::string>& args);
 int Remove(AppContext& ctx, const std::vector<std::string>& args);

@@ -51,10 +51,7 @@ int Run(const std::vector<std::string>& argv) {
         return Drives(ctx);
     }
     SetUpPackage(ctx, package);
-    if (command == "list") {
-        ExpectPositional(command, ParseCommandArgs(command, rest, {}, {}), 0, "");
-        return List(ctx);
-    }
+    if (command == "list") return List(ctx, rest);
     if (command == "find") return Find(ctx, rest);
     if (command == "add") return Add(ctx, rest);
     if (command == "files") return Files(ctx, rest);

@@ -94,6 +94,26 @@ DiskInfo ReadDiskInfo(const std::string& recordPath, std::string_view infoSectio
     return info;
 }
 
+DiskSummary SummarizeDisk(const std::string& packageFolder, const std::string& recordFile,
+                          std::string_view infoSection) {
+    const std::string record = packageFolder + recordFile;
+    DiskSummary s;
+    s.info = ReadDiskInfo(record, infoSection);
+    s.memorized = ParseMemorizationDate(s.info.date);
+    try {
+        DiskCatalogueHeader h = OpenDiskCatalogueHeader(record, infoSection);
+        if (h.header) {
+            s.figures = h.header->figures;
+            s.catalogue = "valid";
+        } else {
+            s.catalogue = CatalogueProblemText(h.problem);
+        }
+    } catch (const std::exception&) {
+        s.catalogue = "the catalogue cannot be read";
+    }
+    return s;
+}
+
 LoadedDisk LoadPackageDisk(const std::string& packageFolder, const std::string& recordFile,
                            std::string_view infoSection) {
     const std::string record = packageFolder + recordFile;

@@ -53,6 +53,17 @@ struct DiskInfo {
 // missing or unreadable record gives the serial alone.
 DiskInfo ReadDiskInfo(const std::string& recordPath, std::string_view infoSection);
 
+// What the package's list of disks shows for one disk: its information, when it was
+// memorized, and its figures from the catalogue's header (the catalogue's entries are not
+// read).
+struct DiskSummary {
+    DiskInfo info;
+    std::optional<int64_t> memorized;   // the memorization date, seconds since 1970
+    std::optional<DiskFigures> figures; // from a valid catalogue
+    std::string catalogue;              // "valid", or why the catalogue is not used
+};
+DiskSummary SummarizeDisk(const std::string& packageFolder, const std::string& recordFile, std::string_view infoSection);
+
 // Loading catalogues off the user-interface thread: the loader counts what it has done
 // and stops early when `cancel` is set. Read from any thread.
 struct LoadProgress {

@@ -55,6 +55,39 @@ std::string NowAsMemorizationDate() {
     return FormatMemorizationDate(t);
 }
 
+std::optional<int64_t> ParseMemorizationDate(std::string_view text) {
+    // "dd/mm/yyyy" or "dd/mm/yyyy hh:mm:ss", digits exactly where FormatMemorizationDate puts them.
+    const auto digits = [&](size_t at, size_t n) -> std::optional<int> {
+        int v = 0;
+        for (size_t k = at; k < at + n; ++k) {
+            if (k >= text.size() || text[k] < '0' || text[k] > '9') return std::nullopt;
+            v = v * 10 + (text[k] - '0');
+        }
+        return v;
+    };
+    if (text.size() != 10 && text.size() != 19) return std::nullopt;
+    if (text[2] != '/' || text[5] != '/') return std::nullopt;
+    std::tm t{};
+    const auto day = digits(0, 2), month = digits(3, 2), year = digits(6, 4);
+    if (!day || !month || !year || *day < 1 || *day > 31 || *month < 1 || *month > 12) return std::nullopt;
+    t.tm_mday = *day;
+    t.tm_mon = *month - 1;
+    t.tm_year = *year - 1900;
+    if (text.size() == 19) {
+        if (text[10] != ' ' || text[13] != ':' || text[16] != ':') return std::nullopt;
+        const auto h = digits(11, 2), m = digits(14, 2), s = digits(17, 2);
+        if (!h || !m || !s || *h > 23 || *m > 59 || *s > 60) return std::nullopt;
+        t.tm_hour = *h;
+        t.tm_min = *m;
+        t.tm_sec = *s;
+    }
+    t.tm_isdst = -1;
+    const std::time_t when = std::mktime(&t);
+    // mktime moves 31/04 to 01/05: such a day is no date.
+    if (when == static_cast<std::time_t>(-1) || t.tm_mday != *day) return std::nullopt;
+    return static_cast<int64_t>(when);
+}
+
 char UnstorableInfoChar(const std::string& value) {
     return value.find('[') != std::string::npos ? '[' : 0;
 }

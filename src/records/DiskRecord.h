@@ -2,7 +2,10 @@
 // Disk records: one INI-style file per memorized disk in the package folder, named after
 // the disk's volume serial ("<serial>.dat"). Sections list file names per top-level
 // folder; the information section, last, describes the disk.
+#include <cstdint>
 #include <ctime>
+#include <optional>
+#include <string_view>
 #include <string>
 
 #include "app/AppContext.h"
@@ -30,6 +33,9 @@ void WriteDiskInfo(const AppContext& ctx, TIniFile32& store, const std::string& 
 // "dd/mm/yyyy hh:mm:ss" (24-hour time), the blank and the time left out at exactly 00:00:00.
 std::string FormatMemorizationDate(const std::tm& t);
 std::string NowAsMemorizationDate();
+// The time a memorization date stands for (local time), seconds since 1970; nothing for a
+// text of another form.
+std::optional<int64_t> ParseMemorizationDate(std::string_view text);
 
 // A title, description or additional text holding "[" would end the information section
 // for every reader and make the disk's information unreadable; returns the offending

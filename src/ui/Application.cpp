@@ -28,6 +28,10 @@ Application::Application(UiServices& ui, const QString& programFile) {
     MainForm->SearchForm = SearchForm.get();
     Watch = std::make_unique<DiskWatch>(ctx, ui, *MainForm, *CollectForm);
     MainForm->Watch = Watch.get();
+    Disks1 = MainForm->Collection1->addAction(QStringLiteral("Disks..."));
+    Disks1->setObjectName(QStringLiteral("Disks1"));
+    QObject::connect(Disks1, &QAction::triggered, MainForm.get(),
+                     [this, &ui] { ShowDisksWindow(ctx, ui, MainForm.get(), Watch.get()); });
     Copies1 = MainForm->Collection1->addAction(QStringLiteral("Copies across the package..."));
     Copies1->setObjectName(QStringLiteral("Copies1"));
     QObject::connect(Copies1, &QAction::triggered, MainForm.get(),

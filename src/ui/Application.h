@@ -29,6 +29,7 @@ struct Application {
     // Which disks of the package are in a drive, from the mount table's notifications.
     std::unique_ptr<DiskWatch> Watch;
     // Package menu: the copies across the package, and the files of a disk with no copy.
+    QAction* Disks1 = nullptr;
     QAction* Copies1 = nullptr;
     QAction* Unique1 = nullptr;
 };

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -23,6 +24,7 @@
 #include "index/CaseFold.h"
 #include "package/Package.h"
 #include "platform/Errors.h"
+#include "ui/DiskWatch.h"
 #include "ui/Formats.h"
 #include "ui/OvalButton.h"
 #include "ui/ReportCsv.h"
@@ -30,12 +32,8 @@
 
 namespace quindle {
 
-TEntryRowsModel::TEntryRowsModel(QStringList headers, std::vector<int> dateColumns, QObject* parent)
-    : QAbstractTableModel(parent), headers_(std::move(headers)), dateColumns_(std::move(dateColumns)) {}
-
-bool TEntryRowsModel::IsDateColumn(int column) const {
-    return std::find(dateColumns_.begin(), dateColumns_.end(), column) != dateColumns_.end();
-}
+TEntryRowsModel::TEntryRowsModel(std::vector<EntryColumn> columns, QObject* parent)
+    : QAbstractTableModel(parent), columns_(std::move(columns)) {}
 
 void TEntryRowsModel::SetRows(std::vector<QVariant> cells, std::vector<std::string> filterKeys) {
     beginResetModel();
@@ -46,30 +44,41 @@ void TEntryRowsModel::SetRows(std::vector<QVariant> cells, std::vector<std::stri
 }
 
 int TEntryRowsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() || headers_.isEmpty() ? 0 : static_cast<int>(cells_.size() / headers_.size());
+    return parent.isValid() || columns_.empty() ? 0 : static_cast<int>(cells_.size() / columns_.size());
 }
 
-int TEntryRowsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : headers_.size(); }
+int TEntryRowsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
 
 const QVariant& TEntryRowsModel::Cell(int row, int column) const {
-    return cells_[static_cast<size_t>(row) * headers_.size() + column];
+    return cells_[static_cast<size_t>(row) * columns_.size() + static_cast<size_t>(column)];
 }
 
 QVariant TEntryRowsModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::TextAlignmentRole))
-        return {};
+    if (!index.isValid()) return {};
     const QVariant& v = Cell(index.row(), index.column());
     const bool number = v.typeId() == QMetaType::LongLong;
-    if (role == Qt::TextAlignmentRole)
-        return number && !IsDateColumn(index.column()) ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
-    if (role == Qt::EditRole || !number) return v; // sorting compares the numbers themselves
-    if (IsDateColumn(index.column())) return DateText(v.toLongLong());
-    return GroupedNumber(static_cast<uint64_t>(v.toLongLong()));
+    const ColumnKind kind = Kind(index.column());
+    switch (role) {
+    case Qt::TextAlignmentRole:
+        return number && kind != ColumnKind::Date ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter)) : QVariant();
+    case Qt::EditRole: return v; // sorting compares the numbers themselves
+    case Qt::ToolTipRole:
+        return number && kind == ColumnKind::Bytes ? Counted(static_cast<uint64_t>(v.toLongLong()), "byte", "bytes")
+                                                   : QVariant();
+    case Qt::DisplayRole:
+        if (!number) return v;
+        if (kind == ColumnKind::Date) return DateText(v.toLongLong());
+        if (kind == ColumnKind::Bytes) return SizeText(static_cast<uint64_t>(v.toLongLong()));
+        return GroupedNumber(static_cast<uint64_t>(v.toLongLong()));
+    default: return {};
+    }
 }
 
 QVariant TEntryRowsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role == Qt::DisplayRole && orientation == Qt::Horizontal && section >= 0 && section < headers_.size())
-        return headers_[section];
+    if (role == Qt::DisplayRole && orientation == Qt::Horizontal && section >= 0 && section < columnCount())
+        return columns_[static_cast<size_t>(section)].header;
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
@@ -104,7 +113,7 @@ private:
 } // namespace
 
 TEntryListWindow::TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const QString& caption,
-                                   QStringList headers, std::vector<int> dateColumns)
+                                   std::vector<EntryColumn> columns)
     : QDialog(parent), ctx_(ctx), ui_(ui) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(caption);
@@ -116,7 +125,7 @@ TEntryListWindow::TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* par
     FilterEdit = new QLineEdit(this);
     FilterEdit->setPlaceholderText(QStringLiteral("Filter: names holding..."));
     layout->addWidget(FilterEdit);
-    model_ = new TEntryRowsModel(std::move(headers), std::move(dateColumns), this);
+    model_ = new TEntryRowsModel(std::move(columns), this);
     auto* filter = new FoldedFilter(this);
     proxy_ = filter;
     proxy_->setSourceModel(model_);
@@ -251,7 +260,7 @@ std::string TEntryListWindow::CsvText() const {
         QStringList fields;
         for (int c = 0; c < model_->columnCount(); ++c) {
             const QVariant& v = model_->Cell(row, c);
-            if (v.typeId() == QMetaType::LongLong && model_->IsDateColumn(c))
+            if (v.typeId() == QMetaType::LongLong && model_->Kind(c) == ColumnKind::Date)
                 fields << ToQ(IsoUtc(v.toLongLong()));
             else
                 fields << v.toString();
@@ -300,7 +309,13 @@ QString LeftOut(const std::vector<PackageCatalogues::Skipped>& skipped) {
 TEntryListWindow* ShowChangesWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const std::string& diskName,
                                     const Catalogue& before, const Catalogue& after, const CatalogueDiff& diff) {
     auto* w = new TEntryListWindow(ctx, ui, parent, QStringLiteral("Changes on %1").arg(NameToQ(diskName)),
-                                   {"Change", "Kind", "Size", "Date", "Path", "Old size", "Old date"}, {3, 6});
+                                   {{"Change"},
+                                    {"Kind"},
+                                    {"Size", ColumnKind::Count},
+                                    {"Date", ColumnKind::Date},
+                                    {"Path"},
+                                    {"Old size", ColumnKind::Count},
+                                    {"Old date", ColumnKind::Date}});
     EntryRows rows;
     rows.cells.reserve(diff.changes.size() * 7);
     for (const EntryChange& c : diff.changes) {
@@ -322,7 +337,12 @@ TEntryListWindow* ShowChangesWindow(AppContext& ctx, UiServices& ui, QWidget* pa
 
 TEntryListWindow* ShowCopiesWindow(AppContext& ctx, UiServices& ui, QWidget* parent) {
     auto* w = new TEntryListWindow(ctx, ui, parent, QStringLiteral("Copies across the package"),
-                                   {"Name", "Size", "Copies", "Disk", "Serial", "Path"});
+                                   {{"Name"},
+                                    {"Size", ColumnKind::Count},
+                                    {"Copies", ColumnKind::Count},
+                                    {"Disk"},
+                                    {"Serial"},
+                                    {"Path"}});
     w->show();
     w->Load([folder = ctx.PackageFolder, info = ctx.InfoSection, files = PackageRecordFiles(ctx)](LoadProgress& progress) {
         const PackageCatalogues p = LoadPackageCatalogues(folder, files, info, 2, &progress);
@@ -350,7 +370,7 @@ TEntryListWindow* ShowCopiesWindow(AppContext& ctx, UiServices& ui, QWidget* par
 
 TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* parent) {
     auto* w = new TEntryListWindow(ctx, ui, parent, QStringLiteral("Files without a copy"),
-                                   {"Kind", "Size", "Date", "Path"}, {2});
+                                   {{"Kind"}, {"Size", ColumnKind::Count}, {"Date", ColumnKind::Date}, {"Path"}});
     const std::vector<std::string> files = PackageRecordFiles(ctx);
     for (const std::string& file : files)
         w->DiskBox->addItem(NameToQ(ReadDiskInfo(ctx.PackageFolder + file, ctx.InfoSection).NameWithSerial()));
@@ -402,6 +422,64 @@ TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* par
     w->DiskBox->show();
     w->show();
     show(w->DiskBox->currentIndex());
+    return w;
+}
+
+TEntryListWindow* ShowDisksWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const DiskWatch* watch) {
+    auto* w = new TEntryListWindow(ctx, ui, parent, QStringLiteral("Disks of the package"),
+                                   {{"Title"},
+                                    {"Serial"},
+                                    {"Memorized", ColumnKind::Date},
+                                    {"Files", ColumnKind::Count},
+                                    {"Folders", ColumnKind::Count},
+                                    {"Size", ColumnKind::Bytes},
+                                    {"Capacity", ColumnKind::Bytes},
+                                    {"Free", ColumnKind::Bytes},
+                                    {"Complete"},
+                                    {"Drive"},
+                                    {"Catalogue"},
+                                    {"Description"}});
+    const auto load = [w, &ctx, watch] {
+        std::map<std::string, char> drives; // record file -> the drive it is in now
+        if (watch)
+            for (const ConnectedDisk& c : watch->Connected()) drives.emplace(c.recordFile, c.letter);
+        w->Load([folder = ctx.PackageFolder, info = ctx.InfoSection, files = PackageRecordFiles(ctx),
+                 drives](LoadProgress& progress) {
+            EntryRows rows;
+            progress.total = files.size();
+            uint64_t bytes = 0, free = 0;
+            for (const std::string& file : files) {
+                if (progress.cancel) return rows;
+                const DiskSummary s = SummarizeDisk(folder, file, info);
+                const DiskFigures* f = s.figures ? &*s.figures : nullptr;
+                const auto number = [&](uint64_t DiskFigures::*field) {
+                    return f ? Number(f->*field) : QVariant(QString());
+                };
+                const auto drive = drives.find(file);
+                rows.Add({NameToQ(s.info.title), ToQ(s.info.serial),
+                          s.memorized ? Seconds(*s.memorized) : QVariant(NameToQ(s.info.date)),
+                          number(&DiskFigures::files), number(&DiskFigures::folders), number(&DiskFigures::bytes),
+                          number(&DiskFigures::capacity), number(&DiskFigures::freeBytes),
+                          QVariant(f ? QString::fromLatin1(f->complete ? "yes" : "no") : QString()),
+                          QVariant(drive == drives.end() ? QString() : QString(QChar(drive->second)) + QLatin1Char(':')),
+                          ToQ(s.catalogue), NameToQ(s.info.description)},
+                         s.info.title + '\n' + s.info.serial + '\n' + s.info.description);
+                if (f) {
+                    bytes += f->bytes;
+                    free += f->freeBytes;
+                }
+                ++progress.done;
+            }
+            rows.summary = Counted(files.size(), "disk", "disks") + QStringLiteral(", ") + SizeText(bytes) +
+                           QStringLiteral(" in files, ") + SizeText(free) + QStringLiteral(" free; ") +
+                           Counted(drives.size(), "disk", "disks") + QStringLiteral(" in a drive now");
+            return rows;
+        });
+    };
+    if (watch) QObject::connect(watch, &DiskWatch::ConnectedChanged, w, load);
+    w->FilterEdit->setPlaceholderText(QStringLiteral("Filter: titles, serials or descriptions holding..."));
+    w->show();
+    load();
     return w;
 }
 

@@ -31,12 +31,19 @@ struct CatalogueDiff;
 struct LoadProgress;
 class TOvalButton;
 
-// Rows of cells. Numbers (qint64) show grouped and sort as numbers; in the date columns
-// they are seconds since 1970, shown in local time (DateText).
+// How a column's numbers show: counts grouped, dates (seconds since 1970) in local time,
+// bytes as a size ("1.23 GB", the exact count in the tooltip). All sort as numbers.
+enum class ColumnKind { Text, Count, Date, Bytes };
+struct EntryColumn {
+    QString header;
+    ColumnKind kind = ColumnKind::Text;
+};
+
+// Rows of cells; a number is a qint64, a missing one an empty string.
 class TEntryRowsModel : public QAbstractTableModel {
 public:
-    TEntryRowsModel(QStringList headers, std::vector<int> dateColumns, QObject* parent = nullptr);
-    bool IsDateColumn(int column) const;
+    TEntryRowsModel(std::vector<EntryColumn> columns, QObject* parent = nullptr);
+    ColumnKind Kind(int column) const { return columns_[static_cast<size_t>(column)].kind; }
     // Rows one after the other, Headers().size() cells each; `filterKeys`: per row, the
     // folded text the filter looks in (FilterKey).
     void SetRows(std::vector<QVariant> cells, std::vector<std::string> filterKeys);
@@ -48,8 +55,7 @@ public:
     const std::string& FilterKeyOf(int row) const { return keys_[static_cast<size_t>(row)]; }
 
 private:
-    QStringList headers_;
-    std::vector<int> dateColumns_;
+    std::vector<EntryColumn> columns_;
     std::vector<QVariant> cells_;
     std::vector<std::string> keys_;
 };
@@ -70,9 +76,8 @@ std::string FilterKey(std::string_view text);
 class TEntryListWindow : public QDialog {
     Q_OBJECT
 public:
-    // `dateColumns`: the columns whose numbers are dates.
-    TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const QString& caption, QStringList headers,
-                     std::vector<int> dateColumns = {});
+    TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const QString& caption,
+                     std::vector<EntryColumn> columns);
     ~TEntryListWindow() override;
 
     void SetRows(EntryRows rows);
@@ -120,5 +125,8 @@ TEntryListWindow* ShowCopiesWindow(AppContext& ctx, UiServices& ui, QWidget* par
 // The files of one disk with no copy on another (Package > Files without a copy...); the
 // window's disk box picks the disk, the first of the package to begin with.
 TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* parent);
+// Every disk of the package with its figures (Package > Disks...): which has room, which is
+// oldest, which is in a drive now. `watch` tells the drives; the list follows it.
+TEntryListWindow* ShowDisksWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const class DiskWatch* watch);
 
 } // namespace quindle

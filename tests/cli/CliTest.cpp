@@ -399,3 +399,37 @@ TEST(Cli, FilesAndShowGiveTheCatalogueAndHostileNamesRoundTrip) {
     ASSERT_EQ(rig.Cli({"remove", "439041101"}).status, 0);
     EXPECT_FALSE(std::filesystem::exists(rig.package.path() + "/439041101.cat"));
 }
+
+TEST(Cli, ListJsonGivesEveryDiskWithItsFiguresItsDriveAndWhyItsCatalogueIsNotUsed) {
+    Rig rig;
+    setenv("TZ", "UTC", 1); // the record's local date, as the child reads it
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "Backup \"disk\"", "--description", "USB"}).status, 0);
+    // A disk memorized long ago (a record only), and one whose catalogue is damaged.
+    const std::string info = "\r\n[" + kInfo + "]\r\nVolume Serial=88\r\nMemorization Date=01/02/2026 03:04:05\r\nTitle=Attic\r\n";
+    WriteHostFile(rig.package.path() + "/88.dat", "\r\n[F:\\]\r\nold.txt=1\r\n" + info);
+    WriteHostFile(rig.package.path() + "/99.dat", "\r\n[G:\\]\r\nx.txt=1\r\n\r\n[" + kInfo + "]\r\nTitle=Broken\r\n");
+    WriteHostFile(rig.package.path() + "/99.cat", std::string("QNDLCAT\x1a\x01\0\0\0", 12) + std::string(40, '\xff'));
+
+    const Result r = rig.Cli({"list", "--json"});
+    unsetenv("TZ");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    // The package dialog's order; figures from the catalogue, or null without a usable one.
+    const std::string& e = lines[0];
+    EXPECT_EQ(e.rfind("{\"serial\":\"439041101\",\"title\":\"Backup \\\"disk\\\"\",\"date\":\"20", 0), 0u) << e;
+    EXPECT_NE(e.find("Z\",\"description\":\"USB\",\"files\":6,\"folders\":4,\"bytes\":6,\"capacity\":"), std::string::npos) << e;
+    EXPECT_NE(e.find(",\"complete\":true,\"connected\":\"E\",\"catalogue\":\"valid\"}"), std::string::npos) << e;
+    EXPECT_EQ(lines[1], "{\"serial\":\"88\",\"title\":\"Attic\",\"date\":\"2026-02-01T03:04:05Z\",\"description\":\"\","
+                        "\"files\":null,\"folders\":null,\"bytes\":null,\"capacity\":null,\"free\":null,\"complete\":null,"
+                        "\"connected\":null,\"catalogue\":\"no catalogue\"}");
+    EXPECT_EQ(lines[2], "{\"serial\":\"99\",\"title\":\"Broken\",\"date\":null,\"description\":\"\",\"files\":null,"
+                        "\"folders\":null,\"bytes\":null,\"capacity\":null,\"free\":null,\"complete\":null,"
+                        "\"connected\":null,\"catalogue\":\"the catalogue is damaged\"}");
+    // The text form stays as it was.
+    const Result text = rig.Cli({"list"});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("88\tAttic\t01/02/2026 03:04:05\t\n"), std::string::npos) << text.out;
+}

@@ -233,6 +233,29 @@ TEST(DiskRecord, FirstFolderNameAndDates) {
     EXPECT_EQ(UnstorableInfoChar("Backup ]"), 0);
 }
 
+TEST(DiskRecord, AMemorizationDateReadsBackAsTheTimeItWasWrittenFor) {
+    // Local time: every date written reads back as the same moment.
+    const struct {
+        int day, month, year, h, m, s;
+    } written[] = {{3, 1, 1999, 0, 0, 0}, {3, 1, 1999, 0, 0, 1}, {29, 2, 2024, 23, 59, 59}, {31, 12, 2026, 12, 0, 0}};
+    for (const auto& w : written) {
+        std::tm t{};
+        t.tm_mday = w.day;
+        t.tm_mon = w.month - 1;
+        t.tm_year = w.year - 1900;
+        t.tm_hour = w.h;
+        t.tm_min = w.m;
+        t.tm_sec = w.s;
+        const std::string text = FormatMemorizationDate(t);
+        t.tm_isdst = -1;
+        const std::time_t want = std::mktime(&t);
+        EXPECT_EQ(ParseMemorizationDate(text), std::optional<int64_t>(want)) << text;
+    }
+    for (const char* other : {"", "?", "3/1/1999", "31/04/2020", "00/01/2020", "01/13/2020", "01/01/2020 24:00:00",
+                              "01-01-2020", "01/01/2020 10:00", "01/01/2020  10:00:00", "01/01/202a"})
+        EXPECT_EQ(ParseMemorizationDate(other), std::nullopt) << other;
+}
+
 TEST(DiskRecord, WriteDiskInfoCreatesNothingAndReplacesInPlace) {
     AppContext ctx;
     TempDir pkg;

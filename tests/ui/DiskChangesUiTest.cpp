@@ -24,6 +24,10 @@
 #include <string>
 
 #include "catalogue/DiskCatalogue.h"
+#include "catalogue/EntryText.h"
+#include "records/DiskRecord.h"
+#include "ui/DiskWatch.h"
+#include "ui/Formats.h"
 #include "records/IniFile.h"
 #include "support/TempDrive.h"
 #include "ui/Application.h"
@@ -312,4 +316,53 @@ TEST(DiskChangesUi, TheKernelsNotificationOfAMountReachesTheProgramWithinTwoSeco
     ASSERT_EQ(umount(where), 0);
     EXPECT_TRUE(waitFor([&] { return !connected42(); })) << "the unmount was not noticed within 2 s";
     rmdir(where);
+}
+
+TEST(DiskChangesUi, TheDisksWindowListsEveryDiskWithItsFiguresAndFollowsTheDrives) {
+    Rig rig;
+    ASSERT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+    test::WriteHostFile(rig.app->ctx.PackageFolder + "88.dat",
+                        "\r\n[F:\\]\r\nold.txt=1\r\n\r\n[" + kInfo +
+                            "]\r\nVolume Serial=88\r\nMemorization Date=01/02/2020 03:04:05\r\nTitle=Attic\r\n"
+                            "Description=shoe box\r\n");
+    rig.app->Watch->DrivesChanged();
+    rig.app->Disks1->trigger();
+    const auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    TEntryListWindow* w = windows[0];
+    ASSERT_TRUE(QTest::qWaitFor([w] { return !w->Loading(); }, 10000));
+    EXPECT_EQ(w->Summary().toStdString().substr(0, 9), "2 disks, ");
+    EXPECT_NE(w->Summary().indexOf("; 1 disk in a drive now"), -1) << w->Summary().toStdString();
+    ASSERT_EQ(w->ShownRows(), 2);
+    // Title, serial, memorized, files, folders, size, capacity, free, complete, drive, catalogue, description.
+    const QStringList backup = w->ShownRow(0), attic = w->ShownRow(1);
+    EXPECT_EQ(backup.mid(0, 2), (QStringList{"Backup", QString::number(kSerial)}));
+    EXPECT_EQ(backup.mid(3, 3), (QStringList{"2", "2", "2 B"}));
+    EXPECT_EQ(backup.mid(8), (QStringList{"yes", "E:", "valid", "USB stick"}));
+    EXPECT_EQ(attic[0], "Attic");
+    EXPECT_EQ(attic[2], DateText(*ParseMemorizationDate("01/02/2020 03:04:05")));
+    EXPECT_EQ(attic.mid(3, 6), (QStringList{"", "", "", "", "", ""}));
+    EXPECT_EQ(attic.mid(9), (QStringList{"", "no catalogue", "shoe box"}));
+    // Oldest first by the date; the filter looks in titles, serials and descriptions.
+    w->List->sortByColumn(2, Qt::AscendingOrder);
+    EXPECT_EQ(w->ShownRow(0)[0], "Attic");
+    w->FilterEdit->setText("SHOE");
+    ASSERT_EQ(w->ShownRows(), 1);
+    EXPECT_EQ(w->ShownRow(0)[0], "Attic");
+    w->FilterEdit->clear();
+    // Sizes save as bytes and dates as UTC.
+    EXPECT_NE(w->CsvText().find(",2,2,2,"), std::string::npos) << w->CsvText();
+    EXPECT_NE(w->CsvText().find("Attic,88," + IsoUtc(*ParseMemorizationDate("01/02/2020 03:04:05")) + ",,,,,,,,"),
+              std::string::npos)
+        << w->CsvText();
+
+    // The disk leaves its drive: the list follows.
+    auto drives = rig.app->ctx.platform.Drives();
+    std::erase_if(drives, [](const DriveInfo& d) { return d.letter == 'E'; });
+    rig.app->ctx.platform.SetDrives(drives);
+    rig.app->Watch->DrivesChanged();
+    ASSERT_TRUE(QTest::qWaitFor([w] { return !w->Loading(); }, 10000));
+    EXPECT_NE(w->Summary().indexOf("; 0 disks in a drive now"), -1) << w->Summary().toStdString();
+    for (int r = 0; r < w->ShownRows(); ++r) EXPECT_EQ(w->ShownRow(r)[9], "");
+    delete w;
 }
