@@ -478,6 +478,7 @@ TEntryListWindow* ShowDisksWindow(AppContext& ctx, UiServices& ui, QWidget* pare
     };
     if (watch) QObject::connect(watch, &DiskWatch::ConnectedChanged, w, load);
     w->FilterEdit->setPlaceholderText(QStringLiteral("Filter: titles, serials or descriptions holding..."));
+    w->resize(980, 420); // every figure in view
     w->show();
     load();
     return w;
