@@ -541,6 +541,7 @@ void TCollectForm::AddDisk() {
     std::optional<ChangeCounts> changes;
     if (proceed && ctx_.platform.FileExists(path)) before = ReadPreviousCatalogue(path, ctx_.InfoSection);
     if (proceed) {
+        const WalkGuard::Hold walk(main_.Walks, WalkGuard::Walk::Record);
         ActionButton->setEnabled(false);
         memorizing_ = true;
         // The status line and a line of the log count what the walk has done; the log
@@ -555,6 +556,7 @@ void TCollectForm::AddDisk() {
         ticker.Start();
         try {
             if (!d) throw EFileError("No drive selected");
+            if (!walk) throw EFileError("Another walk is running");
             MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
                                  {EditText(Edit1), EditText(Edit2), EditText(Edit3)}, [&](const Catalogue& now) {
                                      if (!before || !before->catalogue || !now.header.figures.complete) return;

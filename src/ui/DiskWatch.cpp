@@ -29,6 +29,7 @@ DiskWatch::DiskWatch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectF
     UpdateConnected1 = main_.Collection1->addAction(QStringLiteral("Memorize the connected disk again"));
     UpdateConnected1->setObjectName(QStringLiteral("UpdateConnected1"));
     UpdateConnected1->setEnabled(false);
+    main_.Walks.AddTreeCommand(UpdateConnected1);
     connect(UpdateConnected1, &QAction::triggered, this, [this] { UpdateConnected1Click(); });
     if (watch_.Fd() >= 0) {
         // The kernel marks the table's descriptor "exceptional" (POLLPRI) on every change.
@@ -40,10 +41,8 @@ DiskWatch::DiskWatch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectF
 
 DiskWatch::~DiskWatch() = default;
 
-bool DiskWatch::Busy() const { return collect_.Memorizing() || !main_.StopButton->isHidden() || updating_; }
-
 void DiskWatch::MountTableChanged() {
-    if (Busy()) {
+    if (main_.Walks.Running()) {
         // The walk reads the drive table: it changes only once the walk has ended. The
         // table is read now all the same, which clears the kernel's mark.
         watch_.Read();
@@ -113,14 +112,15 @@ void DiskWatch::SetTarget(const ConnectedDisk& d) {
 }
 
 void DiskWatch::UpdateConnected1Click() {
-    if (target_.recordFile.empty() || Busy()) return;
+    if (target_.recordFile.empty()) return;
+    const WalkGuard::Hold walk(main_.Walks, WalkGuard::Walk::Record);
+    if (!walk) return;
     const ConnectedDisk d = target_;
     const std::string record = ctx_.PackageFolder + d.recordFile;
     const DiskInfo disk = ReadDiskInfo(record, ctx_.InfoSection);
     const DiskInfoFields info{disk.title, disk.description, disk.additional};
     const PreviousCatalogue before = ReadPreviousCatalogue(record, ctx_.InfoSection);
     std::optional<ChangeCounts> changes;
-    updating_ = true;
     main_.StopButton->show(); // Stop ends this walk as it ends Drive > Open
     const QString drive = QString(QChar(d.letter)) + QStringLiteral(": ");
     main_.AddToLog(drive);
@@ -145,7 +145,6 @@ void DiskWatch::UpdateConnected1Click() {
         complete = false;
     }
     ticker.Stop();
-    updating_ = false;
     if (main_.Closing()) return;
     main_.StopButton->hide();
     if (complete) {

@@ -54,7 +54,6 @@ signals:
 private:
     void Rescan(bool announce);
     void SetTarget(const ConnectedDisk& d);
-    bool Busy() const;
 
     AppContext& ctx_;
     UiServices& ui_;
@@ -65,7 +64,6 @@ private:
     std::vector<ConnectedDisk> connected_;
     ConnectedDisk target_;
     bool pending_ = false; // a change arrived during a walk; handled once it has ended
-    bool updating_ = false;
 };
 
 } // namespace quindle

@@ -187,6 +187,13 @@ void TMainForm::CreateMenus() {
                             &TMainForm::QuindleHomepage1Click);
     Help->addSeparator();
     About1 = item(Help, "About1", QStringLiteral("&About..."), {}, &TMainForm::About1Click);
+
+    // A walk owns the tree and the lister until it ends: no other walk, no change of drive;
+    // and no write into the package while a record is written. Searching, viewing and the
+    // volume serial only read, and stay.
+    for (QAction* a : {Open1, Add1}) Walks.AddTreeCommand(a);
+    Walks.AddTreeCommand(DriveComboView1);
+    for (QAction* a : {Update1, Remove1}) Walks.AddPackageCommand(a);
 }
 
 void TMainForm::FormCreate(const QString& programFile) {
@@ -281,6 +288,8 @@ void TMainForm::DiskNotFound() {
 }
 
 void TMainForm::Open1Click() {
+    const WalkGuard::Hold walk(Walks, WalkGuard::Walk::Browse);
+    if (!walk) return;
     try {
         const char d = DriveComboBox1.Drive();
         ResetBrowsers(DirectoryOutline1, FileListBox1, d);
@@ -289,7 +298,7 @@ void TMainForm::Open1Click() {
         if (!DriveReady(d)) throw EFileError("drive not ready");
         StopButton->show();
         ctx_.AbortFlag = false;
-        // A memorization started from within this walk's pump has figures of its own.
+        // The folders opened (ctx_.Progress holds the last memorization's figures).
         WalkProgress opened;
         // One line of the log counts the folders opened so far, and keeps the last count.
         AddToLog(QString(QChar(d).toUpper()) + QStringLiteral(": "));
@@ -387,13 +396,16 @@ void TMainForm::SearchButtonClick() {
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     // A menu shortcut wins over an edit box's own use of the key (Ctrl+A selects all,
     // Ctrl+U erases the line in a line edit): refusing the override lets the menu have it.
-    if (event->type() == QEvent::ShortcutOverride) {
+    // The key of a command disabled during a walk does nothing at all (Ctrl+U would erase
+    // the search box's line instead).
+    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
         auto* w = qobject_cast<QWidget*>(watched);
         auto* k = static_cast<QKeyEvent*>(event);
         if (w && w->window() == this) {
             const QKeySequence pressed(k->keyCombination());
             for (const QAction* a : {View1, Add1, Update1, Remove1, Open1, Getvolumeserial1, Contents1, FindFiles1})
                 if (a->shortcut() == pressed) {
+                    if (event->type() == QEvent::KeyPress) return !a->isEnabled();
                     event->ignore();
                     return true;
                 }

@@ -12,6 +12,7 @@
 #include "browse/DriveComboBox.h"
 #include "browse/FileListBox.h"
 #include "ui/UiServices.h"
+#include "ui/WalkGuard.h"
 
 class QAction;
 class QComboBox;
@@ -62,6 +63,9 @@ public:
     QAction *Open1 = nullptr, *Getvolumeserial1 = nullptr, *Contents1 = nullptr, *QuindleHomepage1 = nullptr,
             *About1 = nullptr;
     QAction* FindFiles1 = nullptr;               // Package > Find files... (Ctrl+F)
+    // Held by every walk over DirectoryOutline1 and FileListBox1 until it ends; disables the
+    // commands that would disturb it (Drive > Open, the drive selector, Add, Update, Remove).
+    WalkGuard Walks;
     class TFindFilesWindow* FindFilesWindow = nullptr; // made at its first use
     class DiskWatch* Watch = nullptr;                  // which disks are in a drive; set by the application
     void FindFiles1Click();
