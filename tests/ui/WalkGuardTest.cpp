@@ -167,7 +167,9 @@ TEST(WalkGuard, EachWalkDisablesWhatWouldDisturbItUntilItEndsHoweverItEnds) {
             const QString result = k.walk == Walk::Add ? p.ui.boxes.back().text : p.LastLog();
             EXPECT_TRUE(result.startsWith(QString::fromLatin1(k.result))) << result.toStdString();
         }
-        if (k.end == End::Error) EXPECT_EQ(p.Record(), before) << "a walk that failed replaced the record";
+        if (k.end == End::Error) {
+            EXPECT_EQ(p.Record(), before) << "a walk that failed replaced the record";
+        }
         if (k.end == End::Complete) {
             EXPECT_FALSE(wMappedDuring);
             QElapsedTimer t;
