@@ -21,7 +21,6 @@ class QWidget;
 namespace quindle {
 
 class WalkGuard : public QObject {
-    Q_OBJECT
 public:
     enum class Walk {
         Browse, // Drive > Open: expands the tree, writes nothing
@@ -38,8 +37,6 @@ public:
     void AddPackageCommand(QAction* action);
 
     bool Running() const { return running_.has_value(); }
-    // The kind of the walk that holds the guard; empty when none.
-    std::optional<Walk> Kind() const { return running_; }
 
     // Holds the guard for one walk, from construction to destruction (an exception or a
     // Stop included). False when another walk holds it already: the new walk must not run.

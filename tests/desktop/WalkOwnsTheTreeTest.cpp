@@ -301,7 +301,6 @@ TEST_F(WalkOwnsTheTree, ASecondMemorizeAgainClickedDuringTheFirstStartsNoWalk) {
         }
     });
     ASSERT_EQ(step, ItemClicked) << "the menu never opened during the walk";
-    EXPECT_LT(lastFolders, kFolders + 1);
     EXPECT_FALSE(itemEnabled) << "\"Memorize E: again\" was enabled during its own walk";
     EXPECT_EQ(restarts, 0) << "a second walk ran";
     // A click on a disabled item leaves its menu open.
