@@ -3,7 +3,7 @@
 #include "catalogue/DiskCatalogue.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"
-#include "records/PackageTitles.h"
+#include "package/Package.h"
 
 namespace quindle {
 
@@ -51,11 +51,7 @@ PreviousCatalogue ReadPreviousCatalogue(const std::string& recordPath, std::stri
         return out;
     }
     out.catalogue = std::move(disk.catalogue);
-    try {
-        out.memorizationDate = TRecordTitleReader().Read(recordPath, infoSection, "Memorization Date");
-    } catch (const std::exception&) {
-        // The date only decorates the report.
-    }
+    out.memorizationDate = ReadDiskInfo(recordPath, infoSection).date; // "" when unreadable: it only decorates
     return out;
 }
 
@@ -80,6 +76,27 @@ std::string ChangesLogLine(const std::string& memorizationDate, const ChangeCoun
     const std::string since = memorizationDate.empty() ? "Changes since the last memorization: "
                                                         : "Changes since " + memorizationDate + ": ";
     return since + ChangeCountsText(counts);
+}
+
+std::string MemorizeResult::ChangesLine() const {
+    if (changes) return ChangesLogLine(before->memorizationDate, *changes);
+    if (before && !before->cause.empty()) return "Changes since the last memorization not counted: " + before->cause;
+    return {};
+}
+
+MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+                                  const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
+                                  const ChangedCallback& changed) {
+    MemorizeResult r;
+    // A disk memorized again: what changed since, when its old catalogue can tell.
+    if (ctx.platform.FileExists(recordPath)) r.before = ReadPreviousCatalogue(recordPath, ctx.InfoSection);
+    r.complete = MemorizeDiskWithInfo(ctx, tree, lister, d, serial, recordPath, info, [&](const Catalogue& now) {
+        if (!r.before || !r.before->catalogue || !now.header.figures.complete) return;
+        const CatalogueDiff diff = DiffCatalogues(*r.before->catalogue, now);
+        r.changes = diff.counts;
+        if (changed && !diff.changes.empty()) changed(*r.before->catalogue, now, diff);
+    });
+    return r;
 }
 
 } // namespace quindle

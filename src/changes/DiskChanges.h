@@ -1,6 +1,7 @@
 #pragma once
 // A disk of the package in its drive: which drive holds it, and what changed on it since
 // it was memorized, from a new walk into memory (nothing is written).
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "app/AppContext.h"
 #include "catalogue/Catalogue.h"
 #include "changes/CatalogueDiff.h"
+#include "records/Memorizer.h"
 
 namespace quindle {
 
@@ -55,5 +57,22 @@ DiskDiff DiffDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
 
 // The log line after memorizing again: "Changes since 08/12/2026 10:00:00: 2 files added".
 std::string ChangesLogLine(const std::string& memorizationDate, const ChangeCounts& counts);
+
+// Memorizing a disk, for the first time or again, as the package dialog, Package >
+// "Memorize X: again" and quindle-cli add all do it: memorizes drive d into the record at
+// `recordPath` with the disk's texts (MemorizeDiskWithInfo; errors propagate) and counts
+// what changed since the last memorization when the old catalogue can tell.
+struct MemorizeResult {
+    bool complete = false;
+    std::optional<PreviousCatalogue> before; // set when the disk was in the package
+    std::optional<ChangeCounts> changes;     // set when counted
+    // What changed ("Changes since ...: ..."), or why it was not counted; "" for a new disk.
+    std::string ChangesLine() const;
+};
+// Called when something changed, while the new catalogue is still at hand (to list it).
+using ChangedCallback = std::function<void(const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff)>;
+MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+                                  const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
+                                  const ChangedCallback& changed = {});
 
 } // namespace quindle

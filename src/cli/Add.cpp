@@ -127,18 +127,11 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
     };
     CatchStopSignals();
 
-    // A disk memorized again: what changed since, when its old catalogue can tell.
-    std::optional<PreviousCatalogue> before;
-    std::optional<ChangeCounts> changes;
-    if (ctx.platform.FileExists(path)) before = ReadPreviousCatalogue(path, ctx.InfoSection);
-    const auto walked = [&](const Catalogue& now) {
-        if (before && before->catalogue && now.header.figures.complete)
-            changes = DiffCatalogues(*before->catalogue, now).counts;
-    };
-
+    MemorizeResult result;
     bool complete = false;
     try {
-        complete = MemorizeDiskWithInfo(ctx, tree, lister, d, serial, path, info, walked);
+        result = MemorizeAndCompare(ctx, tree, lister, d, serial, path, info);
+        complete = result.complete;
         progress.Finish(!complete);
     } catch (const std::exception& e) {
         progress.Finish(false);
@@ -149,10 +142,7 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
         return kNotFound;
     }
     Message("Ok, the disk has been memorized!");
-    if (changes)
-        Message(ChangesLogLine(before->memorizationDate, *changes));
-    else if (before)
-        Message("changes since the last memorization not counted: " + before->cause);
+    if (const std::string line = result.ChangesLine(); !line.empty()) Message(line);
     return kOk;
 }
 

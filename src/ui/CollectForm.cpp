@@ -536,10 +536,7 @@ void TCollectForm::AddDisk() {
                                  QStringLiteral("It seems that that disk has already been memorized!") +
                                      QStringLiteral("\n\r") + QStringLiteral("Memorize anyway?"),
                                  QStringLiteral("Already memorized!"), MsgIcon::Question, MsgButtons::YesNo) == mrYes;
-    // A disk memorized again: what changed since, when its old catalogue can tell.
-    std::optional<PreviousCatalogue> before;
-    std::optional<ChangeCounts> changes;
-    if (proceed && ctx_.platform.FileExists(path)) before = ReadPreviousCatalogue(path, ctx_.InfoSection);
+    MemorizeResult result;
     if (proceed) {
         const WalkGuard::Hold walk(main_.Walks, WalkGuard::Walk::Record);
         ActionButton->setEnabled(false);
@@ -557,16 +554,13 @@ void TCollectForm::AddDisk() {
         try {
             if (!d) throw EFileError("No drive selected");
             if (!walk) throw EFileError("Another walk is running");
-            MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
-                                 {EditText(Edit1), EditText(Edit2), EditText(Edit3)}, [&](const Catalogue& now) {
-                                     if (!before || !before->catalogue || !now.header.figures.complete) return;
-                                     const CatalogueDiff diff = DiffCatalogues(*before->catalogue, now);
-                                     changes = diff.counts;
-                                     // The list of what changed opens in a window of its own.
-                                     if (!diff.changes.empty())
-                                         ShowChangesWindow(ctx_, ui_, &main_, EditText(Edit1), *before->catalogue,
-                                                           now, diff);
-                                 });
+            // The list of what changed opens in a window of its own.
+            result = MemorizeAndCompare(
+                ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
+                {EditText(Edit1), EditText(Edit2), EditText(Edit3)},
+                [&](const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff) {
+                    ShowChangesWindow(ctx_, ui_, &main_, EditText(Edit1), before, now, diff);
+                });
         } catch (const std::exception&) {
             success = false;
         }
@@ -583,8 +577,7 @@ void TCollectForm::AddDisk() {
     if (success && proceed && !ctx_.AbortFlag) {
         // What changed goes into the log, and as a second line under the message.
         QString changed;
-        if (changes) {
-            const std::string line = ChangesLogLine(before->memorizationDate, *changes);
+        if (const std::string line = result.ChangesLine(); !line.empty()) {
             ctx_.Log(line);
             changed = QStringLiteral("\n") + ToQ(line);
         }

@@ -119,8 +119,6 @@ void DiskWatch::UpdateConnected1Click() {
     const std::string record = ctx_.PackageFolder + d.recordFile;
     const DiskInfo disk = ReadDiskInfo(record, ctx_.InfoSection);
     const DiskInfoFields info{disk.title, disk.description, disk.additional};
-    const PreviousCatalogue before = ReadPreviousCatalogue(record, ctx_.InfoSection);
-    std::optional<ChangeCounts> changes;
     main_.StopButton->show(); // Stop ends this walk as it ends Drive > Open
     const QString drive = QString(QChar(d.letter)) + QStringLiteral(": ");
     main_.AddToLog(drive);
@@ -129,28 +127,21 @@ void DiskWatch::UpdateConnected1Click() {
         if (!main_.Closing()) line->setText(drive + figures);
     });
     ticker.Start();
-    bool complete = false;
+    MemorizeResult result;
     try {
-        complete = MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d.letter, d.serial, record,
-                                        info, [&](const Catalogue& now) {
-                                            if (!before.catalogue || !now.header.figures.complete) return;
-                                            const CatalogueDiff diff = DiffCatalogues(*before.catalogue, now);
-                                            changes = diff.counts;
-                                            if (!diff.changes.empty())
-                                                ShowChangesWindow(ctx_, ui_, &main_,
-                                                                  info.title.empty() ? d.serial : info.title,
-                                                                  *before.catalogue, now, diff);
-                                        });
+        result = MemorizeAndCompare(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d.letter, d.serial, record, info,
+                                    [&](const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff) {
+                                        ShowChangesWindow(ctx_, ui_, &main_, disk.Name(), before, now, diff);
+                                    });
     } catch (const std::exception&) {
-        complete = false;
+        result.complete = false;
     }
     ticker.Stop();
     if (main_.Closing()) return;
     main_.StopButton->hide();
-    if (complete) {
+    if (result.complete) {
         ctx_.Log("Ok, the disk has been memorized!");
-        ctx_.Log(changes ? ChangesLogLine(before.memorizationDate, *changes)
-                         : "Changes since the last memorization not counted: " + before.cause);
+        if (const std::string line = result.ChangesLine(); !line.empty()) ctx_.Log(line);
     } else {
         ctx_.Log("Memorizing that disk was not complete.");
     }

@@ -112,9 +112,12 @@ TEST(DiskChangesUi, MemorizingAgainTellsWhatChangedInTheLogAndUnderTheMessage) {
     EXPECT_EQ(windows[0]->ShownRow(1)[0], "removed");
     delete windows[0];
 
-    // A catalogue that no longer belongs to the record: no counts, only the message.
+    // Without the old catalogue there are no counts; the message says why, as Memorize
+    // again and quindle-cli add do.
     std::filesystem::remove(rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".cat");
-    EXPECT_EQ(rig.Add("Backup"), "Ok, the disk has been memorized!");
+    EXPECT_EQ(rig.Add("Backup").toStdString(),
+              "Ok, the disk has been memorized!\nChanges since the last memorization not counted: no catalogue");
+    EXPECT_EQ(rig.LastLog(), "Changes since the last memorization not counted: no catalogue");
 }
 
 TEST(DiskChangesUi, ADiskOfThePackageAppearsIsMarkedAndIsUpdatedInOneStep) {
