@@ -17,6 +17,7 @@
 #include "index/CaseFold.h"
 #include "index/FileQuery.h"
 #include "index/PackageIndex.h"
+#include "support/DamagedCatalogue.h"
 #include "support/TempDrive.h"
 
 using namespace quindle;
@@ -500,4 +501,42 @@ TEST(PackageIndex, CatalogueThatCannotBeUsedGivesTheRecordNamesAndItsReason) {
     QueryFilters folders;
     folders.kinds = {EntryKind::Folder};
     EXPECT_EQ(Find(index, "photos", folders).size(), 6u);
+}
+
+// Catalogues damaged as failed copies and file-system faults leave them: the index reads
+// every other disk, names each damaged one with its reason and searches it by its record's
+// names; it never takes the memory the damaged files claim.
+TEST(PackageIndex, DamagedCataloguesAreNamedAndTheirDisksSearchedByTheirRecords) {
+    TempDir dir;
+    const auto disk = [](const std::string& serial) {
+        return DiskSpec{serial, "Disk " + serial, 'E',
+                        {{0, "Photos", EntryKind::Folder, 0, 1}, {1, "IMG_" + serial + ".JPG", EntryKind::File, 5, 1}}};
+    };
+    WriteDisk(dir.path(), disk("1"));
+    std::map<std::string, std::string> want;
+    std::string serial = "1";
+    for (const test::CatalogueDamage how : test::kCatalogueDamages) {
+        serial = std::to_string(std::stoi(serial) + 1);
+        WriteDisk(dir.path(), disk(serial));
+        test::DamageCatalogue(dir.path() + "/" + serial + ".cat", how);
+        want[serial] = "the catalogue is damaged";
+    }
+    PackageIndex index(dir.path(), kInfo);
+    index.Refresh(2);
+    std::map<std::string, std::string> why;
+    for (const auto& p : index.Problems()) {
+        EXPECT_FALSE(p.skipped) << p.serial;
+        EXPECT_EQ(p.title, "Disk " + p.serial);
+        why[p.serial] = p.reason;
+    }
+    // 4 billion entries do not fit in this computer's memory (one with more finds the frame damaged).
+    if (why["5"] == "the catalogue is too large for this computer's memory") want["5"] = why["5"];
+    EXPECT_EQ(why, want);
+    // The record knows no drive root when no file lies at the root.
+    EXPECT_EQ(Find(index, "img"), (std::vector<std::string>{"1 E:\\Photos\\IMG_1.JPG", "2 Photos\\IMG_2.JPG",
+                                                            "3 Photos\\IMG_3.JPG", "4 Photos\\IMG_4.JPG",
+                                                            "5 Photos\\IMG_5.JPG"}));
+    const auto snapshot = index.Snapshot();
+    for (const auto& d : snapshot->disks) EXPECT_EQ(d->details, d->serial == "1") << d->serial;
+    EXPECT_EQ(index.Refresh(2).kept, 5u);
 }
