@@ -157,7 +157,13 @@ TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* par
 
     QueryEdit = new QLineEdit(this);
     QueryEdit->setObjectName(QStringLiteral("QueryEdit"));
-    QueryEdit->setPlaceholderText(QStringLiteral("Names to find: words, *.jpg, docs\\2019 ..."));
+    QueryEdit->setPlaceholderText(
+        QStringLiteral("Names to find: words, *.jpg, docs\\2019, \"[1080p]\" (in quotes: plain text) ..."));
+    QueryEdit->setToolTip(QStringLiteral(
+        "Every term must match. A term with \\ or / matches the whole path, any other the name.\n"
+        "*, ? and [...] make a pattern for the whole name; any other term matches anywhere in it.\n"
+        "Text in double quotes is plain text, blanks included: \"[1080p]\" finds Movie [1080p].mkv,\n"
+        "\"holiday 2019\" is one term."));
     QueryEdit->setClearButtonEnabled(true);
     layout->addWidget(QueryEdit);
 

@@ -223,3 +223,45 @@ TEST(CliLocate, RandomQueriesAgreeWithAPlainFilterOverFilesAndOptionsWork) {
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
 }
+
+// Double quotes that reach quindle-cli make a term plain text, blanks included.
+TEST(CliLocate, QuotedTermsArePlainTextBlanksIncluded) {
+    TempDrive e('E', 5151u);
+    TempDir package;
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.clear();
+        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
+        s.setValue("Drives/E/serial", 5151u);
+        s.sync();
+    }
+    for (const char* name : {"Movie [1080p].mkv", "Movie 1.mkv", "holiday 2019.jpg", "holiday_2019.jpg", "a*b.txt"})
+        e.MakeFile(name, "x");
+    const auto cli = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--package", package.path()});
+        return Cli(args);
+    };
+    ASSERT_EQ(cli({"add", "E:", "--title", "Films"}).status, 0);
+    const struct {
+        std::vector<std::string> terms;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {{"\"[1080p]\""}, {"Movie [1080p].mkv"}},
+        {{"[1080p]"}, {}}, // unquoted: a class of one character
+        {{"*\"[1080p]\".mkv"}, {"Movie [1080p].mkv"}},
+        {{"\"holiday 2019\""}, {"holiday 2019.jpg"}},
+        {{"holiday 2019"}, {"holiday 2019.jpg", "holiday_2019.jpg"}}, // two terms
+        {{"\"holiday", "2019\""}, {"holiday 2019.jpg"}},               // a quote spans the arguments
+        {{"\"*\""}, {"a*b.txt"}},
+        {{"\"MOVIE \""}, {"Movie 1.mkv", "Movie [1080p].mkv"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"locate", "--json", "--"};
+        args.insert(args.end(), c.terms.begin(), c.terms.end());
+        const CliRun r = cli(args);
+        std::vector<std::string> got;
+        for (const std::string& l : Lines(r.out)) got.push_back(Field(l, "path"));
+        EXPECT_EQ(got, c.paths) << c.terms[0];
+        EXPECT_EQ(r.status, c.paths.empty() ? 1 : 0) << c.terms[0] << r.err;
+    }
+}

@@ -154,6 +154,47 @@ TEST(Query, TermsGlobsAndTheirRequiredBytes) {
     tzset();
 }
 
+// Double quotes: what they enclose is plain text, blanks included; the quotes are not
+// part of the term, and they may enclose part of a term only.
+TEST(Query, QuotedTextIsPlainAndKeepsItsBlanks) {
+    const struct {
+        const char* query;
+        std::vector<std::string> texts; // the terms, folded, without their quotes
+        bool glob;                      // of the first term
+        std::vector<std::pair<const char*, bool>> names; // the first term against folded names
+    } cases[] = {
+        {"\"[1080p]\"", {"[1080p]"}, false,
+         {{"movie [1080p].mkv", true}, {"movie 1.mkv", false}, {"[1080p]", true}}},
+        {"[1080p]", {"[1080p]"}, true, {{"movie [1080p].mkv", false}, {"1", true}}}, // unquoted: a class
+        {"\"Holiday 2019\"", {"holiday 2019"}, false, {{"my holiday 2019.jpg", true}, {"holiday_2019", false}}},
+        {"\"a  b\" c", {"a  b", "c"}, false, {{"xa  bx", true}, {"a b", false}}},
+        {"*\"[1080p]\".mkv", {"*[1080p].mkv"}, true,
+         {{"movie [1080p].mkv", true}, {"movie 1.mkv", false}, {"movie [1080p].mkv.part", false}}},
+        {"\"*\"", {"*"}, false, {{"a*b", true}, {"ab", false}}},
+        {"\"?\"x", {"?x"}, false, {{"a?x", true}, {"ax", false}}},
+        {"[\"]\"a]", {"[]a]"}, true, {{"]", true}, {"a", true}, {"b", false}}}, // a quoted "]" is a member
+        {"[\"!\"a]", {"[!a]"}, true, {{"!", true}, {"a", true}, {"b", false}}},  // and "!" does not negate
+        {"[a\"-\"c]", {"[a-c]"}, true, {{"-", true}, {"b", false}}},            // nor "-" make a range
+        {"\"docs\\2019\"", {"docs/2019"}, false, {{"e:/docs/2019/a.jpg", true}}},  // separators stay
+        {"\"[open", {"[open"}, false, {{"a [open door", true}}},                       // open to the end
+        {"\"\" \"\"\"\" x", {"x"}, false, {{"x", true}}},                            // empty quotes: no term
+        {"\"\xc3\x84\"*", {"\xc3\xa4*"}, true, {{"\xc3\xa4x", true}}},              // folded as unquoted
+        {"\"\xff[\"", {"\xff["}, false, {{"a\xff[", true}}},                           // not UTF-8: ASCII folding
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        const auto terms = ParseQuery(c.query);
+        std::vector<std::string> texts;
+        for (const QueryTerm& t : terms) texts.push_back(t.text);
+        EXPECT_EQ(texts, c.texts);
+        if (terms.empty()) continue;
+        EXPECT_EQ(terms[0].glob, c.glob);
+        for (const auto& [name, match] : c.names) EXPECT_EQ(TermMatches(terms[0], name), match) << name;
+    }
+    EXPECT_TRUE(ParseQuery("\"\"").empty());
+    EXPECT_TRUE(ParseQuery("\"").empty());
+}
+
 TEST(CaseFold, UnicodeSimpleFoldingForUtf8AsciiOnlyOtherwise) {
     const struct { std::string in, out; } cases[] = {
         {"ReadMe.TXT", "readme.txt"},

@@ -59,6 +59,7 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     e.MakeFile("Pics/Photo 1.JPG", std::string(2000, 'x'));
     e.MakeFile("Pics/2019/photo 2.jpg", "x");
     e.MakeFile("notes.txt", "n");
+    e.MakeFile("Movie [1080p].mkv", "m");
     e.MapInto(app.ctx.platform);
     ASSERT_TRUE(MemorizeDiskWithInfo(app.ctx, app.MainForm->DirectoryOutline1, app.MainForm->FileListBox1, 'E', "77",
                                      RecordPath(app.ctx, "77"), {"Holiday", "", ""}));
@@ -109,6 +110,15 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     w->ResultsView->setCurrentIndex(w->Model->index(2, 0));
     w->CopyButton->OnClick(w->CopyButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "E:\\Pics\\Photo 1.JPG");
+    // Brackets typed in double quotes are the brackets themselves; unquoted, a class.
+    w->QueryEdit->clear();
+    QTest::keyClicks(w->QueryEdit, "\"[1080p]\"");
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), QStringList{"Holiday|E:\\Movie [1080p].mkv|file"});
+    w->QueryEdit->setText("[1080p]");
+    Settle(*w);
+    EXPECT_EQ(w->Model->rowCount(), 0);
+    EXPECT_TRUE(w->QueryEdit->placeholderText().contains("\"[1080p]\"")) << w->QueryEdit->placeholderText().toStdString();
     w->QueryEdit->setText("pics\\ *.jpg");
     Settle(*w);
     EXPECT_EQ(w->Model->rowCount(), 2);
