@@ -89,6 +89,15 @@ time_t LocalMidnight(int y, int m, int d) {
     return std::mktime(&tm);
 }
 
+// The user's settings file maps drive E, and no other, to the folder with that serial.
+void MapDriveE(const TempDrive& e, unsigned serial) {
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    s.clear();
+    s.setValue("Drives/E/path", QString::fromStdString(e.path()));
+    s.setValue("Drives/E/serial", serial);
+    s.sync();
+}
+
 void SetTime(const std::string& path, time_t t) {
     const struct timeval tv[2] = {{t, 0}, {t, 0}};
     ASSERT_EQ(lutimes(path.c_str(), tv), 0);
@@ -99,13 +108,7 @@ void SetTime(const std::string& path, time_t t) {
 TEST(CliLocate, RandomQueriesAgreeWithAPlainFilterOverFilesAndOptionsWork) {
     TempDrive e('E', 439041101u);
     TempDir package;
-    {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
-        s.setValue("Drives/E/serial", 439041101);
-        s.sync();
-    }
+    MapDriveE(e, 439041101u);
     std::mt19937 rng(31);
     const char* const parts[] = {"a", "B", "ab", "x", ".", "jpg", "JPG", "Doc", "_", "1", "[", "q"};
     std::vector<std::string> folders{""};
@@ -228,13 +231,7 @@ TEST(CliLocate, RandomQueriesAgreeWithAPlainFilterOverFilesAndOptionsWork) {
 TEST(CliLocate, QuotedTermsArePlainTextBlanksIncluded) {
     TempDrive e('E', 5151u);
     TempDir package;
-    {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
-        s.setValue("Drives/E/serial", 5151u);
-        s.sync();
-    }
+    MapDriveE(e, 5151u);
     for (const char* name : {"Movie [1080p].mkv", "Movie 1.mkv", "holiday 2019.jpg", "holiday_2019.jpg", "a*b.txt"})
         e.MakeFile(name, "x");
     const auto cli = [&](std::vector<std::string> args) {
