@@ -254,8 +254,10 @@ std::optional<uint64_t> FrameContentSize(std::string_view frame) {
 }
 
 // Decompresses one frame into out[0, size): false unless it gives exactly `size` bytes.
+// One context per thread, made once: a package's catalogues are read one after the other.
 bool Decompress(std::string_view frame, char* out, size_t size) {
-    std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
+    thread_local std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx;
+    if (!dctx) dctx.reset(ZSTD_createDCtx());
     if (!dctx) throw std::bad_alloc();
     const size_t n = ZSTD_decompressDCtx(dctx.get(), out, size, frame.data(), frame.size());
     return !ZSTD_isError(n) && n == size;
