@@ -5,9 +5,11 @@
 #include <unistd.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "platform/Errors.h"
@@ -23,6 +25,7 @@ const char* CatalogueProblemText(CatalogueProblem p) {
     case CatalogueProblem::Unsupported: return "unsupported catalogue version";
     case CatalogueProblem::Unreadable: return "the catalogue cannot be read";
     case CatalogueProblem::NoRecord: return "no record";
+    case CatalogueProblem::TooLarge: return "the catalogue is too large for this computer's memory";
     }
     return "";
 }
@@ -30,9 +33,13 @@ const char* CatalogueProblemText(CatalogueProblem p) {
 namespace {
 
 constexpr size_t kMaxHeaderBlock = 1 << 16;
-// The entries block never holds more than this many times its compressed size: a file
-// claiming more is damaged, whatever the frame says (real catalogues compress 3 to 20 times).
-constexpr uint64_t kMaxRatio = 4096;
+// How many bytes the entries block may claim per byte of its frame. No zstd frame can hold
+// more: a block holds at most 128 KiB and takes at least 4 bytes (a run of one byte: a
+// 3-byte block header and the byte). A tighter bound would refuse catalogues the writer
+// makes: ordinary disks compress 1.5 to 4 times (/usr 3.8, /etc 2.0), but a backup disk of
+// hard-linked snapshots repeats its tree again and again (300 snapshots of /usr/include:
+// 821 times, growing with every snapshot; zstd reaches 8000 on repeated data).
+constexpr uint64_t kMaxRatio = 32768;
 constexpr uint64_t kMaxBody = uint64_t(1) << 38;
 
 // ---- little-endian fields and LEB128 numbers --------------------------------------------
@@ -237,29 +244,60 @@ std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel) {
 
 namespace {
 
-// Decompresses one frame that must hold exactly `expected` bytes (at most `limit` when
-// expected is 0: the header block, whose size the frame itself announces).
-bool Decompress(std::string_view frame, uint64_t expected, uint64_t limit, std::string& out) {
+// The content size one whole zstd frame announces; nothing when the bytes are not exactly
+// one frame with its size.
+std::optional<uint64_t> FrameContentSize(std::string_view frame) {
     const unsigned long long announced = ZSTD_getFrameContentSize(frame.data(), frame.size());
-    if (announced == ZSTD_CONTENTSIZE_UNKNOWN || announced == ZSTD_CONTENTSIZE_ERROR) return false;
-    if (expected ? announced != expected : announced > limit) return false;
-    // Exactly one frame, nothing after it.
-    if (ZSTD_findFrameCompressedSize(frame.data(), frame.size()) != frame.size()) return false;
-    out.resize(announced);
-    std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
-    if (!dctx) return false;
-    const size_t n = ZSTD_decompressDCtx(dctx.get(), out.data(), out.size(), frame.data(), frame.size());
-    return !ZSTD_isError(n) && n == announced;
+    if (announced == ZSTD_CONTENTSIZE_UNKNOWN || announced == ZSTD_CONTENTSIZE_ERROR) return std::nullopt;
+    if (ZSTD_findFrameCompressedSize(frame.data(), frame.size()) != frame.size()) return std::nullopt;
+    return announced;
+}
+
+// Decompresses one frame into out[0, size): false unless it gives exactly `size` bytes.
+// One context per thread, made once: a package's catalogues are read one after the other.
+bool Decompress(std::string_view frame, char* out, size_t size) {
+    thread_local std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx;
+    if (!dctx) dctx.reset(ZSTD_createDCtx());
+    if (!dctx) throw std::bad_alloc();
+    const size_t n = ZSTD_decompressDCtx(dctx.get(), out, size, frame.data(), frame.size());
+    return !ZSTD_isError(n) && n == size;
+}
+
+// The fewest and the most bytes the entries block can take for the header's counts: per
+// entry a kind byte, a name length, a time and (all but the root) a parent distance, per
+// entry that is not a folder a size, and the names. Lengths and distances are below 2^32
+// (1 to 5 bytes of LEB128), sizes and times 64 bits (1 to 10 bytes).
+uint64_t FewestEntryBytes(const CatalogueHeader& h) {
+    const uint64_t n = h.entryCount;
+    return 3 * n + (n - 1) + h.figures.files + h.nameBytes;
+}
+uint64_t MostEntryBytes(const CatalogueHeader& h) {
+    const uint64_t n = h.entryCount;
+    return 16 * n + 5 * (n - 1) + 10 * h.figures.files + h.nameBytes;
+}
+
+// The memory of this machine: a catalogue that needs more cannot be read here, whatever
+// else is free.
+uint64_t PhysicalMemory() {
+    static const uint64_t bytes = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+        return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : UINT64_MAX;
+    }();
+    return bytes;
 }
 
 struct Parsed {
     CatalogueHeader header;
-    uint64_t bodyRaw = 0;
-    std::string_view bodyFrame;
+    uint64_t bodyRaw = 0;   // the entries block decompressed, as the header gives it
+    uint64_t bodyAt = 0;    // where the entries block's frame starts in the file
+    uint64_t bodyLen = 0;   // its length, as the preamble gives it
+    uint64_t fileSize = 0;  // what the preamble's lengths add up to
 };
 
-std::optional<Parsed> ParsePreamble(std::string_view bytes, CatalogueProblem& problem, bool needBody,
-                                    uint64_t* fileSize) {
+// The preamble and the header block, from `bytes` (which may end after the header block).
+// Every claim the two make about the entries is checked against the others before anything
+// is allocated for the entries: the file size is the caller's to compare.
+std::optional<Parsed> ParsePreamble(std::string_view bytes, CatalogueProblem& problem) {
     problem = CatalogueProblem::Damaged;
     if (bytes.size() < kCataloguePreamble || std::memcmp(bytes.data(), kCatalogueMagic, sizeof kCatalogueMagic) != 0)
         return std::nullopt;
@@ -271,22 +309,26 @@ std::optional<Parsed> ParsePreamble(std::string_view bytes, CatalogueProblem& pr
     }
     const uint64_t headerLen = r.Fixed(4), bodyLen = r.Fixed(8);
     if (headerLen == 0 || headerLen > kMaxHeaderBlock || bodyLen == 0 || bodyLen > kMaxBody) return std::nullopt;
-    const uint64_t total = kCataloguePreamble + headerLen + bodyLen;
-    if (fileSize) *fileSize = total;
-    if (bytes.size() < kCataloguePreamble + headerLen || (needBody && bytes.size() != total)) return std::nullopt;
+    if (bytes.size() < kCataloguePreamble + headerLen) return std::nullopt;
     Parsed p;
     p.header.version = static_cast<uint32_t>(version);
-    std::string raw;
-    if (!Decompress(bytes.substr(kCataloguePreamble, headerLen), 0, kMaxHeaderBlock, raw) ||
-        !DecodeHeaderBlock(raw, p.header, p.bodyRaw))
+    p.bodyAt = kCataloguePreamble + headerLen;
+    p.bodyLen = bodyLen;
+    p.fileSize = p.bodyAt + bodyLen;
+    const std::string_view frame = bytes.substr(kCataloguePreamble, headerLen);
+    const auto headerRaw = FrameContentSize(frame);
+    if (!headerRaw || *headerRaw == 0 || *headerRaw > kMaxHeaderBlock) return std::nullopt;
+    std::string raw(*headerRaw, '\0');
+    if (!Decompress(frame, raw.data(), raw.size()) || !DecodeHeaderBlock(raw, p.header, p.bodyRaw)) return std::nullopt;
+    const CatalogueHeader& h = p.header;
+    if (p.bodyRaw < FewestEntryBytes(h) || p.bodyRaw > MostEntryBytes(h) || p.bodyRaw > bodyLen * kMaxRatio ||
+        bodyLen > ZSTD_compressBound(p.bodyRaw))
         return std::nullopt;
-    // Every entry takes at least four bytes of the entries block (kind, name length,
-    // parent, time), the root three; a block that cannot hold them is damaged before any
-    // allocation.
-    if (p.bodyRaw > bodyLen * kMaxRatio || p.bodyRaw < p.header.entryCount * 3 ||
-        p.header.nameBytes > p.bodyRaw)
+    // Reading takes the frame, its content and the column arrays (25 bytes an entry).
+    if (bodyLen + p.bodyRaw + 25 * h.entryCount + h.nameBytes > PhysicalMemory()) {
+        problem = CatalogueProblem::TooLarge;
         return std::nullopt;
-    if (needBody) p.bodyFrame = bytes.substr(kCataloguePreamble + headerLen);
+    }
     problem = CatalogueProblem::None;
     return p;
 }
@@ -353,73 +395,147 @@ bool DecodeBody(std::string_view body, Catalogue& c) {
 
 } // namespace
 
-std::optional<CatalogueHeader> DecodeCatalogueHeader(std::string_view bytes, CatalogueProblem& problem,
-                                                     uint64_t* fileSize) {
-    auto p = ParsePreamble(bytes, problem, false, fileSize);
-    if (!p) return std::nullopt;
-    return p->header;
-}
+namespace {
 
-std::optional<Catalogue> DecodeCatalogue(std::string_view bytes, CatalogueProblem& problem) {
-    auto p = ParsePreamble(bytes, problem, true, nullptr);
-    if (!p) return std::nullopt;
+// The entries block's frame as the header announced it.
+std::optional<Catalogue> DecodeEntries(const Parsed& p, std::string_view frame, CatalogueProblem& problem) {
     problem = CatalogueProblem::Damaged;
-    std::string body;
-    if (!Decompress(p->bodyFrame, p->bodyRaw, 0, body)) return std::nullopt;
+    const auto announced = FrameContentSize(frame);
+    if (!announced || *announced != p.bodyRaw) return std::nullopt;
+    // Not zeroed first: only the pages the frame really fills are ever touched.
+    const std::unique_ptr<char[]> body(new char[p.bodyRaw]);
+    if (!Decompress(frame, body.get(), p.bodyRaw)) return std::nullopt;
     Catalogue c;
-    c.header = p->header;
-    if (!DecodeBody(body, c)) return std::nullopt;
+    c.header = p.header;
+    if (!DecodeBody(std::string_view(body.get(), p.bodyRaw), c)) return std::nullopt;
     problem = CatalogueProblem::None;
     return c;
 }
 
-namespace {
-
-// Reads up to `limit` bytes of a file (all when limit is 0).
-bool ReadFile(const std::string& path, std::string& out, CatalogueProblem& problem, size_t limit = 0) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        problem = errno == ENOENT || errno == ENOTDIR ? CatalogueProblem::Missing : CatalogueProblem::Unreadable;
-        return false;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        problem = CatalogueProblem::Unreadable;
-        return false;
-    }
-    size_t want = static_cast<size_t>(st.st_size);
-    if (limit && want > limit) want = limit;
-    out.resize(want);
+// Reads up to `n` bytes at `offset`; false (Unreadable) on an error, fewer bytes at the end.
+bool ReadAt(int fd, uint64_t offset, size_t n, std::string& out, CatalogueProblem& problem) {
+    out.resize(n);
     size_t done = 0;
-    while (done < want) {
-        const ssize_t n = read(fd, out.data() + done, want - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(fd);
+    while (done < n) {
+        const ssize_t got = pread(fd, out.data() + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
             problem = CatalogueProblem::Unreadable;
             return false;
         }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
     }
-    close(fd);
     out.resize(done);
     return true;
 }
 
+// An open catalogue file whose preamble and header are read and agree with its size; the
+// entries are not read yet.
+class OpenedFile {
+public:
+    explicit OpenedFile(const std::string& path)
+        : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)), openError_(fd_ < 0 ? errno : 0) {}
+    ~OpenedFile() {
+        if (fd_ >= 0) close(fd_);
+    }
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+
+    std::optional<Parsed> Head(CatalogueProblem& problem) {
+        if (fd_ < 0) {
+            problem = openError_ == ENOENT || openError_ == ENOTDIR ? CatalogueProblem::Missing
+                                                                    : CatalogueProblem::Unreadable;
+            return std::nullopt;
+        }
+        struct stat st;
+        if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            problem = CatalogueProblem::Unreadable;
+            return std::nullopt;
+        }
+        // Never more than the preamble and the largest header block, whatever the file's size.
+        std::string head;
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        if (!ReadAt(fd_, 0, static_cast<size_t>(std::min<uint64_t>(size, kCataloguePreamble + kMaxHeaderBlock)), head,
+                    problem))
+            return std::nullopt;
+        auto p = ParsePreamble(head, problem);
+        if (!p) return std::nullopt;
+        // A file cut short or grown (a failed copy, a file-system fault) is damaged before
+        // its entries are read.
+        if (p->fileSize != size) {
+            problem = CatalogueProblem::Damaged;
+            return std::nullopt;
+        }
+        return p;
+    }
+    bool Read(uint64_t offset, size_t n, std::string& out, CatalogueProblem& problem) {
+        return ReadAt(fd_, offset, n, out, problem);
+    }
+
+private:
+    int fd_;
+    int openError_;
+};
+
 } // namespace
 
+std::optional<CatalogueHeader> DecodeCatalogueHeader(std::string_view bytes, CatalogueProblem& problem,
+                                                     uint64_t* fileSize) {
+    try {
+        auto p = ParsePreamble(bytes, problem);
+        if (!p) return std::nullopt;
+        if (fileSize) *fileSize = p->fileSize;
+        return p->header;
+    } catch (const std::bad_alloc&) {
+        problem = CatalogueProblem::TooLarge;
+        return std::nullopt;
+    }
+}
+
+std::optional<Catalogue> DecodeCatalogue(std::string_view bytes, CatalogueProblem& problem) {
+    try {
+        auto p = ParsePreamble(bytes, problem);
+        if (!p) return std::nullopt;
+        if (bytes.size() != p->fileSize) {
+            problem = CatalogueProblem::Damaged;
+            return std::nullopt;
+        }
+        return DecodeEntries(*p, bytes.substr(p->bodyAt), problem);
+    } catch (const std::bad_alloc&) {
+        problem = CatalogueProblem::TooLarge;
+        return std::nullopt;
+    }
+}
+
 std::optional<Catalogue> ReadCatalogueFile(const std::string& path, CatalogueProblem& problem) {
-    std::string bytes;
-    if (!ReadFile(path, bytes, problem)) return std::nullopt;
-    return DecodeCatalogue(bytes, problem);
+    try {
+        OpenedFile file(path);
+        const auto p = file.Head(problem);
+        if (!p) return std::nullopt;
+        std::string frame;
+        if (!file.Read(p->bodyAt, p->bodyLen, frame, problem)) return std::nullopt;
+        if (frame.size() != p->bodyLen) { // cut short since
+            problem = CatalogueProblem::Damaged;
+            return std::nullopt;
+        }
+        return DecodeEntries(*p, frame, problem);
+    } catch (const std::bad_alloc&) {
+        problem = CatalogueProblem::TooLarge;
+        return std::nullopt;
+    }
 }
 
 std::optional<CatalogueHeader> ReadCatalogueHeaderFile(const std::string& path, CatalogueProblem& problem) {
-    std::string bytes;
-    if (!ReadFile(path, bytes, problem, kCataloguePreamble + kMaxHeaderBlock)) return std::nullopt;
-    return DecodeCatalogueHeader(bytes, problem);
+    try {
+        OpenedFile file(path);
+        auto p = file.Head(problem);
+        if (!p) return std::nullopt;
+        return std::move(p->header);
+    } catch (const std::bad_alloc&) {
+        problem = CatalogueProblem::TooLarge;
+        return std::nullopt;
+    }
 }
 
 void WriteCatalogueFile(const std::string& path, const Catalogue& cat, unsigned mode, const EncodedEntries* entries) {

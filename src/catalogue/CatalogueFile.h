@@ -25,6 +25,7 @@ enum class CatalogueProblem {
     Unsupported,  // "unsupported catalogue version"
     Unreadable,   // "the catalogue cannot be read" (permission, I/O error)
     NoRecord,     // "no record": the catalogue has nothing to belong to
+    TooLarge,     // "the catalogue is too large for this computer's memory"
 };
 const char* CatalogueProblemText(CatalogueProblem p);
 
@@ -40,14 +41,17 @@ EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel
 // The whole file around entries encoded from the same catalogue before.
 std::string EncodeCatalogue(const Catalogue& cat, const EncodedEntries& entries, int compressionLevel = 3);
 
-// Parses a whole file's bytes; `problem` tells why when nothing is returned.
+// Parses a whole file's bytes; `problem` tells why when nothing is returned. Every length
+// and count is checked against the bytes there are before anything is allocated for it;
+// nothing throws for any input.
 std::optional<Catalogue> DecodeCatalogue(std::string_view bytes, CatalogueProblem& problem);
 // Parses the preamble and the header block only: `bytes` may end after the header block.
-// `entriesEnd`, when given, receives the file size the preamble announces.
+// `fileSize`, when given, receives the file size the preamble announces.
 std::optional<CatalogueHeader> DecodeCatalogueHeader(std::string_view bytes, CatalogueProblem& problem,
                                                      uint64_t* fileSize = nullptr);
 
-// Whole files. Reading a missing file gives Missing.
+// Whole files. Reading a missing file gives Missing; a file whose size is not what its
+// preamble gives is Damaged before its entries are read. Nothing throws for any file.
 std::optional<Catalogue> ReadCatalogueFile(const std::string& path, CatalogueProblem& problem);
 std::optional<CatalogueHeader> ReadCatalogueHeaderFile(const std::string& path, CatalogueProblem& problem);
 

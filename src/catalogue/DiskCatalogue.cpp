@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "catalogue/RecordBinding.h"
 
@@ -15,26 +16,45 @@ std::string CataloguePathOf(const std::string& recordPath) {
     return recordPath + ".cat";
 }
 
+namespace {
+
+// What an exception while reading means for the one who asked: never more than that the
+// catalogue cannot be used.
+CatalogueProblem ProblemOf(const std::exception& e) {
+    return dynamic_cast<const std::bad_alloc*>(&e) ? CatalogueProblem::TooLarge : CatalogueProblem::Unreadable;
+}
+
+} // namespace
+
 DiskCatalogueHeader OpenDiskCatalogueHeader(const std::string& recordPath, std::string_view infoSection) {
     DiskCatalogueHeader out;
-    auto header = ReadCatalogueHeaderFile(CataloguePathOf(recordPath), out.problem);
-    if (!header) return out;
-    out.problem = CheckBinding(header->binding, recordPath, infoSection);
-    if (out.problem == CatalogueProblem::None) out.header = std::move(header);
+    try {
+        auto header = ReadCatalogueHeaderFile(CataloguePathOf(recordPath), out.problem);
+        if (!header) return out;
+        out.problem = CheckBinding(header->binding, recordPath, infoSection);
+        if (out.problem == CatalogueProblem::None) out.header = std::move(header);
+    } catch (const std::exception& e) {
+        out = {ProblemOf(e), std::nullopt};
+    }
     return out;
 }
 
 DiskCatalogue OpenDiskCatalogue(const std::string& recordPath, std::string_view infoSection) {
     DiskCatalogue out;
-    // The binding first: the header is cheap, the entries are not.
-    const DiskCatalogueHeader head = OpenDiskCatalogueHeader(recordPath, infoSection);
-    out.problem = head.problem;
-    if (out.problem != CatalogueProblem::None) return out;
-    auto cat = ReadCatalogueFile(CataloguePathOf(recordPath), out.problem);
-    // Replaced between the two reads: what was read must still be what was checked.
-    if (cat && cat->header.binding.digestLow != head.header->binding.digestLow)
-        out.problem = CheckBinding(cat->header.binding, recordPath, infoSection);
-    if (cat && out.problem == CatalogueProblem::None) out.catalogue = std::move(cat);
+    try {
+        // The binding first: the header is cheap, the entries are not.
+        const DiskCatalogueHeader head = OpenDiskCatalogueHeader(recordPath, infoSection);
+        out.problem = head.problem;
+        if (out.problem != CatalogueProblem::None) return out;
+        auto cat = ReadCatalogueFile(CataloguePathOf(recordPath), out.problem);
+        // Replaced between the two reads: what was read must still be what was checked.
+        if (cat && cat->header.binding.digestLow != head.header->binding.digestLow)
+            out.problem = CheckBinding(cat->header.binding, recordPath, infoSection);
+        if (cat && out.problem == CatalogueProblem::None) out.catalogue = std::move(cat);
+    } catch (const std::exception& e) {
+        out.catalogue.reset();
+        out.problem = ProblemOf(e);
+    }
     return out;
 }
 

@@ -14,7 +14,8 @@ namespace quindle {
 // "<dir>/123.cat" for "<dir>/123.dat"; a path not ending in ".dat" gets ".cat" appended.
 std::string CataloguePathOf(const std::string& recordPath);
 
-// The catalogue of the record at recordPath, whole, or the reason it cannot be used.
+// The catalogue of the record at recordPath, whole, or the reason it cannot be used. Neither
+// opener throws: a file that cannot be read, however damaged, is a reason.
 struct DiskCatalogue {
     CatalogueProblem problem = CatalogueProblem::Missing;
     std::optional<Catalogue> catalogue; // set exactly when problem is None

@@ -136,6 +136,10 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
     } catch (const std::exception& e) {
         progress.Finish(false);
         progress.Log(std::string("quindle-cli: ") + e.what());
+        // A drive that went away during the walk leaves it incomplete, as an interrupt does;
+        // anything else (the record or its catalogue cannot be written: a full disk, no
+        // permission) is an error. Either way the package keeps what it had.
+        if (ctx.platform.DirectoryExists(std::string(1, d) + ":\\")) return kError;
     }
     if (!complete) {
         Message("Memorizing that disk was not complete.");

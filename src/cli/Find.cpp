@@ -58,6 +58,8 @@ int Find(AppContext& ctx, const std::vector<std::string>& args) {
                     if (m.info) Out("\t" + std::string(m.section) + "\t" + std::string(m.header ? "" : m.text) + "\n");
                 });
             } else {
+                Message("find: disk " + SerialOfRecordName(name) + ": " + CatalogueProblemText(disk.problem) +
+                        "; its matches are listed by the record's folders");
                 // The key is the file name; a line of the information section shows whole.
                 record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {
                     const std::string_view key = m.header ? std::string_view() : m.info ? m.text : m.key;

@@ -79,13 +79,17 @@ int Locate(AppContext& ctx, const std::vector<std::string>& args) {
                                        [&](const auto& d) { return d->serial == serial; });
         if (!known) throw UsageError("locate: no disk " + serial + " in the package");
     }
-    for (const DiskProblem& p : index.Problems()) {
-        if (!f.disks.empty() && std::find(f.disks.begin(), f.disks.end(), p.serial) == f.disks.end()) continue;
-        Message("disk " + p.serial + (p.title.empty() ? "" : " (" + p.title + ")") + ": " + p.reason +
-                (p.skipped ? "; skipped" : "; only its record's names are searched, without sizes or dates"));
-    }
+    const auto say = [&](const std::vector<DiskProblem>& problems) {
+        for (const DiskProblem& p : problems) {
+            if (!f.disks.empty() && std::find(f.disks.begin(), f.disks.end(), p.serial) == f.disks.end()) continue;
+            Message("disk " + p.serial + (p.title.empty() ? "" : " (" + p.title + ")") + ": " + p.reason +
+                    (p.skipped ? "; skipped" : "; only its record's names are searched, without sizes or dates"));
+        }
+    };
+    say(index.Problems());
     FileQuery query(snapshot, spec);
     const auto hits = query.Run();
+    say(query.Failures());
     const bool json = a.Flag("--json");
     std::string line;
     for (const FileHit& h : *hits) {

@@ -6,6 +6,7 @@
 #endif
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace quindle {
@@ -110,6 +111,25 @@ FileQuery::FileQuery(std::shared_ptr<const IndexSnapshot> snapshot, FileQuerySpe
     }
     kindAllowed_.assign(256, spec_.filters.kinds.empty() ? 1 : 0);
     for (const EntryKind k : spec_.filters.kinds) kindAllowed_[static_cast<uint8_t>(k)] = 1;
+    failed_.reserve(snapshot_->disks.size());
+}
+
+void FileQuery::NoteFailure(size_t disk, const std::exception& e) {
+    const char* reason = dynamic_cast<const std::bad_alloc*>(&e) ? "not enough memory to search it"
+                                                                 : "searching it failed";
+    std::lock_guard lock(failedMutex_);
+    if (failed_.size() < failed_.capacity()) failed_.push_back({disk, reason});
+}
+
+std::vector<DiskProblem> FileQuery::Failures() const {
+    std::vector<DiskProblem> out;
+    std::lock_guard lock(failedMutex_);
+    for (const Failure& f : failed_) {
+        const IndexedDisk& d = *snapshot_->disks[f.disk];
+        out.push_back({d.serial, d.title, true, f.reason});
+    }
+    std::sort(out.begin(), out.end(), [](const DiskProblem& a, const DiskProblem& b) { return a.serial < b.serial; });
+    return out;
 }
 
 bool FileQuery::DiskSelected(const IndexedDisk& d) const {
@@ -236,12 +256,19 @@ void FileQuery::SortDisk(const IndexedDisk& d, std::vector<uint32_t>& entries, S
 std::optional<size_t> FileQuery::Count() {
     std::atomic<size_t> next{0}, total{0};
     const size_t disks = snapshot_->disks.size();
+    failed_.clear();
+    // Nothing leaves a worker: a disk whose matching throws is left out and noted.
     const auto work = [&] {
         Scratch s;
         std::vector<uint32_t> found;
         for (size_t i; (i = next.fetch_add(1)) < disks;) {
             found.clear();
-            if (!MatchDisk(i, found, s)) return;
+            try {
+                if (!MatchDisk(i, found, s)) return;
+            } catch (const std::exception& e) {
+                NoteFailure(i, e);
+                continue;
+            }
             total += found.size();
         }
     };
@@ -265,13 +292,21 @@ std::optional<std::vector<FileHit>> FileQuery::Run(size_t limit) {
     std::atomic<size_t> next{0};
     // Disks in the order the results list them.
     const auto diskAt = [&](size_t k) { return titleOrder && spec_.descending ? disks - 1 - k : k; };
+    failed_.clear();
+    // Nothing leaves a worker: a disk whose matching throws is left out (no hits) and noted.
     const auto work = [&] {
         Scratch s;
         for (size_t k; !enough && !Cancelled() && (k = next.fetch_add(1)) < disks;) {
             const size_t i = diskAt(k);
             std::vector<uint32_t> found;
-            if (!MatchDisk(i, found, s)) return;
-            SortDisk(*snapshot_->disks[i], found, s);
+            try {
+                if (!MatchDisk(i, found, s)) return;
+                SortDisk(*snapshot_->disks[i], found, s);
+            } catch (const std::exception& e) {
+                NoteFailure(i, e);
+                found = {};
+                s = Scratch();
+            }
             std::lock_guard lock(m);
             perDisk[i] = std::move(found);
             done[k] = 1;

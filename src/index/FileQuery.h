@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -52,6 +54,9 @@ public:
     std::optional<std::vector<FileHit>> Run(size_t limit = 0);
 
     const IndexSnapshot& Index() const { return *snapshot_; }
+    // The disks the last Count() or Run() had to leave out (matching them failed, out of
+    // memory), with the reason; empty when every disk was searched.
+    std::vector<DiskProblem> Failures() const;
 
 private:
     struct Scratch;
@@ -70,6 +75,15 @@ private:
     int driver_ = -1;
     bool needPath_ = false;
     std::vector<uint8_t> kindAllowed_;
+    // Disks whose matching threw, and why: filled on the worker threads, with room for
+    // every disk made beforehand so that noting one allocates nothing.
+    struct Failure {
+        size_t disk;
+        const char* reason;
+    };
+    void NoteFailure(size_t disk, const std::exception& e);
+    mutable std::mutex failedMutex_;
+    std::vector<Failure> failed_;
 };
 
 // The folded path a path term is matched against: folded root, then the folded names

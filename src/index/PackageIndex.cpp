@@ -8,6 +8,7 @@
 #include <cstring>
 #include <atomic>
 #include <map>
+#include <new>
 #include <thread>
 
 #include "catalogue/DiskCatalogue.h"
@@ -188,13 +189,21 @@ std::string FoldedRoot(const std::string& root) {
 
 } // namespace
 
-std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std::string_view infoSection) {
-    auto d = std::make_shared<IndexedDisk>();
-    const auto slash = recordPath.rfind('/');
-    d->serial = SerialOfRecordName(recordPath.substr(slash == std::string::npos ? 0 : slash + 1));
-    // Identities before reading: a change while reading shows at the next refresh.
-    d->recordId = IdentityOf(recordPath);
-    d->catalogueId = IdentityOf(CataloguePathOf(recordPath));
+namespace {
+
+// A disk of which nothing could be read, with the reason.
+std::shared_ptr<IndexedDisk> SkippedDisk(const std::string& serial, FileIdentity recordId, FileIdentity catalogueId,
+                                         std::string reason) {
+    auto skipped = std::make_shared<IndexedDisk>(); // nothing of a catalogue read meanwhile
+    skipped->serial = serial;
+    skipped->recordId = recordId;
+    skipped->catalogueId = catalogueId;
+    skipped->skipped = true;
+    skipped->problem = std::move(reason);
+    return skipped;
+}
+
+void ReadIndexedDisk(std::shared_ptr<IndexedDisk>& d, const std::string& recordPath, std::string_view infoSection) {
     DiskCatalogue dc = OpenDiskCatalogue(recordPath, infoSection);
     if (dc.catalogue) {
         d->cat = std::move(*dc.catalogue);
@@ -203,20 +212,17 @@ std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std:
         d->title = ReadDiskInfo(recordPath, infoSection).title;
         d->foldedRoot = FoldedRoot(d->root);
         FoldNames(*d);
-        return d;
+        return;
     }
     std::optional<TRecordText> record;
     try {
         record.emplace(recordPath);
         if (!record->Present()) throw std::runtime_error("gone");
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception&) {
-        auto skipped = std::make_shared<IndexedDisk>(); // nothing of a catalogue read meanwhile
-        skipped->serial = d->serial;
-        skipped->recordId = d->recordId;
-        skipped->catalogueId = d->catalogueId;
-        skipped->skipped = true;
-        skipped->problem = "the record cannot be read";
-        return skipped;
+        d = SkippedDisk(d->serial, d->recordId, d->catalogueId, "the record cannot be read");
+        return;
     }
     d->title = ReadDiskInfo(recordPath, infoSection).title;
     d->problem = CatalogueProblemText(dc.problem);
@@ -224,6 +230,28 @@ std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std:
     record.reset();
     d->foldedRoot = FoldedRoot(d->root);
     FoldNames(*d);
+}
+
+} // namespace
+
+std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std::string_view infoSection) {
+    auto d = std::make_shared<IndexedDisk>();
+    const auto slash = recordPath.rfind('/');
+    d->serial = SerialOfRecordName(recordPath.substr(slash == std::string::npos ? 0 : slash + 1));
+    // Identities before reading: a change while reading shows at the next refresh.
+    d->recordId = IdentityOf(recordPath);
+    d->catalogueId = IdentityOf(CataloguePathOf(recordPath));
+    const std::string serial = d->serial;
+    const FileIdentity recordId = d->recordId, catalogueId = d->catalogueId;
+    try {
+        ReadIndexedDisk(d, recordPath, infoSection);
+    } catch (const std::bad_alloc&) {
+        d.reset(); // what was read goes before the note is made
+        return SkippedDisk(serial, recordId, catalogueId, "not enough memory to read the disk");
+    } catch (const std::exception& e) {
+        d.reset();
+        return SkippedDisk(serial, recordId, catalogueId, std::string("the disk cannot be read: ") + e.what());
+    }
     return d;
 }
 
@@ -276,16 +304,25 @@ PackageIndex::RefreshFigures PackageIndex::Refresh(unsigned threads) {
     fig.removed = known.size();
     fig.read = toRead.size();
     std::atomic<size_t> next{0};
+    // Nothing leaves a worker: LoadIndexedDisk turns what it cannot read into a skipped
+    // disk; should even that fail (no memory left), the disk is skipped below.
+    std::vector<uint8_t> failed(toRead.size(), 0);
     const auto work = [&] {
         for (size_t j; (j = next.fetch_add(1)) < toRead.size();) {
             const size_t i = toRead[j];
-            disks[i] = LoadIndexedDisk(folder_ + recordFiles[i], infoSection_);
+            try {
+                disks[i] = LoadIndexedDisk(folder_ + recordFiles[i], infoSection_);
+            } catch (...) {
+                failed[j] = 1;
+            }
         }
     };
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < std::max(1u, threads) && t < toRead.size(); ++t) pool.emplace_back(work);
     work();
     for (auto& t : pool) t.join();
+    for (size_t j = 0; j < toRead.size(); ++j)
+        if (failed[j]) disks[toRead[j]] = SkippedDisk(serials[toRead[j]], {}, {}, "not enough memory to read the disk");
 
     auto fresh = std::make_shared<IndexSnapshot>();
     for (auto& d : disks)

@@ -64,7 +64,8 @@ struct IndexedDisk {
 };
 
 // Builds the in-memory disk from its record and catalogue files (what Refresh does for one
-// disk). Never throws for a bad file: the disk says what it could not use.
+// disk). Never throws for a bad file, nor when reading it runs out of memory: the disk
+// says what it could not use, or is skipped with the reason.
 std::shared_ptr<IndexedDisk> LoadIndexedDisk(const std::string& recordPath, std::string_view infoSection);
 
 // The disks of one moment, in the default order of results: by title (folded, then as

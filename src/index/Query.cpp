@@ -1,5 +1,6 @@
 #include "index/Query.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -43,25 +44,28 @@ bool EndsOnCharacter(std::string_view text, size_t s, size_t len) {
     return i == end;
 }
 
-// The class starting at pattern[i] == '['; returns the index after its "]", or 0 when the
-// "[" opens no class (no closing "]"), in which case it is a plain character.
-size_t ParseClass(std::string_view p, size_t i, GlobToken& t) {
+// The class starting at p[i] == '['; returns the index after its "]", or 0 when the "["
+// opens no class (no closing "]"), in which case it is a plain character. A quoted
+// character (plain[j]) is a member of the class whatever it is: it neither negates, nor
+// makes a range, nor closes the class.
+size_t ParseClass(std::string_view p, const std::vector<uint8_t>& plain, size_t i, GlobToken& t) {
+    const auto special = [&](size_t j, char c) { return p[j] == c && (plain.empty() || !plain[j]); };
     size_t j = i + 1;
     t = GlobToken{};
     t.type = GlobToken::Class;
-    if (j < p.size() && (p[j] == '!' || p[j] == '^')) {
+    if (j < p.size() && (special(j, '!') || special(j, '^'))) {
         t.negate = true;
         ++j;
     }
     bool first = true;
     while (j < p.size()) {
-        if (p[j] == ']' && !first) return j + 1;
+        if (special(j, ']') && !first) return j + 1;
         first = false;
         size_t len;
         const char32_t lo = Decode(p, j, len);
         j += len;
         char32_t hi = lo;
-        if (j + 1 < p.size() && p[j] == '-' && p[j + 1] != ']') {
+        if (j + 1 < p.size() && special(j, '-') && !special(j + 1, ']')) {
             hi = Decode(p, j + 1, len);
             j += 1 + len;
         }
@@ -81,7 +85,8 @@ bool ClassHas(const GlobToken& t, char32_t c) {
     return in != t.negate;
 }
 
-std::vector<GlobToken> CompileGlob(std::string_view p, bool& isGlob) {
+// `plain[i]`: byte i was typed in double quotes and is a plain character (empty: none was).
+std::vector<GlobToken> CompileGlob(std::string_view p, const std::vector<uint8_t>& plain, bool& isGlob) {
     std::vector<GlobToken> out;
     isGlob = false;
     const auto literal = [&](std::string_view bytes) {
@@ -90,7 +95,10 @@ std::vector<GlobToken> CompileGlob(std::string_view p, bool& isGlob) {
     };
     for (size_t i = 0; i < p.size();) {
         const char c = p[i];
-        if (c == '*') {
+        if (!plain.empty() && plain[i]) {
+            literal(p.substr(i, 1));
+            ++i;
+        } else if (c == '*') {
             isGlob = true;
             if (out.empty() || out.back().type != GlobToken::AnyRun) {
                 GlobToken t;
@@ -106,7 +114,7 @@ std::vector<GlobToken> CompileGlob(std::string_view p, bool& isGlob) {
             ++i;
         } else if (c == '[') {
             GlobToken t;
-            if (const size_t end = ParseClass(p, i, t)) {
+            if (const size_t end = ParseClass(p, plain, i, t)) {
                 isGlob = true;
                 out.push_back(std::move(t));
                 i = end;
@@ -173,22 +181,60 @@ bool TermMatches(const QueryTerm& term, std::string_view folded) {
     return memmem(folded.data(), folded.size(), term.text.data(), term.text.size()) != nullptr;
 }
 
+namespace {
+
+bool Blank(char c) { return c == ' ' || c == '\t'; }
+
+// ASCII letters only, for a term that is not UTF-8 (as names that are not are folded).
+void AppendAsciiFolded(std::string& out, std::string_view s) {
+    for (const char c : s) out += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+} // namespace
+
 std::vector<QueryTerm> ParseQuery(std::string_view text) {
     std::vector<QueryTerm> terms;
     size_t i = 0;
     while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        size_t j = i;
-        while (j < text.size() && text[j] != ' ' && text[j] != '\t') ++j;
-        if (j == i) break;
+        while (i < text.size() && Blank(text[i])) ++i;
+        if (i == text.size()) break;
+        // One term: up to a blank outside double quotes. The quotes are dropped; what they
+        // enclose, blanks included, is plain text (a quote left open runs to the end).
+        std::vector<std::pair<std::string_view, bool>> pieces; // bytes, quoted
+        std::string whole;
+        bool quoted = false, anyQuote = false;
+        for (size_t start = i; i <= text.size(); ++i) {
+            const bool end = i == text.size() || (!quoted && Blank(text[i]));
+            if (!end && text[i] != '"') continue;
+            if (i > start) pieces.emplace_back(text.substr(start, i - start), quoted);
+            if (end) break;
+            quoted = !quoted;
+            anyQuote = true;
+            start = i + 1;
+        }
+        for (const auto& [bytes, q] : pieces) whole += bytes;
+        if (whole.empty()) continue; // "" alone
         QueryTerm t;
-        t.text = Folded(text.substr(i, j - i));
+        // Folded piece by piece, by the rule for the whole term, so that each folded byte
+        // keeps whether it was quoted.
+        const bool utf8 = AppendFolded(t.text, whole);
+        if (anyQuote) {
+            t.text.clear();
+            for (const auto& [bytes, q] : pieces) {
+                const size_t at = t.text.size();
+                if (utf8) AppendFolded(t.text, bytes);
+                else AppendAsciiFolded(t.text, bytes);
+                t.quoted.resize(t.text.size(), 0);
+                if (q) std::fill(t.quoted.begin() + static_cast<long>(at), t.quoted.end(), 1);
+            }
+        }
+        // Folder separators stay separators in quotes too.
         for (char& c : t.text)
             if (c == '\\' || c == '/') {
                 c = '/';
                 t.path = true;
             }
-        t.tokens = CompileGlob(t.text, t.glob);
+        t.tokens = CompileGlob(t.text, t.quoted, t.glob);
         if (t.glob) {
             for (const GlobToken& g : t.tokens)
                 if (g.type == GlobToken::Literal && g.literal.size() > t.required.size()) t.required = g.literal;
@@ -197,7 +243,6 @@ std::vector<QueryTerm> ParseQuery(std::string_view text) {
             t.required = t.text;
         }
         terms.push_back(std::move(t));
-        i = j;
     }
     return terms;
 }

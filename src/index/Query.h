@@ -5,6 +5,14 @@
 // against the name alone. A term holding "*", "?" or a "[...]" class is a glob over the
 // whole name (or path); any other term matches anywhere in it (substring). Case is folded
 // on both sides (CaseFold.h).
+//
+// Double quotes make what they enclose plain text: "*", "?" and "[" in it are the
+// characters themselves, and blanks in it belong to the term ("[1080p]" finds
+// "Movie [1080p].mkv"; "holiday 2019" is one term, the blank included). The quotes are not
+// part of the term; quoted and unquoted text may meet in one term (*"[1080p]".mkv is a
+// glob whose brackets are plain), and a quote left open runs to the end of the text.
+// "/" and "\" separate folders in quotes too. A name holding a double quote is found with
+// "?" in its place.
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -26,7 +34,8 @@ struct GlobToken {
 };
 
 struct QueryTerm {
-    std::string text;   // folded; "\" turned into "/" for a path term
+    std::string text;   // folded, without its quotes; "\" turned into "/" for a path term
+    std::vector<uint8_t> quoted; // per byte of text: typed in double quotes (plain); empty when none was
     bool path = false;  // matched against the whole path
     bool glob = false;
     std::vector<GlobToken> tokens; // a glob's elements

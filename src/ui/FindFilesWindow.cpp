@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "catalogue/EntryText.h"
@@ -122,6 +123,30 @@ void TFileHitsModel::sort(int column, Qt::SortOrder order) {
 
 // ---- window ----------------------------------------------------------------------------
 
+namespace {
+
+// What the status line adds for the disks searched by their record's names only and for
+// those left out, the first three of each named with the reason.
+QString DiskProblemsText(const std::vector<DiskProblem>& problems) {
+    QString out;
+    for (const bool skipped : {false, true}) {
+        std::vector<const DiskProblem*> these;
+        for (const DiskProblem& p : problems)
+            if (p.skipped == skipped) these.push_back(&p);
+        if (these.empty()) continue;
+        out += QStringLiteral("; ") + Counted(these.size(), "disk", "disks") +
+               (skipped ? QStringLiteral(" left out (") : QStringLiteral(" by their record's names only ("));
+        for (size_t i = 0; i < these.size() && i < 3; ++i)
+            out += (i ? QStringLiteral(", ") : QString()) +
+                   NameToQ(DiskInfo::DiskNameWithSerial(these[i]->title, these[i]->serial)) + QStringLiteral(": ") +
+                   ToQ(these[i]->reason);
+        out += these.size() > 3 ? QStringLiteral(", ...)") : QStringLiteral(")");
+    }
+    return out;
+}
+
+} // namespace
+
 TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* parent, const DiskWatch* watch)
     : QDialog(parent), ctx_(ctx), ui_(ui), watch_(watch),
       index_(std::make_shared<PackageIndex>(ctx.PackageFolder, ctx.InfoSection)) {
@@ -132,7 +157,13 @@ TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* par
 
     QueryEdit = new QLineEdit(this);
     QueryEdit->setObjectName(QStringLiteral("QueryEdit"));
-    QueryEdit->setPlaceholderText(QStringLiteral("Names to find: words, *.jpg, docs\\2019 ..."));
+    QueryEdit->setPlaceholderText(
+        QStringLiteral("Names to find: words, *.jpg, docs\\2019, \"[1080p]\" (in quotes: plain text) ..."));
+    QueryEdit->setToolTip(QStringLiteral(
+        "Every term must match. A term with \\ or / matches the whole path, any other the name.\n"
+        "*, ? and [...] make a pattern for the whole name; any other term matches anywhere in it.\n"
+        "Text in double quotes is plain text, blanks included: \"[1080p]\" finds Movie [1080p].mkv,\n"
+        "\"holiday 2019\" is one term."));
     QueryEdit->setClearButtonEnabled(true);
     layout->addWidget(QueryEdit);
 
@@ -281,38 +312,49 @@ void TFindFilesWindow::StartQuery() {
         clock.start();
         std::shared_ptr<const IndexSnapshot> snapshot;
         std::vector<FileHit> hits;
-        QString problems;
-        if (!job->cancelled) {
-            index->Refresh(2);
-            snapshot = index->Snapshot();
-            const auto p = index->Problems();
-            if (!p.empty()) {
-                problems = QStringLiteral("; ") + Counted(p.size(), "disk", "disks") +
-                           QStringLiteral(" by their record's names only (");
-                for (size_t i = 0; i < p.size() && i < 3; ++i)
-                    problems += (i ? QStringLiteral(", ") : QString()) + NameToQ(DiskInfo::DiskNameWithSerial(p[i].title, p[i].serial)) +
-                                QStringLiteral(": ") +
-                                ToQ(p[i].reason);
-                problems += p.size() > 3 ? QStringLiteral(", ...)") : QStringLiteral(")");
+        QString problems, failure;
+        // Nothing leaves this thread: a failure (no memory left) is said in the status line.
+        try {
+            std::vector<DiskProblem> p;
+            if (!job->cancelled) {
+                index->Refresh(2);
+                snapshot = index->Snapshot();
+                p = index->Problems();
             }
+            if (list && !job->cancelled) {
+                auto query = std::make_shared<FileQuery>(snapshot, std::move(spec));
+                {
+                    std::lock_guard lock(job->m);
+                    job->query = query;
+                }
+                if (!job->cancelled)
+                    if (auto found = query->Run()) hits = std::move(*found);
+                for (DiskProblem& f : query->Failures()) p.push_back(std::move(f));
+            }
+            problems = DiskProblemsText(p);
+        } catch (const std::exception& e) {
+            failure = QStringLiteral("Finding files failed: ") +
+                      (dynamic_cast<const std::bad_alloc*>(&e) ? QStringLiteral("not enough memory") : ToQ(e.what()));
+        } catch (...) {
+            failure = QStringLiteral("Finding files failed");
         }
-        if (list && !job->cancelled) {
-            auto query = std::make_shared<FileQuery>(snapshot, std::move(spec));
-            {
-                std::lock_guard lock(job->m);
-                job->query = query;
-            }
-            if (!job->cancelled)
-                if (auto found = query->Run()) hits = std::move(*found);
+        if (!failure.isEmpty()) {
+            snapshot.reset();
+            hits = {};
         }
         const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         const bool cancelled = job->cancelled;
         QMetaObject::invokeMethod(
             qApp,
-            [self, generation, snapshot, hits = std::move(hits), ms, problems, cancelled, list]() mutable {
+            [self, generation, snapshot, hits = std::move(hits), ms, problems, failure, cancelled, list]() mutable {
                 if (!self) return;
                 --self->running_;
                 if (cancelled || generation != self->generation_) return;
+                if (!failure.isEmpty()) {
+                    self->Model->SetHits(nullptr, {});
+                    self->StatusLabel->setText(failure);
+                    return;
+                }
                 if (!list) {
                     self->Deliver(generation, snapshot, {}, -1, problems);
                     return;

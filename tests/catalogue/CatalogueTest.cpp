@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "records/IniFile.h"
 #include "records/Memorizer.h"
 #include "records/StaleTempFiles.h"
+#include "support/DamagedCatalogue.h"
 #include "support/TempDrive.h"
 #include "support/WalkRig.h"
 
@@ -227,6 +229,53 @@ TEST(CatalogueWalk, EveryEntryOfManyFoldersHasItsOwnSizeKindAndDate) {
         checked += !S_ISDIR(st.st_mode);
     }
     EXPECT_EQ(checked, files + 12 * 4); // the files and the links
+}
+
+// Damage as failed copies and file-system faults leave it: refused with its reason before
+// anything is allocated for what the file claims (a sparse 200 GB file, 2^40 bytes of
+// entries, 4 billion entries), by the header reader as by the whole reader, in memory as
+// from the file; memorizing the disk again replaces it.
+TEST(CatalogueFile, DamagedFilesAreRefusedWithoutAllocatingWhatTheyClaim) {
+    Rig rig;
+    TempDrive e('E');
+    e.MakeFile("Docs/a.doc", "aa");
+    e.MakeFile("b.txt", "b");
+    const auto peakKb = [] {
+        struct rusage u {};
+        getrusage(RUSAGE_SELF, &u);
+        return u.ru_maxrss;
+    };
+    for (const test::CatalogueDamage how : test::kCatalogueDamages) {
+        SCOPED_TRACE(test::CatalogueDamageName(how));
+        const std::string path = Add(rig, e);
+        const std::string cat = CataloguePathOf(path);
+        ASSERT_EQ(OpenDiskCatalogue(path, rig.ctx.InfoSection).problem, CatalogueProblem::None);
+        test::DamageCatalogue(cat, how);
+        const long before = peakKb();
+        const DiskCatalogue whole = OpenDiskCatalogue(path, rig.ctx.InfoSection);
+        const DiskCatalogueHeader head = OpenDiskCatalogueHeader(path, rig.ctx.InfoSection);
+        CatalogueProblem direct = CatalogueProblem::None;
+        EXPECT_FALSE(ReadCatalogueFile(cat, direct));
+        // So many entries do not fit in this computer's memory; a computer with more finds
+        // the frame damaged.
+        if (how == test::CatalogueDamage::HugeCount && whole.problem != CatalogueProblem::Damaged)
+            EXPECT_EQ(whole.problem, CatalogueProblem::TooLarge);
+        else
+            EXPECT_EQ(whole.problem, CatalogueProblem::Damaged);
+        EXPECT_FALSE(whole.catalogue);
+        EXPECT_EQ(head.problem, whole.problem);
+        EXPECT_FALSE(head.header);
+        EXPECT_EQ(direct, whole.problem);
+        if (how != test::CatalogueDamage::Grown) { // the same bytes in memory
+            EXPECT_FALSE(DecodeCatalogue(ReadHostFile(cat), direct));
+            EXPECT_EQ(direct, whole.problem);
+        }
+        EXPECT_LT(peakKb() - before, 64 * 1024) << "memory taken for what the file claims";
+    }
+    EXPECT_STREQ(CatalogueProblemText(CatalogueProblem::TooLarge),
+                 "the catalogue is too large for this computer's memory");
+    Add(rig, e);
+    EXPECT_EQ(OpenDiskCatalogue(RecordPath(rig.ctx, "77"), rig.ctx.InfoSection).problem, CatalogueProblem::None);
 }
 
 TEST(CatalogueBinding, UpdateKeepsItAnotherWalksRecordBreaksIt) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/DamagedCatalogue.h"
 #include "support/TempDrive.h"
 
 extern char** environ;
@@ -191,5 +192,63 @@ TEST(ChangesCli, DupesAndUniqueOverThePackage) {
         EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
         EXPECT_EQ(MaskTimes(r.out), c.out) << c.args[0];
         EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+    }
+}
+
+// One disk's catalogue damaged as a failed copy or a file-system fault leaves it: every
+// command goes on with the other disks, names the damaged one and exits normally.
+TEST(ChangesCli, ADamagedCatalogueIsNamedAndTheOtherDisksServed) {
+    Rig rig;
+    TempDrive g{'G', 7u};
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        s.setValue("Drives/G/path", QString::fromStdString(g.path()));
+        s.setValue("Drives/G/serial", 7u);
+        s.sync();
+    }
+    g.MakeFile("a.txt", "aaa");
+    g.MakeFile("g only.txt", "g");
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "E"}).status, 0);
+    ASSERT_EQ(rig.Cli({"add", "G:", "--title", "G"}).status, 0);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> outHas;
+        std::string errHas;
+    };
+    const std::vector<Case> cases = {
+        {{"locate", "a.txt"},
+         0,
+         {"5\tE\tfile\t3\t", "\tE:\\Docs\\a.txt\n", "6\tF\tfile\t-\t-\tF:\\a.txt\n", "7\tG\tfile\t3\t"},
+         "disk 6 (F): the catalogue is damaged; only its record's names are searched"},
+        {{"dupes"}, 0, {"3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t7\tG:\\a.txt\n"},
+         "dupes: disk 6 left out: the catalogue is damaged"},
+        {{"unique", "7"}, 0, {"\tG:\\g only.txt\n"}, "unique: disk 6 left out: the catalogue is damaged"},
+        {{"unique", "6"}, 2, {}, "unique: disk 6: the catalogue is damaged"},
+        {{"files", "6"}, 2, {}, "files: disk 6: the catalogue is damaged"},
+        {{"show", "6"}, 2, {}, "show: disk 6: the catalogue is damaged"},
+        {{"find", "--names", "a.txt"}, 0, {"\tE:\\Docs\ta.txt\n", "1\t6\tF\n\tF:\\\ta.txt\n"},
+         "find: disk 6: the catalogue is damaged"},
+    };
+    for (const quindle::test::CatalogueDamage how : quindle::test::kCatalogueDamages) {
+        SCOPED_TRACE(quindle::test::CatalogueDamageName(how));
+        // Memorized again first: a damaged catalogue is replaced as any other.
+        const Result add = rig.Cli({"add", "F:", "--title", "F", "--replace"});
+        ASSERT_EQ(add.status, 0) << add.err;
+        ASSERT_EQ(rig.Cli({"files", "6"}).status, 0);
+        quindle::test::DamageCatalogue(rig.package.path() + "/6.cat", how);
+        for (const Case& c : cases) {
+            const Result r = rig.Cli(c.args);
+            // 4 billion entries do not fit in this computer's memory (one with more finds
+            // the frame damaged).
+            std::string errHas = c.errHas;
+            if (how == quindle::test::CatalogueDamage::HugeCount &&
+                r.err.find("the catalogue is too large for this computer's memory") != std::string::npos)
+                errHas.replace(errHas.find("the catalogue is damaged"), 24,
+                               "the catalogue is too large for this computer's memory");
+            EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
+            for (const std::string& has : c.outHas) EXPECT_NE(r.out.find(has), std::string::npos) << c.args[0] << "\n" << r.out;
+            EXPECT_NE(r.err.find(errHas), std::string::npos) << c.args[0] << "\n" << r.err;
+        }
     }
 }

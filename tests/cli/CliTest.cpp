@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "support/PrivateMounts.h"
 #include "support/TempDrive.h"
 #include "ui/Application.h"
 #include "ui/OvalButton.h"
@@ -297,6 +299,60 @@ TEST(Cli, InterruptStopsAnAddAsAbortDoes) {
     const std::string record = rig.Record("439041101");
     EXPECT_NE(record.find("Title=Partial\r\n"), std::string::npos);
     EXPECT_EQ(record.find("f2999.txt"), std::string::npos);
+}
+
+// A package that cannot be written (mounted read-only, which root cannot write either, or
+// a full file system): add is an error, exit status 2 with the reason, not an incomplete
+// walk (1, as for an interrupt); the record and catalogue stay as they were.
+TEST(Cli, AddThatCannotWriteThePackageExitsWithTwoAndKeepsTheOldRecord) {
+    ASSERT_TRUE(quindle::test::PrivateMounts()) << "no mount namespace of its own";
+    Rig rig;
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "Old"}).status, 0);
+    rig.e.MakeFile("Docs/new.txt", "n");
+    TempDir small;
+    const struct {
+        const char* what;
+        std::string folder;
+        std::function<void(const std::string&)> make;
+    } cases[] = {
+        {"read-only", rig.package.path(),
+         [](const std::string& f) {
+             ASSERT_EQ(mount(f.c_str(), f.c_str(), nullptr, MS_BIND, nullptr), 0);
+             ASSERT_EQ(mount(nullptr, f.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+         }},
+        {"full", small.path(),
+         [&](const std::string& f) {
+             ASSERT_EQ(mount("tmpfs", f.c_str(), "tmpfs", 0, "size=64k"), 0);
+             for (const char* name : {"/439041101.dat", "/439041101.cat"})
+                 WriteHostFile(f + name, rig.package.Read(name + 1));
+             // Filled to the last byte.
+             const int fd = open((f + "/fill").c_str(), O_WRONLY | O_CREAT, 0600);
+             const std::string block(4096, 'x');
+             while (write(fd, block.data(), block.size()) > 0) {
+             }
+             while (write(fd, "x", 1) > 0) {
+             }
+             close(fd);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make(c.folder);
+        const std::string record = ReadHostFile(c.folder + "/439041101.dat");
+        const std::string catalogue = ReadHostFile(c.folder + "/439041101.cat");
+        ASSERT_NE(record.find("Title=Old\r\n"), std::string::npos);
+        const Result r = RunCli({"--package", c.folder, "add", "E:", "--title", "New", "--replace"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("quindle-cli: Cannot create file " + c.folder + "/439041101.dat"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("not complete"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadHostFile(c.folder + "/439041101.dat"), record);
+        EXPECT_EQ(ReadHostFile(c.folder + "/439041101.cat"), catalogue);
+        EXPECT_EQ(umount2(c.folder.c_str(), MNT_DETACH), 0);
+    }
+    // Written again once it can be.
+    EXPECT_EQ(rig.Cli({"add", "E:", "--title", "New", "--replace"}).status, 0);
+    EXPECT_NE(rig.Record("439041101").find("\r\nnew.txt="), std::string::npos);
 }
 
 namespace {

@@ -89,6 +89,15 @@ time_t LocalMidnight(int y, int m, int d) {
     return std::mktime(&tm);
 }
 
+// The user's settings file maps drive E, and no other, to the folder with that serial.
+void MapDriveE(const TempDrive& e, unsigned serial) {
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    s.clear();
+    s.setValue("Drives/E/path", QString::fromStdString(e.path()));
+    s.setValue("Drives/E/serial", serial);
+    s.sync();
+}
+
 void SetTime(const std::string& path, time_t t) {
     const struct timeval tv[2] = {{t, 0}, {t, 0}};
     ASSERT_EQ(lutimes(path.c_str(), tv), 0);
@@ -99,13 +108,7 @@ void SetTime(const std::string& path, time_t t) {
 TEST(CliLocate, RandomQueriesAgreeWithAPlainFilterOverFilesAndOptionsWork) {
     TempDrive e('E', 439041101u);
     TempDir package;
-    {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
-        s.setValue("Drives/E/serial", 439041101);
-        s.sync();
-    }
+    MapDriveE(e, 439041101u);
     std::mt19937 rng(31);
     const char* const parts[] = {"a", "B", "ab", "x", ".", "jpg", "JPG", "Doc", "_", "1", "[", "q"};
     std::vector<std::string> folders{""};
@@ -221,5 +224,41 @@ TEST(CliLocate, RandomQueriesAgreeWithAPlainFilterOverFilesAndOptionsWork) {
         const CliRun r = cli(c.args);
         EXPECT_EQ(r.status, 2) << c.args.back();
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+}
+
+// Double quotes that reach quindle-cli make a term plain text, blanks included.
+TEST(CliLocate, QuotedTermsArePlainTextBlanksIncluded) {
+    TempDrive e('E', 5151u);
+    TempDir package;
+    MapDriveE(e, 5151u);
+    for (const char* name : {"Movie [1080p].mkv", "Movie 1.mkv", "holiday 2019.jpg", "holiday_2019.jpg", "a*b.txt"})
+        e.MakeFile(name, "x");
+    const auto cli = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--package", package.path()});
+        return Cli(args);
+    };
+    ASSERT_EQ(cli({"add", "E:", "--title", "Films"}).status, 0);
+    const struct {
+        std::vector<std::string> terms;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {{"\"[1080p]\""}, {"Movie [1080p].mkv"}},
+        {{"[1080p]"}, {}}, // unquoted: a class of one character
+        {{"*\"[1080p]\".mkv"}, {"Movie [1080p].mkv"}},
+        {{"\"holiday 2019\""}, {"holiday 2019.jpg"}},
+        {{"holiday 2019"}, {"holiday 2019.jpg", "holiday_2019.jpg"}}, // two terms
+        {{"\"holiday", "2019\""}, {"holiday 2019.jpg"}},               // a quote spans the arguments
+        {{"\"*\""}, {"a*b.txt"}},
+        {{"\"MOVIE \""}, {"Movie 1.mkv", "Movie [1080p].mkv"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"locate", "--json", "--"};
+        args.insert(args.end(), c.terms.begin(), c.terms.end());
+        const CliRun r = cli(args);
+        std::vector<std::string> got;
+        for (const std::string& l : Lines(r.out)) got.push_back(Field(l, "path"));
+        EXPECT_EQ(got, c.paths) << c.terms[0];
+        EXPECT_EQ(r.status, c.paths.empty() ? 1 : 0) << c.terms[0] << r.err;
     }
 }

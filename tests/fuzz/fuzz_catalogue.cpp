@@ -4,24 +4,36 @@
 // match the entries), and that encodes back to the same catalogue. The header alone reads
 // as the whole file's header.
 //
-// Input: the first byte chooses. Even: the rest is a catalogue file as it stands. Odd: the
-// rest describes a catalogue (entries of kind, parent and name), which is written, then
-// cut or changed at a place the input names, and read back: a checksum or a length must
-// catch every change that makes it lie.
+// The same bytes as a file read the same through the file readers, which read the
+// preamble and the header before the entries.
+//
+// Input: the first byte chooses.
+//   0 (mod 4): the rest is a catalogue file as it stands.
+//   2 (mod 4): the rest is a catalogue opened up: two bytes (little-endian) of length L,
+//     L bytes of header block as it is before compression, then the entries block's frame.
+//     The header block is compressed with its checksum and the preamble's lengths are set,
+//     so every count, size and claim of the header can be changed (the dictionary,
+//     fuzz_catalogue.dict, names its fields and the values worth trying). With bit 2 of the
+//     first byte set, the header's file count and entries size are made to agree with its
+//     entry and folder counts and with the size the entries frame announces, so that large
+//     claims get past the first checks to the later ones.
+//   odd: the rest describes a catalogue (entries of kind, parent and name), which is
+//     written, then cut or changed at a place the input names, and read back: a checksum
+//     or a length must catch every change that makes it lie.
+// The corpus starts from small catalogues the real writer wrote, in the first two forms.
+#include <zstd.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "catalogue/CatalogueFile.h"
 
 using namespace quindle;
+using quindle::fuzz::Fail;
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz_catalogue: %s\n", what);
-    std::abort();
-}
 
 void CheckInvariants(const Catalogue& c) {
     const size_t n = c.Count();
@@ -49,11 +61,26 @@ void CheckInvariants(const Catalogue& c) {
     if (f.folders != folders || f.files != n - folders || f.bytes != c.size[0]) Fail("figures");
 }
 
+// The file readers on the same bytes: the same catalogue or the same reason.
+void CheckFileReaders(std::string_view bytes, const std::optional<Catalogue>& cat, CatalogueProblem problem) {
+    static const std::string path = quindle::fuzz::ScratchFolder() + "/c.cat";
+    quindle::fuzz::WriteWhole(path, bytes);
+    CatalogueProblem fileProblem = CatalogueProblem::None, headProblem = CatalogueProblem::None;
+    const auto fromFile = ReadCatalogueFile(path, fileProblem);
+    const auto head = ReadCatalogueHeaderFile(path, headProblem);
+    if (fileProblem != problem || fromFile.has_value() != cat.has_value()) Fail("the file reader differs");
+    if (cat && (fromFile->names != cat->names || fromFile->size != cat->size || fromFile->mtime != cat->mtime))
+        Fail("the file reader reads another catalogue");
+    if (cat && !head) Fail("a file read whole but not its header");
+    if (!head && headProblem == CatalogueProblem::None) Fail("a header refused without a reason");
+}
+
 void CheckFile(std::string_view bytes) {
     CatalogueProblem problem = CatalogueProblem::None;
     const auto cat = DecodeCatalogue(bytes, problem);
     CatalogueProblem headerProblem = CatalogueProblem::None;
     const auto header = DecodeCatalogueHeader(bytes, headerProblem);
+    CheckFileReaders(bytes, cat, problem);
     if (!cat) {
         if (problem == CatalogueProblem::None) Fail("refused without a reason");
         return;
@@ -69,13 +96,53 @@ void CheckFile(std::string_view bytes) {
         Fail("round trip");
 }
 
+// The file of an opened-up catalogue (see the top): the header block compressed with its
+// checksum, the preamble's lengths those of the parts.
+uint64_t GetU64(std::string_view s, size_t at) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= uint64_t(static_cast<uint8_t>(s[at + i])) << (8 * i);
+    return v;
+}
+void SetU64(std::string& s, size_t at, uint64_t v) {
+    for (int i = 0; i < 8; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+std::string Assemble(std::string_view opened, bool agree) {
+    if (opened.size() < 2) return {};
+    const size_t len = static_cast<uint8_t>(opened[0]) | size_t(static_cast<uint8_t>(opened[1])) << 8;
+    std::string header(opened.substr(2, len));
+    const std::string_view entries = opened.substr(std::min(opened.size(), 2 + len));
+    // Offsets in the header block: entry count 0, entries size 16, files 28, folders 36.
+    if (agree && header.size() >= 44) {
+        SetU64(header, 28, GetU64(header, 0) - GetU64(header, 36));
+        const unsigned long long announced = ZSTD_getFrameContentSize(entries.data(), entries.size());
+        if (announced != ZSTD_CONTENTSIZE_UNKNOWN && announced != ZSTD_CONTENTSIZE_ERROR) SetU64(header, 16, announced);
+    }
+    std::string frame(ZSTD_compressBound(header.size()), '\0');
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1);
+    const size_t n = ZSTD_compress2(cctx, frame.data(), frame.size(), header.data(), header.size());
+    ZSTD_freeCCtx(cctx);
+    if (ZSTD_isError(n)) Fail("cannot compress a header block");
+    frame.resize(n);
+    std::string file(kCatalogueMagic, sizeof kCatalogueMagic);
+    for (const uint64_t v : {uint64_t(kCatalogueVersion), uint64_t(frame.size())})
+        for (int i = 0; i < 4; ++i) file += static_cast<char>(v >> (8 * i));
+    for (int i = 0; i < 8; ++i) file += static_cast<char>(uint64_t(entries.size()) >> (8 * i));
+    return file + frame + std::string(entries);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
-    if (!(data[0] & 1)) {
+    if ((data[0] & 3) == 0) {
         CheckFile(rest);
+        return 0;
+    }
+    if ((data[0] & 3) == 2) {
+        CheckFile(Assemble(rest, data[0] & 4));
         return 0;
     }
     // Described entries: a byte of kind (low 2 bits) and parent choice, a byte of name

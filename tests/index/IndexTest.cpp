@@ -17,6 +17,7 @@
 #include "index/CaseFold.h"
 #include "index/FileQuery.h"
 #include "index/PackageIndex.h"
+#include "support/DamagedCatalogue.h"
 #include "support/TempDrive.h"
 
 using namespace quindle;
@@ -151,6 +152,47 @@ TEST(Query, TermsGlobsAndTheirRequiredBytes) {
         EXPECT_FALSE(ParseLocalDate(bad)) << bad;
     unsetenv("TZ");
     tzset();
+}
+
+// Double quotes: what they enclose is plain text, blanks included; the quotes are not
+// part of the term, and they may enclose part of a term only.
+TEST(Query, QuotedTextIsPlainAndKeepsItsBlanks) {
+    const struct {
+        const char* query;
+        std::vector<std::string> texts; // the terms, folded, without their quotes
+        bool glob;                      // of the first term
+        std::vector<std::pair<const char*, bool>> names; // the first term against folded names
+    } cases[] = {
+        {"\"[1080p]\"", {"[1080p]"}, false,
+         {{"movie [1080p].mkv", true}, {"movie 1.mkv", false}, {"[1080p]", true}}},
+        {"[1080p]", {"[1080p]"}, true, {{"movie [1080p].mkv", false}, {"1", true}}}, // unquoted: a class
+        {"\"Holiday 2019\"", {"holiday 2019"}, false, {{"my holiday 2019.jpg", true}, {"holiday_2019", false}}},
+        {"\"a  b\" c", {"a  b", "c"}, false, {{"xa  bx", true}, {"a b", false}}},
+        {"*\"[1080p]\".mkv", {"*[1080p].mkv"}, true,
+         {{"movie [1080p].mkv", true}, {"movie 1.mkv", false}, {"movie [1080p].mkv.part", false}}},
+        {"\"*\"", {"*"}, false, {{"a*b", true}, {"ab", false}}},
+        {"\"?\"x", {"?x"}, false, {{"a?x", true}, {"ax", false}}},
+        {"[\"]\"a]", {"[]a]"}, true, {{"]", true}, {"a", true}, {"b", false}}}, // a quoted "]" is a member
+        {"[\"!\"a]", {"[!a]"}, true, {{"!", true}, {"a", true}, {"b", false}}},  // and "!" does not negate
+        {"[a\"-\"c]", {"[a-c]"}, true, {{"-", true}, {"b", false}}},            // nor "-" make a range
+        {"\"docs\\2019\"", {"docs/2019"}, false, {{"e:/docs/2019/a.jpg", true}}},  // separators stay
+        {"\"[open", {"[open"}, false, {{"a [open door", true}}},                       // open to the end
+        {"\"\" \"\"\"\" x", {"x"}, false, {{"x", true}}},                            // empty quotes: no term
+        {"\"\xc3\x84\"*", {"\xc3\xa4*"}, true, {{"\xc3\xa4x", true}}},              // folded as unquoted
+        {"\"\xff[\"", {"\xff["}, false, {{"a\xff[", true}}},                           // not UTF-8: ASCII folding
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        const auto terms = ParseQuery(c.query);
+        std::vector<std::string> texts;
+        for (const QueryTerm& t : terms) texts.push_back(t.text);
+        EXPECT_EQ(texts, c.texts);
+        if (terms.empty()) continue;
+        EXPECT_EQ(terms[0].glob, c.glob);
+        for (const auto& [name, match] : c.names) EXPECT_EQ(TermMatches(terms[0], name), match) << name;
+    }
+    EXPECT_TRUE(ParseQuery("\"\"").empty());
+    EXPECT_TRUE(ParseQuery("\"").empty());
 }
 
 TEST(CaseFold, UnicodeSimpleFoldingForUtf8AsciiOnlyOtherwise) {
@@ -500,4 +542,42 @@ TEST(PackageIndex, CatalogueThatCannotBeUsedGivesTheRecordNamesAndItsReason) {
     QueryFilters folders;
     folders.kinds = {EntryKind::Folder};
     EXPECT_EQ(Find(index, "photos", folders).size(), 6u);
+}
+
+// Catalogues damaged as failed copies and file-system faults leave them: the index reads
+// every other disk, names each damaged one with its reason and searches it by its record's
+// names; it never takes the memory the damaged files claim.
+TEST(PackageIndex, DamagedCataloguesAreNamedAndTheirDisksSearchedByTheirRecords) {
+    TempDir dir;
+    const auto disk = [](const std::string& serial) {
+        return DiskSpec{serial, "Disk " + serial, 'E',
+                        {{0, "Photos", EntryKind::Folder, 0, 1}, {1, "IMG_" + serial + ".JPG", EntryKind::File, 5, 1}}};
+    };
+    WriteDisk(dir.path(), disk("1"));
+    std::map<std::string, std::string> want;
+    std::string serial = "1";
+    for (const test::CatalogueDamage how : test::kCatalogueDamages) {
+        serial = std::to_string(std::stoi(serial) + 1);
+        WriteDisk(dir.path(), disk(serial));
+        test::DamageCatalogue(dir.path() + "/" + serial + ".cat", how);
+        want[serial] = "the catalogue is damaged";
+    }
+    PackageIndex index(dir.path(), kInfo);
+    index.Refresh(2);
+    std::map<std::string, std::string> why;
+    for (const auto& p : index.Problems()) {
+        EXPECT_FALSE(p.skipped) << p.serial;
+        EXPECT_EQ(p.title, "Disk " + p.serial);
+        why[p.serial] = p.reason;
+    }
+    // 4 billion entries do not fit in this computer's memory (one with more finds the frame damaged).
+    if (why["5"] == "the catalogue is too large for this computer's memory") want["5"] = why["5"];
+    EXPECT_EQ(why, want);
+    // The record knows no drive root when no file lies at the root.
+    EXPECT_EQ(Find(index, "img"), (std::vector<std::string>{"1 E:\\Photos\\IMG_1.JPG", "2 Photos\\IMG_2.JPG",
+                                                            "3 Photos\\IMG_3.JPG", "4 Photos\\IMG_4.JPG",
+                                                            "5 Photos\\IMG_5.JPG"}));
+    const auto snapshot = index.Snapshot();
+    for (const auto& d : snapshot->disks) EXPECT_EQ(d->details, d->serial == "1") << d->serial;
+    EXPECT_EQ(index.Refresh(2).kept, 5u);
 }

@@ -17,6 +17,7 @@
 #include "ScriptedUi.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"
+#include "support/DamagedCatalogue.h"
 #include "support/TempDrive.h"
 #include "ui/Application.h"
 #include "ui/FindFilesWindow.h"
@@ -58,6 +59,7 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     e.MakeFile("Pics/Photo 1.JPG", std::string(2000, 'x'));
     e.MakeFile("Pics/2019/photo 2.jpg", "x");
     e.MakeFile("notes.txt", "n");
+    e.MakeFile("Movie [1080p].mkv", "m");
     e.MapInto(app.ctx.platform);
     ASSERT_TRUE(MemorizeDiskWithInfo(app.ctx, app.MainForm->DirectoryOutline1, app.MainForm->FileListBox1, 'E', "77",
                                      RecordPath(app.ctx, "77"), {"Holiday", "", ""}));
@@ -108,6 +110,15 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     w->ResultsView->setCurrentIndex(w->Model->index(2, 0));
     w->CopyButton->OnClick(w->CopyButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "E:\\Pics\\Photo 1.JPG");
+    // Brackets typed in double quotes are the brackets themselves; unquoted, a class.
+    w->QueryEdit->clear();
+    QTest::keyClicks(w->QueryEdit, "\"[1080p]\"");
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), QStringList{"Holiday|E:\\Movie [1080p].mkv|file"});
+    w->QueryEdit->setText("[1080p]");
+    Settle(*w);
+    EXPECT_EQ(w->Model->rowCount(), 0);
+    EXPECT_TRUE(w->QueryEdit->placeholderText().contains("\"[1080p]\"")) << w->QueryEdit->placeholderText().toStdString();
     w->QueryEdit->setText("pics\\ *.jpg");
     Settle(*w);
     EXPECT_EQ(w->Model->rowCount(), 2);
@@ -162,5 +173,50 @@ TEST(FindFilesWindow, TypingFindsFilesOfEveryDiskAndEnterOpensTheFolderOrNamesTh
     // Dates in the CSV are ISO 8601 in UTC, whatever the window shows.
     EXPECT_TRUE(text.contains(QRegularExpression(",\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ,file\r\n"))) << text.toStdString();
     EXPECT_TRUE(text.endsWith("\"Zebra, \"\"new\"\"\",99,G:\\new photo.png,,,file\r\n")) << text.toStdString();
+    w->close();
+}
+
+// A disk whose catalogue a failed copy or a file-system fault damaged: typing goes on,
+// the disk is searched by its record's names and the status line names it with the reason.
+TEST(FindFilesWindow, ADamagedCatalogueIsNamedAndTypingGoesOn) {
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+        QFile::remove(s.fileName());
+    }
+    Application app(ui, progDir.path() + "/quindle");
+    TempDrive e{'E', 77u}, f{'F', 78u};
+    e.MakeFile("Pics/photo e.jpg", "e");
+    f.MakeFile("Pics/photo f.jpg", "f");
+    f.MakeFile("root.txt", "r");
+    e.MapInto(app.ctx.platform);
+    f.MapInto(app.ctx.platform);
+    const auto memorize = [&](char letter, const std::string& serial, const std::string& title) {
+        return MemorizeDiskWithInfo(app.ctx, app.MainForm->DirectoryOutline1, app.MainForm->FileListBox1, letter, serial,
+                                    RecordPath(app.ctx, serial), {title, "", ""});
+    };
+    ASSERT_TRUE(memorize('E', "77", "Holiday"));
+    app.MainForm->FindFiles1->trigger();
+    TFindFilesWindow* w = app.MainForm->FindFilesWindow;
+    ASSERT_TRUE(w);
+    for (const test::CatalogueDamage how : test::kCatalogueDamages) {
+        SCOPED_TRACE(test::CatalogueDamageName(how));
+        ASSERT_TRUE(memorize('F', "78", "Work"));
+        test::DamageCatalogue(app.ctx.PackageFolder + "78.cat", how);
+        w->QueryEdit->clear();
+        QTest::keyClicks(w->QueryEdit, "photo");
+        Settle(*w);
+        EXPECT_EQ(Rows(*w->Model), (QStringList{"Holiday|E:\\Pics\\photo e.jpg|file", "Work|F:\\Pics\\photo f.jpg|file"}));
+        const QString status = w->StatusLabel->text();
+        EXPECT_TRUE(status.startsWith("2 found in ")) << status.toStdString();
+        // 4 billion entries do not fit in this computer's memory (one with more finds the frame damaged).
+        EXPECT_TRUE(status.contains("; 1 disk by their record's names only (Work (78): the catalogue is damaged)") ||
+                    (how == test::CatalogueDamage::HugeCount &&
+                     status.contains("(Work (78): the catalogue is too large for this computer's memory)")))
+            << status.toStdString();
+        EXPECT_EQ(w->Model->index(0, TFileHitsModel::ColSize).data().toString(), "1");
+        EXPECT_EQ(w->Model->index(1, TFileHitsModel::ColSize).data().toString(), "");
+    }
     w->close();
 }
