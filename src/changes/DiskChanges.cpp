@@ -46,8 +46,9 @@ PreviousCatalogue ReadPreviousCatalogue(const std::string& recordPath, std::stri
         out.cause = CatalogueProblemText(disk.problem);
         return out;
     }
-    if (!disk.catalogue->header.figures.complete) {
-        out.cause = kPartialCatalogue;
+    if (const DiskFigures& f = disk.catalogue->header.figures; !f.complete) {
+        out.cause = f.unreadEntries > 0 ? "the catalogue is incomplete: " + IncompleteCatalogueText(f)
+                                        : std::string(kPartialCatalogue);
         return out;
     }
     out.catalogue = std::move(disk.catalogue);
@@ -69,7 +70,7 @@ DiskDiff DiffDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
     }
     out.after = WalkDiskCatalogue(ctx, tree, lister, d);
     if (!out.after || !out.after->header.figures.complete) {
-        out.cause = "the walk was stopped";
+        out.cause = out.after ? IncompleteCatalogueText(out.after->header.figures) : "the walk was stopped";
         return out;
     }
     out.diff = DiffCatalogues(*out.before.catalogue, *out.after);

@@ -131,7 +131,9 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
     std::optional<PreviousCatalogue> before;
     std::optional<ChangeCounts> changes;
     if (ctx.platform.FileExists(path)) before = ReadPreviousCatalogue(path, ctx.InfoSection);
+    std::optional<DiskFigures> figures; // the new catalogue's
     const auto walked = [&](const Catalogue& now) {
+        figures = now.header.figures;
         if (before && before->catalogue && now.header.figures.complete)
             changes = DiffCatalogues(*before->catalogue, now).counts;
     };
@@ -149,11 +151,16 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
         return kNotFound;
     }
     Message("Ok, the disk has been memorized!");
+    // The record holds every name; entries that could not be looked at leave the
+    // catalogue without their sizes and dates, which is no complete memorization.
+    const bool detailed = !figures || figures->complete;
+    if (!detailed) Message(IncompleteCatalogueLine(*figures));
     if (changes)
         Message(ChangesLogLine(before->memorizationDate, *changes));
     else if (before)
-        Message("changes since the last memorization not counted: " + before->cause);
-    return kOk;
+        Message("changes since the last memorization not counted: " +
+                (before->catalogue && figures ? IncompleteCatalogueText(*figures) : before->cause));
+    return detailed ? kOk : kNotFound;
 }
 
 } // namespace quindle::cli

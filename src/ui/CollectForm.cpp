@@ -539,6 +539,7 @@ void TCollectForm::AddDisk() {
     // A disk memorized again: what changed since, when its old catalogue can tell.
     std::optional<PreviousCatalogue> before;
     std::optional<ChangeCounts> changes;
+    std::optional<DiskFigures> figures; // the new catalogue's
     if (proceed && ctx_.platform.FileExists(path)) before = ReadPreviousCatalogue(path, ctx_.InfoSection);
     if (proceed) {
         const WalkGuard::Hold walk(main_.Walks, WalkGuard::Walk::Record);
@@ -559,6 +560,7 @@ void TCollectForm::AddDisk() {
             if (!walk) throw EFileError("Another walk is running");
             MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d, serial, path,
                                  {EditText(Edit1), EditText(Edit2), EditText(Edit3)}, [&](const Catalogue& now) {
+                                     figures = now.header.figures;
                                      if (!before || !before->catalogue || !now.header.figures.complete) return;
                                      const CatalogueDiff diff = DiffCatalogues(*before->catalogue, now);
                                      changes = diff.counts;
@@ -583,13 +585,21 @@ void TCollectForm::AddDisk() {
     if (success && proceed && !ctx_.AbortFlag) {
         // What changed goes into the log, and as a second line under the message.
         QString changed;
+        // Entries that could not be looked at leave the catalogue without their sizes and
+        // dates (the record holds every name): said in the log and under the message.
+        const bool detailed = !figures || figures->complete;
+        if (!detailed) {
+            const std::string line = IncompleteCatalogueLine(*figures);
+            ctx_.Log(line);
+            changed += QStringLiteral("\n") + ToQ(line);
+        }
         if (changes) {
             const std::string line = ChangesLogLine(before->memorizationDate, *changes);
             ctx_.Log(line);
-            changed = QStringLiteral("\n") + ToQ(line);
+            changed += QStringLiteral("\n") + ToQ(line);
         }
         ui_.MessageDlg(this, QStringLiteral("Ok, the disk has been memorized!") + changed, QStringLiteral("Done!"),
-                       MsgIcon::Information, MsgButtons::Ok);
+                       detailed ? MsgIcon::Information : MsgIcon::Exclamation, MsgButtons::Ok);
         SetStatus(QStringLiteral("Complete!"));
         RefreshDiskList();
     } else {

@@ -121,6 +121,7 @@ void DiskWatch::UpdateConnected1Click() {
     const DiskInfoFields info{disk.title, disk.description, disk.additional};
     const PreviousCatalogue before = ReadPreviousCatalogue(record, ctx_.InfoSection);
     std::optional<ChangeCounts> changes;
+    std::optional<DiskFigures> figures; // the new catalogue's
     main_.StopButton->show(); // Stop ends this walk as it ends Drive > Open
     const QString drive = QString(QChar(d.letter)) + QStringLiteral(": ");
     main_.AddToLog(drive);
@@ -133,6 +134,7 @@ void DiskWatch::UpdateConnected1Click() {
     try {
         complete = MemorizeDiskWithInfo(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d.letter, d.serial, record,
                                         info, [&](const Catalogue& now) {
+                                            figures = now.header.figures;
                                             if (!before.catalogue || !now.header.figures.complete) return;
                                             const CatalogueDiff diff = DiffCatalogues(*before.catalogue, now);
                                             changes = diff.counts;
@@ -149,8 +151,11 @@ void DiskWatch::UpdateConnected1Click() {
     main_.StopButton->hide();
     if (complete) {
         ctx_.Log("Ok, the disk has been memorized!");
+        // Entries that could not be looked at leave the catalogue without their details.
+        if (figures && !figures->complete) ctx_.Log(IncompleteCatalogueLine(*figures));
         ctx_.Log(changes ? ChangesLogLine(before.memorizationDate, *changes)
-                         : "Changes since the last memorization not counted: " + before.cause);
+                         : "Changes since the last memorization not counted: " +
+                               (before.catalogue && figures ? IncompleteCatalogueText(*figures) : before.cause));
     } else {
         ctx_.Log("Memorizing that disk was not complete.");
     }
