@@ -81,7 +81,9 @@ void EntryLooker::Hand(FolderLook look) {
     }
     todo_.push_back(std::move(look));
     ++inFlight_;
-    if (asleep_ && todo_.size() >= batch_) wake_.notify_one();
+    const bool wake = asleep_ && todo_.size() >= batch_;
+    lock.unlock(); // the worker, woken, finds the lock free
+    if (wake) wake_.notify_one();
 }
 
 std::deque<FolderLook> EntryLooker::Take(bool all) {
