@@ -7,7 +7,9 @@
 //   window_walk [--sizes 20000,50000] [--cli PATH] [--keep DIR]
 //   --sizes: folders per generated disk (5 files each); --cli: the quindle-cli to time
 //   (default: the one beside this program's folder); --keep: generate the disks in DIR
-//   and reuse them on later runs.
+//   and reuse them on later runs; --rounds: runs of each walk (3).
+// Every run's time is printed, the best first: the ratio compares the best runs, and a run
+// far above the others shows.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QSettings>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -41,9 +44,25 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr uint32_t kSerial = 439041101;
-constexpr int kRounds = 3;
 
 double Seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+
+// The runs of one walk: the best, then every run in order ("0.912 s (0.912 0.950 0.931)").
+struct Runs {
+    std::vector<double> times;
+    void Add(double t) { times.push_back(t); }
+    double Best() const { return times.empty() ? 0 : *std::min_element(times.begin(), times.end()); }
+    std::string Text() const {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.3f s (", Best());
+        std::string s = buf;
+        for (size_t i = 0; i < times.size(); ++i) {
+            std::snprintf(buf, sizeof buf, "%s%.3f", i ? " " : "", times[i]);
+            s += buf;
+        }
+        return s + ")";
+    }
+};
 
 // `folders` folders in a tree of up to 12 subfolders per folder, 5 files in each; names of
 // 6 to 24 characters.
@@ -114,6 +133,7 @@ double RunCli(const std::string& cli, const std::string& package) {
 int main(int argc, char** argv) {
     std::vector<int> sizes{20000, 50000};
     std::string keep;
+    int rounds = 3;
     std::string cli = (fs::canonical("/proc/self/exe").parent_path().parent_path() / "quindle-cli").string();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -125,8 +145,10 @@ int main(int argc, char** argv) {
             cli = argv[++i];
         } else if (a == "--keep" && i + 1 < argc) {
             keep = fs::absolute(argv[++i]).string();
+        } else if (a == "--rounds" && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: window_walk [--sizes N,N,...] [--cli PATH]\n");
+            std::fprintf(stderr, "usage: window_walk [--sizes N,N,...] [--cli PATH] [--keep DIR] [--rounds N]\n");
             return 2;
         }
     }
@@ -174,12 +196,12 @@ int main(int argc, char** argv) {
         const std::string cliPackage = root + "/cli-package";
         fs::create_directories(cliPackage);
         RunCli(cli, cliPackage); // warms the page cache
-        double cliTime = 1e9;
-        for (int r = 0; r < kRounds; ++r) cliTime = std::min(cliTime, RunCli(cli, cliPackage));
+        Runs cliRuns;
+        for (int r = 0; r < rounds; ++r) cliRuns.Add(RunCli(cli, cliPackage));
 
         // The core walk of Drive > Open, without a view.
-        double coreOpen = 1e9;
-        for (int r = 0; r < kRounds; ++r) {
+        Runs coreRuns;
+        for (int r = 0; r < rounds; ++r) {
             quindle::AppContext ctx;
             quindle::DriveInfo e;
             e.letter = 'E';
@@ -195,7 +217,7 @@ int main(int argc, char** argv) {
                 tree.Items(i)->Expand();
                 ctx.Pump();
             }
-            coreOpen = std::min(coreOpen, Seconds(t0));
+            coreRuns.Add(Seconds(t0));
             if (tree.ItemCount() != folders + 1)
                 std::fprintf(stderr, "window_walk: the core walk saw %d folders\n", tree.ItemCount() - 1);
         }
@@ -211,18 +233,19 @@ int main(int argc, char** argv) {
         main.DriveComboBox1.SetDrive('E');
         QCoreApplication::processEvents();
 
-        // Each walk three times, the best counted: the machine's other work only slows.
-        double add = 1e9, open = 1e9;
-        for (int r = 0; r < kRounds; ++r) {
+        // Each walk `rounds` times, the best counted: the machine's other work only slows.
+        Runs addRuns, openRuns;
+        for (int r = 0; r < rounds; ++r) {
             const auto t0 = Clock::now();
             main.Add1Click();
             coll.Edit1->setText(QStringLiteral("bench"));
             coll.ActionButtonClick();
             QCoreApplication::processEvents();
-            add = std::min(add, Seconds(t0));
+            addRuns.Add(Seconds(t0));
             coll.hide();
+            // (A disk memorized again has a second line: what changed.)
             const bool memorized =
-                !ui.boxes.empty() && ui.boxes.back() == QStringLiteral("Ok, the disk has been memorized!");
+                !ui.boxes.empty() && ui.boxes.back().startsWith(QStringLiteral("Ok, the disk has been memorized!"));
             if (!memorized)
                 std::fprintf(stderr, "window_walk: Add ended with \"%s\"\n",
                              ui.boxes.empty() ? "" : ui.boxes.back().toUtf8().constData());
@@ -232,20 +255,20 @@ int main(int argc, char** argv) {
         std::printf("  record: window %ju bytes, cli %ju bytes\n", static_cast<uintmax_t>(fs::file_size(rec)),
                     static_cast<uintmax_t>(fs::file_size(cliRec)));
 
-        for (int r = 0; r < kRounds; ++r) {
+        for (int r = 0; r < rounds; ++r) {
             const auto t0 = Clock::now();
             main.Open1Click();
             QCoreApplication::processEvents();
-            open = std::min(open, Seconds(t0));
+            openRuns.Add(Seconds(t0));
             if (main.DirectoryOutline1.ItemCount() != folders + 1)
                 std::fprintf(stderr, "window_walk: Drive > Open shows %d folders\n",
                              main.DirectoryOutline1.ItemCount() - 1);
         }
 
-        std::printf("  Package > Add (windows) %.3f s, quindle-cli add %.3f s   ratio window/cli: %.2f\n", add,
-                    cliTime, add / cliTime);
-        std::printf("  Drive > Open (windows) %.3f s, core walk %.3f s       ratio window/core: %.2f\n", open,
-                    coreOpen, open / coreOpen);
+        std::printf("  Package > Add (windows) %s\n  quindle-cli add         %s   ratio window/cli: %.2f\n",
+                    addRuns.Text().c_str(), cliRuns.Text().c_str(), addRuns.Best() / cliRuns.Best());
+        std::printf("  Drive > Open (windows)  %s\n  core walk               %s   ratio window/core: %.2f\n",
+                    openRuns.Text().c_str(), coreRuns.Text().c_str(), openRuns.Best() / coreRuns.Best());
         std::fflush(stdout);
         quindleApp.reset();
         fs::remove_all(program);

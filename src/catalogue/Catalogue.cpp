@@ -15,6 +15,18 @@ const char* EntryKindName(EntryKind k) {
     return "other";
 }
 
+std::string IncompleteCatalogueText(const DiskFigures& f) {
+    if (f.complete) return {};
+    if (f.unreadEntries == 1) return "the size and date of 1 entry could not be read";
+    if (f.unreadEntries > 1)
+        return "the sizes and dates of " + std::to_string(f.unreadEntries) + " entries could not be read";
+    return "the walk was stopped";
+}
+
+std::string IncompleteCatalogueLine(const DiskFigures& f) {
+    return "The catalogue is incomplete: " + IncompleteCatalogueText(f);
+}
+
 std::string Catalogue::Path(size_t i, char sep) const {
     std::vector<size_t> chain; // i and its folders up to, not including, the root
     size_t length = 0;

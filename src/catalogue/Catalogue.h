@@ -35,8 +35,15 @@ struct DiskFigures {
     uint64_t bytes = 0;     // total size of the regular files
     uint64_t walkMillis = 0; // duration of the walk
     int64_t walkEnd = 0;     // when the walk ended, seconds since 1970 UTC
-    bool complete = false;   // false when the walk was stopped (Abort)
+    bool complete = false;   // false when the walk was stopped (Abort) or entries are unread
+    uint64_t unreadEntries = 0; // entries whose size and date could not be read (lstat failed)
 };
+
+// Why a catalogue is not complete, as the user reads it: "the walk was stopped", or "the
+// sizes and dates of 12 entries could not be read"; "" for a complete one.
+std::string IncompleteCatalogueText(const DiskFigures& f);
+// The line that tells the user: "The catalogue is incomplete: " and the reason.
+std::string IncompleteCatalogueLine(const DiskFigures& f);
 
 // What ties a catalogue to the record written by the same walk (see RecordBinding.h).
 struct RecordBinding {

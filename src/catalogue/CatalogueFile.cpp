@@ -160,6 +160,7 @@ std::string EncodeHeaderBlock(const Catalogue& cat, uint64_t bodyRaw) {
     PutBytes(h, f.root.substr(0, 255));
     for (uint64_t v : {b.digestLow, b.digestHigh, b.boundBytes, b.recordSize, b.recordInode}) PutU64(h, v);
     PutU64(h, static_cast<uint64_t>(b.recordMtimeNs));
+    PutU64(h, f.unreadEntries);
     return h;
 }
 
@@ -181,9 +182,11 @@ bool DecodeHeaderBlock(std::string_view raw, CatalogueHeader& out, uint64_t& bod
     RecordBinding& b = out.binding;
     for (uint64_t* v : {&b.digestLow, &b.digestHigh, &b.boundBytes, &b.recordSize, &b.recordInode}) *v = r.Fixed(8);
     b.recordMtimeNs = static_cast<int64_t>(r.Fixed(8));
+    // Appended later: a header written before has none (and no unread entries).
+    if (r.Left() >= 8) f.unreadEntries = r.Fixed(8);
     // Later versions may append fields; this one reads what it knows.
     return r.Ok() && out.entryCount >= 1 && out.entryCount <= UINT32_MAX - 1 && out.nameBytes <= UINT32_MAX &&
-           f.files + f.folders == out.entryCount && f.folders >= 1;
+           f.files + f.folders == out.entryCount && f.folders >= 1 && f.unreadEntries <= out.entryCount;
 }
 
 } // namespace

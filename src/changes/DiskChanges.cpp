@@ -46,8 +46,9 @@ PreviousCatalogue ReadPreviousCatalogue(const std::string& recordPath, std::stri
         out.cause = CatalogueProblemText(disk.problem);
         return out;
     }
-    if (!disk.catalogue->header.figures.complete) {
-        out.cause = kPartialCatalogue;
+    if (const DiskFigures& f = disk.catalogue->header.figures; !f.complete) {
+        out.cause = f.unreadEntries > 0 ? "the catalogue is incomplete: " + IncompleteCatalogueText(f)
+                                        : std::string(kPartialCatalogue);
         return out;
     }
     out.catalogue = std::move(disk.catalogue);
@@ -65,7 +66,7 @@ DiskDiff DiffDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
     }
     out.after = WalkDiskCatalogue(ctx, tree, lister, d);
     if (!out.after || !out.after->header.figures.complete) {
-        out.cause = "the walk was stopped";
+        out.cause = out.after ? IncompleteCatalogueText(out.after->header.figures) : "the walk was stopped";
         return out;
     }
     out.diff = DiffCatalogues(*out.before.catalogue, *out.after);
@@ -80,9 +81,12 @@ std::string ChangesLogLine(const std::string& memorizationDate, const ChangeCoun
 
 std::string MemorizeResult::ChangesLine() const {
     if (changes) return ChangesLogLine(before->memorizationDate, *changes);
-    if (before && !before->cause.empty()) return "Changes since the last memorization not counted: " + before->cause;
-    return {};
+    if (!before) return {};
+    const std::string why = before->catalogue && figures ? IncompleteCatalogueText(*figures) : before->cause;
+    return why.empty() ? std::string() : "Changes since the last memorization not counted: " + why;
 }
+
+std::string MemorizeResult::IncompleteLine() const { return Detailed() ? std::string() : IncompleteCatalogueLine(*figures); }
 
 MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                                   const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
@@ -91,6 +95,7 @@ MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFil
     // A disk memorized again: what changed since, when its old catalogue can tell.
     if (ctx.platform.FileExists(recordPath)) r.before = ReadPreviousCatalogue(recordPath, ctx.InfoSection);
     r.complete = MemorizeDiskWithInfo(ctx, tree, lister, d, serial, recordPath, info, [&](const Catalogue& now) {
+        r.figures = now.header.figures;
         if (!r.before || !r.before->catalogue || !now.header.figures.complete) return;
         const CatalogueDiff diff = DiffCatalogues(*r.before->catalogue, now);
         r.changes = diff.counts;

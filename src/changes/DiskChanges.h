@@ -66,8 +66,14 @@ struct MemorizeResult {
     bool complete = false;
     std::optional<PreviousCatalogue> before; // set when the disk was in the package
     std::optional<ChangeCounts> changes;     // set when counted
+    std::optional<DiskFigures> figures;      // the new catalogue's, once written
     // What changed ("Changes since ...: ..."), or why it was not counted; "" for a new disk.
     std::string ChangesLine() const;
+    // False when entries could not be looked at: the record holds every name, but the
+    // catalogue lacks their sizes and dates.
+    bool Detailed() const { return !figures || figures->complete; }
+    // Says so (IncompleteCatalogueLine) for a walk that went to its end; "" otherwise.
+    std::string IncompleteLine() const;
 };
 // Called when something changed, while the new catalogue is still at hand (to list it).
 using ChangedCallback = std::function<void(const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff)>;

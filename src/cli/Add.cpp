@@ -146,8 +146,11 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
         return kNotFound;
     }
     Message("Ok, the disk has been memorized!");
+    // The record holds every name; entries that could not be looked at leave the
+    // catalogue without their sizes and dates, which is no complete memorization.
+    if (const std::string line = result.IncompleteLine(); !line.empty()) Message(line);
     if (const std::string line = result.ChangesLine(); !line.empty()) Message(line);
-    return kOk;
+    return result.Detailed() ? kOk : kNotFound;
 }
 
 } // namespace quindle::cli

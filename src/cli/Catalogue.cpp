@@ -83,7 +83,7 @@ int Show(AppContext& ctx, const std::vector<std::string>& args) {
         {"description", info.description}, {"additional", info.additional}, {"filesystem", f.fileSystem}};
     const std::pair<const char*, uint64_t> numbers[] = {{"files", f.files}, {"folders", f.folders},
                                                         {"bytes", f.bytes}, {"capacity", f.capacity},
-                                                        {"free", f.freeBytes}};
+                                                        {"free", f.freeBytes}, {"unread", f.unreadEntries}};
     std::string out;
     if (a.Flag("--json")) {
         out = "{";

@@ -7,6 +7,7 @@
 #include "browse/FileListBox.h"
 #include "platform/CodePage.h"
 #include "records/DiskRecord.h"
+#include "records/EntryLooks.h"
 #include "records/IniFile.h"
 #include "platform/Errors.h"
 
@@ -20,12 +21,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <condition_variable>
-#include <deque>
 #include <future>
-#include <mutex>
-#include <thread>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -130,14 +128,6 @@ void SyncFolderOf(const std::string& path) {
     }
 }
 
-// The catalogue's entry for what lstat found.
-EntryKind KindOf(mode_t mode) {
-    if (S_ISREG(mode)) return EntryKind::File;
-    if (S_ISLNK(mode)) return EntryKind::Link;
-    if (S_ISDIR(mode)) return EntryKind::Folder;
-    return EntryKind::Other;
-}
-
 // Names of the common file systems' magic numbers (statfs), for drives that are folders.
 std::string FileSystemName(const std::string& host) {
     struct statfs fs;
@@ -160,18 +150,21 @@ int64_t Seconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec
 
 // What the walk collects beside the record: one entry per folder visited and per name listed.
 // The walk stays on its own thread; the entries of each folder it lists are looked at
-// (lstat) by a worker thread meanwhile, which hands its findings back folder by folder.
+// (lstat) by an EntryLooker meanwhile, which hands its findings back folder by folder. An
+// entry that cannot be looked at keeps its name, as the record does, but has no size or
+// date: it is counted and named in the log (the first kNamedUnread), and the catalogue is
+// then not complete (its figures count them; the callers tell the user).
 class CatalogueCollector {
 public:
-    explicit CatalogueCollector(AppContext& ctx)
-        : ctx_(ctx), start_(std::chrono::steady_clock::now()), worker_([this] { Work(); }) {}
-    ~CatalogueCollector() { StopWorker(); }
-    CatalogueCollector(const CatalogueCollector&) = delete;
-    CatalogueCollector& operator=(const CatalogueCollector&) = delete;
+    static constexpr uint64_t kNamedUnread = 20;
 
-    // Folder item n of the tree, read by the lister (`listed`) or not; `host` its folder.
-    void Folder(TDirectoryOutline& tree, int n, const std::string& host, bool listed, TFileListBox& lister) {
-        TakeLooks(false);
+    explicit CatalogueCollector(AppContext& ctx) : ctx_(ctx), start_(std::chrono::steady_clock::now()) {}
+
+    // Folder item n of the tree, read by the lister (`listed`) or not; `dir` its path as
+    // the user sees it, `host` its folder.
+    void Folder(TDirectoryOutline& tree, int n, const std::string& dir, const std::string& host, bool listed,
+                TFileListBox& lister) {
+        for (const FolderLook& look : looker_.Take(false)) Apply(look);
         const TOutlineNode* node = tree.Items(n);
         uint32_t index = 0;
         if (n != 1) {
@@ -181,34 +174,36 @@ public:
             index = builder_.Add(open_.back().index, node->Key, EntryKind::Folder, 0, 0);
         }
         open_.push_back({node, index});
-        // The folder as the lister read it, kept open for the worker (a copy of the
-        // lister's descriptor, which the next search closes).
-        const int read = listed ? ctx_.platform.FolderFdOfLastRead(host) : -1;
-        const int fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0)
-                                 : listed ? open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-        if (fd < 0) {
+        if (!listed) {
+            // Its names are in neither the record nor the catalogue; its own date is.
             struct stat st;
-            if (lstat(host.c_str(), &st) == 0) builder_.SetTime(index, Seconds(st.st_mtim));
+            if (lstat(host.c_str(), &st) == 0)
+                builder_.SetTime(index, Seconds(st.st_mtim));
+            else
+                Unread(dir, {}, errno);
+            return;
         }
-        if (!listed) return;
-        // An entry gone by the time it is looked at keeps its name, as the record does.
-        Look look;
-        look.fd = fd;
+        FolderLook look;
         look.folder = index;
+        look.where = dir;
         look.names = lister.Items();
         look.first = static_cast<uint32_t>(builder_.Count());
         for (const std::string& name : look.names) builder_.Add(index, name, EntryKind::File, 0, 0);
-        if (fd < 0) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            todo_.push_back(std::move(look));
-            ++inFlight_;
+        // The folder as the lister read it, kept open for the worker (a copy of the
+        // lister's descriptor, which the next search closes).
+        const int read = ctx_.platform.FolderFdOfLastRead(host);
+        look.fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0) : open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (look.fd >= 0) {
+            looker_.Hand(std::move(look));
+            return;
         }
-        wake_.notify_one();
+        // No descriptor to spare: the walk looks itself, through the lister's or by path.
+        LookAtFolder(look, read, host);
+        Apply(look);
     }
 
-    Catalogue Finish(char d, const std::string& rootHost, bool complete) {
-        TakeLooks(true);
+    Catalogue Finish(char d, const std::string& rootHost, bool stopped) {
+        for (const FolderLook& look : looker_.Take(true)) Apply(look);
         DiskFigures f;
         const DriveInfo* drive = ctx_.platform.FindDrive(d);
         f.fileSystem = drive && !drive->fsType.empty() ? drive->fsType : FileSystemName(rootHost);
@@ -222,83 +217,40 @@ public:
                                                  std::chrono::steady_clock::now() - start_)
                                                  .count());
         f.walkEnd = static_cast<int64_t>(std::time(nullptr));
-        f.complete = complete;
+        f.unreadEntries = unread_;
+        f.complete = !stopped && unread_ == 0;
         return builder_.Finish(std::move(f));
     }
 
 private:
+    void Apply(const FolderLook& look) {
+        if (look.self.error == 0)
+            builder_.SetTime(look.folder, look.self.mtime);
+        else
+            Unread(look.where, {}, look.self.error);
+        for (size_t i = 0; i < look.found.size(); ++i) {
+            const EntryLook& l = look.found[i];
+            if (l.error == 0)
+                builder_.SetEntry(static_cast<uint32_t>(look.first + i), l.kind, l.size, l.mtime);
+            else
+                Unread(look.where, i < look.names.size() ? look.names[i] : std::string(), l.error);
+        }
+    }
+
+    // Entry `name` of folder `where` (the folder itself for "") could not be looked at.
+    void Unread(const std::string& where, const std::string& name, int error) {
+        if (++unread_ > kNamedUnread) return;
+        std::string path = where;
+        if (!name.empty()) {
+            std::string scratch;
+            if (!path.empty() && path.back() != '\\') path += '\\';
+            path += OneLineName(name, scratch);
+        }
+        ctx_.Log("Cannot read the size and date of " + path + ": " + std::strerror(error));
+    }
+
     AppContext& ctx_;
     std::chrono::steady_clock::time_point start_;
-    // One listed folder for the worker: its descriptor (the worker closes it), its entry
-    // and its names' entries first .. first + names - 1; `found` comes back filled.
-    struct Found {
-        EntryKind kind = EntryKind::File;
-        uint64_t size = 0;
-        int64_t mtime = 0;
-        bool ok = false;
-    };
-    struct Look {
-        int fd = -1;
-        uint32_t folder = 0, first = 0;
-        std::vector<std::string> names;
-        Found self;
-        std::vector<Found> found;
-    };
-
-    void Work() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || !todo_.empty(); });
-            if (todo_.empty()) return; // stopped, nothing left
-            Look look = std::move(todo_.front());
-            todo_.pop_front();
-            lock.unlock();
-            struct stat st;
-            if (fstat(look.fd, &st) == 0) look.self = {EntryKind::Folder, 0, Seconds(st.st_mtim), true};
-            look.found.resize(look.names.size());
-            for (size_t i = 0; i < look.names.size(); ++i)
-                if (fstatat(look.fd, look.names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-                    look.found[i] = {KindOf(st.st_mode), static_cast<uint64_t>(st.st_size), Seconds(st.st_mtim), true};
-            close(look.fd);
-            look.names.clear();
-            look.names.shrink_to_fit();
-            lock.lock();
-            done_.push_back(std::move(look));
-            --inFlight_;
-            if (inFlight_ == 0) idle_.notify_all();
-        }
-    }
-
-    // Puts what the worker found into the catalogue; `all`: waits for every folder handed
-    // over, as the catalogue is finished.
-    void TakeLooks(bool all) {
-        std::deque<Look> done;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (all) idle_.wait(lock, [this] { return inFlight_ == 0; });
-            done.swap(done_);
-        }
-        for (const Look& look : done) {
-            if (look.self.ok) builder_.SetTime(look.folder, look.self.mtime);
-            for (size_t i = 0; i < look.found.size(); ++i)
-                if (look.found[i].ok)
-                    builder_.SetEntry(static_cast<uint32_t>(look.first + i), look.found[i].kind, look.found[i].size,
-                                      look.found[i].mtime);
-        }
-    }
-
-    void StopWorker() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-            for (Look& look : todo_) close(look.fd); // never looked at: the walk ended
-            inFlight_ -= static_cast<int>(todo_.size());
-            todo_.clear();
-        }
-        wake_.notify_all();
-        if (worker_.joinable()) worker_.join();
-    }
-
     CatalogueBuilder builder_;
     // The folders from the root down to the last one added, with their entries.
     struct OpenFolder {
@@ -306,12 +258,8 @@ private:
         uint32_t index;
     };
     std::vector<OpenFolder> open_;
-    std::mutex mutex_;
-    std::condition_variable wake_, idle_;
-    std::deque<Look> todo_, done_; // guarded by mutex_
-    int inFlight_ = 0;             // handed over and not yet done; guarded by mutex_
-    bool stop_ = false;            // guarded by mutex_
-    std::thread worker_;           // last: it starts once everything above is ready
+    uint64_t unread_ = 0; // entries that could not be looked at
+    EntryLooker looker_;  // last: its worker ends first
 };
 
 // A walk's catalogue, whose entries are being encoded on a worker thread while the saved
@@ -358,10 +306,10 @@ std::optional<WalkedCatalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TF
         if (!lister.ShowDirectory(dir, host)) {
             if (access((rootHost + "/.").c_str(), F_OK) != 0) throw EFileError(notReady);
             ctx.Log("Skipped " + OneLineName(dir, scratch) + ": the folder cannot be read");
-            catalogue.Folder(tree, i, host, false, lister);
+            catalogue.Folder(tree, i, dir, host, false, lister);
             continue;
         }
-        catalogue.Folder(tree, i, host, true, lister);
+        catalogue.Folder(tree, i, dir, host, true, lister);
         const auto& names = lister.Items();
         ++ctx.Progress.folders;
         ctx.Progress.files += static_cast<long>(names.size());
@@ -372,7 +320,7 @@ std::optional<WalkedCatalogue> Walk(AppContext& ctx, TDirectoryOutline& tree, TF
     }
     if (ctx.Quitting) return std::nullopt; // the caller removes the file
     WalkedCatalogue walked;
-    walked.catalogue = std::make_unique<Catalogue>(catalogue.Finish(d, rootHost, !ctx.AbortFlag));
+    walked.catalogue = std::make_unique<Catalogue>(catalogue.Finish(d, rootHost, ctx.AbortFlag));
     if (store) {
         if (finish) finish(*store);
         store->Checkpoint();

@@ -18,7 +18,8 @@ QString FiguresText(const DiskFigures& f) {
     return QStringLiteral("%1 files in %2 folders, %3 (%4 bytes)\n%5, capacity %6, %7 free; %8 in %9 s")
         .arg(GroupedNumber(f.files), GroupedNumber(f.folders), SizeText(f.bytes), GroupedNumber(f.bytes), fs,
              SizeText(f.capacity), SizeText(f.freeBytes),
-             f.complete ? QStringLiteral("complete") : QStringLiteral("partial (the walk was stopped)"), walk);
+             f.complete ? QStringLiteral("complete") : QStringLiteral("partial (%1)").arg(ToQ(IncompleteCatalogueText(f))),
+             walk);
 }
 
 QString FiguresSummary(const DiskFigures& f) {

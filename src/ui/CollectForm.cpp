@@ -577,12 +577,18 @@ void TCollectForm::AddDisk() {
     if (success && proceed && !ctx_.AbortFlag) {
         // What changed goes into the log, and as a second line under the message.
         QString changed;
+        // Entries that could not be looked at leave the catalogue without their sizes and
+        // dates (the record holds every name): said in the log and under the message.
+        if (const std::string line = result.IncompleteLine(); !line.empty()) {
+            ctx_.Log(line);
+            changed += QStringLiteral("\n") + ToQ(line);
+        }
         if (const std::string line = result.ChangesLine(); !line.empty()) {
             ctx_.Log(line);
-            changed = QStringLiteral("\n") + ToQ(line);
+            changed += QStringLiteral("\n") + ToQ(line);
         }
         ui_.MessageDlg(this, QStringLiteral("Ok, the disk has been memorized!") + changed, QStringLiteral("Done!"),
-                       MsgIcon::Information, MsgButtons::Ok);
+                       result.Detailed() ? MsgIcon::Information : MsgIcon::Exclamation, MsgButtons::Ok);
         SetStatus(QStringLiteral("Complete!"));
         RefreshDiskList();
     } else {

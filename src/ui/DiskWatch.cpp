@@ -141,6 +141,8 @@ void DiskWatch::UpdateConnected1Click() {
     main_.StopButton->hide();
     if (result.complete) {
         ctx_.Log("Ok, the disk has been memorized!");
+        // Entries that could not be looked at leave the catalogue without their details.
+        if (const std::string line = result.IncompleteLine(); !line.empty()) ctx_.Log(line);
         if (const std::string line = result.ChangesLine(); !line.empty()) ctx_.Log(line);
     } else {
         ctx_.Log("Memorizing that disk was not complete.");

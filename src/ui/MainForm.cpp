@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -198,7 +199,15 @@ void TMainForm::CreateMenus() {
 
 void TMainForm::FormCreate(const QString& programFile) {
     ctx_.AddToLog = [this](const std::string& line) { AddToLog(ToQ(line)); };
-    ctx_.ProcessMessages = [] { QCoreApplication::processEvents(); };
+    // The walks pump once per folder, tens of thousands of times a second, and a run of the
+    // event loop costs more than a folder: events run at most every millisecond. The frames,
+    // the ticker and a click on Stop or Abort wait no longer than that; the walk still tests
+    // the abort flag at every folder.
+    ctx_.ProcessMessages = [ran = QElapsedTimer()]() mutable {
+        if (ran.isValid() && ran.nsecsElapsed() < 1'000'000) return;
+        QCoreApplication::processEvents();
+        ran.start();
+    };
     ctx_.GetScreenCursor = [] {
         return QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor
                    ? Cursor::HourGlass

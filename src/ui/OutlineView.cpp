@@ -10,6 +10,7 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <algorithm>
+#include <climits>
 
 #include "ui/Text.h"
 
@@ -99,6 +100,9 @@ void OutlineView::Frame() {
 
 void OutlineView::UpdateFont() {
     const QFont f = font();
+    const QFontMetrics fm(f);
+    for (int c = 0x20; c < 0x7F; ++c) asciiAdvance_[static_cast<size_t>(c)] = fm.horizontalAdvance(QLatin1Char(static_cast<char>(c)));
+    widestGlyph_ = std::max(1, fm.maxWidth());
     if (f.pointSize() > 0) {
         outline_.FontChanged(f.pointSize(), logicalDpiY());
     } else if (outline_.Style == otStandard) {
@@ -132,18 +136,34 @@ void OutlineView::ForgetTextWidths() {
     widestStale_ = true;
 }
 
+int OutlineView::TextWidthBound(const std::string& text) const {
+    int bound = 0;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) return -1;
+        bound += c < 0x80 ? asciiAdvance_[c] + 1 : widestGlyph_;
+    }
+    return bound;
+}
+
 int OutlineView::ColumnWidth() {
     const int client = viewport()->width();
     if (outline_.ScrollBars != ssHorizontal && outline_.ScrollBars != ssBoth) return client;
     if (widestStale_) {
         // As wide as the widest visible item needs: its indentation plus its text width
-        // plus 1. Rows are measured once; this pass only adds up what is known.
+        // plus 1. Rows are measured once, and only when they could be the widest: the rows
+        // measured before give the widest so far, and a row whose bound cannot beat it is
+        // left unmeasured (a walk adds tens of thousands of rows; shaping each costs more
+        // than the rest of the walk's view together).
         const int h = RowHeight();
         const int rootCols = (outline_.Options & ooDrawTreeRoot) ? 1 : 0;
-        // No glyph is wider than the font's widest and every character takes at least one
-        // byte: a row whose bound cannot beat the widest so far is not measured.
-        const int widestGlyph = std::max(1, fontMetrics().maxWidth());
         int widest = 0;
+        struct Unmeasured {
+            int bound; // indentation plus the text's bound; INT_MAX when it has none
+            TOutlineNode* node;
+            int indent;
+        };
+        std::vector<Unmeasured> unmeasured;
         std::vector<TOutlineNode*> stack;
         TOutlineNode* root = outline_.Root();
         for (size_t i = root->ChildCount(); i-- > 0;) stack.push_back(root->Child(i));
@@ -151,12 +171,21 @@ int OutlineView::ColumnWidth() {
             TOutlineNode* n = stack.back();
             stack.pop_back();
             const int indent = (n->Level() - 1 + rootCols + 1) * h + kTextGap;
-            const int room = widest - indent - kTextGap - 1;
-            const bool mayBeWidest = n->TextWidth >= 0 || room < 0 ||
-                                     n->Text().size() > static_cast<size_t>(room / widestGlyph);
-            if (mayBeWidest) widest = std::max(widest, indent + TextWidthOf(n) + kTextGap + 1);
+            if (n->TextWidth >= 0) {
+                widest = std::max(widest, indent + n->TextWidth + kTextGap + 1);
+            } else {
+                const int bound = TextWidthBound(n->Text());
+                unmeasured.push_back({bound < 0 ? INT_MAX : indent + bound + kTextGap + 1, n, indent});
+            }
             if (n->Expanded())
                 for (size_t i = n->ChildCount(); i-- > 0;) stack.push_back(n->Child(i));
+        }
+        // The likeliest first: once a bound cannot beat the widest, no later one can.
+        std::sort(unmeasured.begin(), unmeasured.end(),
+                  [](const Unmeasured& a, const Unmeasured& b) { return a.bound > b.bound; });
+        for (const Unmeasured& u : unmeasured) {
+            if (u.bound <= widest) break;
+            widest = std::max(widest, u.indent + TextWidthOf(u.node) + kTextGap + 1);
         }
         widest_ = widest;
         widestStale_ = false;

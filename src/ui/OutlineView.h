@@ -62,6 +62,11 @@ private:
     const QPixmap& PictureOf(int slot);
     int ColumnWidth();
     int TextWidthOf(TOutlineNode* node);
+    // At least the width of `text` (UTF-8) without shaping it: a printable ASCII character
+    // is at most its own advance plus a pixel (rounding, kerning), every other byte at most
+    // the font's widest glyph; -1 for a text holding a control character (a tab, a line
+    // break), whose width only shaping tells.
+    int TextWidthBound(const std::string& text) const;
     void ForgetTextWidths();
     // Asks for a frame: at once when the last one is older than kFrameMs, else when it is
     // due (changes in between are drawn together).
@@ -72,6 +77,8 @@ private:
     TCustomOutline& outline_;
     std::array<QPixmap, 5> pixmaps_;
     std::array<std::string, 5> loaded_;
+    std::array<int, 128> asciiAdvance_{}; // the font's advance of each ASCII character
+    int widestGlyph_ = 1;                 // the font's widest glyph
     int widest_ = 0;          // the widest visible row in pixels, indentation included
     bool widestStale_ = true; // rows came, went or changed since widest_ was worked out
     bool rowsStale_ = true;   // the scroll range waits for the next frame

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <filesystem>
+#include <random>
 
 #include "app/AppContext.h"
 #include "browse/DirectoryOutline.h"
@@ -202,4 +203,50 @@ TEST(OutlineView, AWalkIsDrawnInFramesAndTheLastFrameShowsTheWholeTree) {
     ASSERT_GT(f.view.FirstVisibleRow(), 0);
     f.tree.SetSelectedItem(1);
     QTRY_COMPARE_WITH_TIMEOUT(f.view.FirstVisibleRow(), 0, 3 * OutlineView::kFrameMs);
+}
+
+// The horizontal scroll range is the widest row's, as shaping measures it, whatever rows the
+// view leaves unmeasured: kerned, wide and narrow letters, accents, CJK, control characters,
+// not valid UTF-8, at depths where the widest by length is not the widest drawn.
+TEST(OutlineView, TheWidestRowIsExactlyTheWidestDrawn) {
+    Fixture f;
+    TempDrive& c = f.c;
+    const std::vector<std::string> names = {
+        "AVAVAVAVAVAVAVAVAVAVAVAVAVAVAVAV", "WWWWWWWWWWWWWWWWWWWWWW", "iiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiii",
+        "lllllllllllllllllllllllllllllllllllllllllllll", "T.Y.P.E.W.A.V.E.f.f.i.f.l", "\xc3\xa9t\xc3\xa9 \xc3\xa0 No\xc3\xabl",
+        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae\xe3\x83\x95\xe3\x82\xa9\xe3\x83\xab\xe3\x83\x80",
+        "tab\there and\tthere", "not \xff\xfe utf-8", "mmmmmmmmmmmmmmmmmmm"};
+    std::string path = "Nest";
+    for (size_t depth = 0; depth < names.size(); ++depth) {
+        for (size_t i = 0; i < names.size(); ++i) c.MakeDir(path + "/" + names[i]);
+        path += "/" + names[depth];
+    }
+    // And 1,500 folders of random ASCII names at random depths, the widest among many close ones.
+    std::mt19937 rng(29);
+    const std::string letters = "AVWTYfilmjrtx .-_0123456789abcdefghMNOPQRS";
+    std::vector<std::string> folders{"Random"};
+    for (int i = 0; i < 1500; ++i) {
+        std::string name(4 + rng() % 30, 'x');
+        for (char& ch : name) ch = letters[rng() % letters.size()];
+        if (name.front() == ' ' || name.front() == '.') name.front() = 'Q';
+        folders.push_back(folders[rng() % folders.size()] + "/" + name + std::to_string(i));
+        c.MakeDir(folders.back());
+    }
+    f.tree.SetDrive('D');
+    f.tree.SetDrive('C');
+    ExpandEverything(f.tree);
+    f.view.FlushFrame();
+    QApplication::processEvents();
+
+    const int h = f.view.RowHeight();
+    const int rootCols = (f.tree.Options & ooDrawTreeRoot) ? 1 : 0;
+    int widest = 0;
+    for (int i = 1; i <= f.tree.ItemCount(); ++i) {
+        const TOutlineNode* n = f.tree.Items(i);
+        const QString text = QString::fromUtf8(n->Text().data(), static_cast<qsizetype>(n->Text().size()));
+        // indentation and picture column, a gap, the text, a gap and one pixel
+        widest = std::max(widest, (n->Level() + rootCols) * h + 2 + f.view.fontMetrics().horizontalAdvance(text) + 2 + 1);
+    }
+    ASSERT_GT(widest, f.view.viewport()->width());
+    EXPECT_EQ(f.view.horizontalScrollBar()->maximum() + f.view.viewport()->width(), widest);
 }

@@ -1,0 +1,137 @@
+#include "records/EntryLooks.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace quindle {
+
+namespace {
+
+EntryLook Looked(const struct stat& st) {
+    return {KindOfMode(st.st_mode), static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec), 0};
+}
+
+EntryLook Failed(int error) {
+    EntryLook l;
+    l.error = error != 0 ? error : EIO;
+    return l;
+}
+
+} // namespace
+
+EntryKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode)) return EntryKind::File;
+    if (S_ISLNK(mode)) return EntryKind::Link;
+    if (S_ISDIR(mode)) return EntryKind::Folder;
+    return EntryKind::Other;
+}
+
+void LookAtFolder(FolderLook& look, int dirfd, const std::string& host) {
+    struct stat st;
+    const auto pathOf = [&](const std::string& name) { return host == "/" ? "/" + name : host + "/" + name; };
+    if (dirfd >= 0 ? fstat(dirfd, &st) == 0 : lstat(host.c_str(), &st) == 0)
+        look.self = {EntryKind::Folder, 0, static_cast<int64_t>(st.st_mtim.tv_sec), 0};
+    else
+        look.self = Failed(errno);
+    look.found.resize(look.names.size());
+    for (size_t i = 0; i < look.names.size(); ++i) {
+        const bool ok = dirfd >= 0 ? fstatat(dirfd, look.names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                                   : lstat(pathOf(look.names[i]).c_str(), &st) == 0;
+        look.found[i] = ok ? Looked(st) : Failed(errno);
+    }
+}
+
+size_t EntryLooker::DefaultMaxInFlight() {
+    // An eighth of the soft limit: the program's own descriptors, the lister's and the
+    // record's stay far from it. 64 folders keep the worker busy whatever their sizes.
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_NOFILE, &rl) != 0 || rl.rlim_cur == RLIM_INFINITY) return 64;
+    return std::clamp<size_t>(static_cast<size_t>(rl.rlim_cur / 8), 1, 64);
+}
+
+EntryLooker::EntryLooker(size_t maxInFlight)
+    : max_(maxInFlight > 0 ? maxInFlight : DefaultMaxInFlight()),
+      // The worker is woken for a batch of folders, not for each: a wake-up per folder
+      // costs both threads a switch, and the walk its processor.
+      batch_(std::clamp<size_t>(max_ / 4, 1, 16)), worker_([this] { Work(); }) {}
+
+EntryLooker::~EntryLooker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+    for (FolderLook& look : todo_) close(look.fd); // never looked at: the walk ended
+}
+
+void EntryLooker::Hand(FolderLook look) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (inFlight_ >= max_) {
+        // Too many folders open: the walk waits until the worker has caught up a batch.
+        flush_ = true;
+        wake_.notify_one();
+        room_.wait(lock, [this] { return inFlight_ + batch_ <= max_ || inFlight_ == 0; });
+        flush_ = false;
+    }
+    todo_.push_back(std::move(look));
+    ++inFlight_;
+    const bool wake = asleep_ && todo_.size() >= batch_;
+    lock.unlock(); // the worker, woken, finds the lock free
+    if (wake) wake_.notify_one();
+}
+
+std::deque<FolderLook> EntryLooker::Take(bool all) {
+    std::deque<FolderLook> out;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (all && inFlight_ > 0) {
+        flush_ = true;
+        wake_.notify_one();
+        room_.wait(lock, [this] { return inFlight_ == 0; });
+        flush_ = false;
+    }
+    out.swap(done_);
+    return out;
+}
+
+void EntryLooker::Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto ready = [this] { return todo_.size() >= batch_ || (flush_ && !todo_.empty()); };
+    std::vector<FolderLook> batch;
+    for (;;) {
+        if (!stop_ && !ready()) {
+            asleep_ = true;
+            wake_.wait(lock, [&] { return stop_ || ready(); });
+            asleep_ = false;
+        }
+        if (stop_) return; // what is left is closed by the destructor
+        const size_t n = std::min(todo_.size(), batch_);
+        for (size_t i = 0; i < n; ++i) {
+            batch.push_back(std::move(todo_.front()));
+            todo_.pop_front();
+        }
+        lock.unlock();
+        for (FolderLook& look : batch) {
+            LookAtFolder(look, look.fd);
+            close(look.fd);
+            look.fd = -1;
+            // The names are given back unless the walk must name one that failed.
+            const bool allLooked = look.self.error == 0 &&
+                                   std::all_of(look.found.begin(), look.found.end(),
+                                               [](const EntryLook& l) { return l.error == 0; });
+            if (allLooked) std::vector<std::string>().swap(look.names);
+        }
+        lock.lock();
+        for (FolderLook& look : batch) done_.push_back(std::move(look));
+        inFlight_ -= batch.size();
+        batch.clear();
+        room_.notify_one();
+    }
+}
+
+} // namespace quindle

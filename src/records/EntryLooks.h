@@ -1,0 +1,89 @@
+#pragma once
+// The memorizer's looks at what it lists: the kind, size and date of every entry of a
+// listed folder (lstat), taken on a worker thread while the walk lists the next folders,
+// and handed back folder by folder. A folder travels to the worker as an open descriptor,
+// so the folders in flight are bounded: a walk never holds more descriptors than a small
+// share of the process's limit, however far the worker falls behind (a slow network share).
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalogue/Catalogue.h"
+
+namespace quindle {
+
+// What a look at one entry found; `error` is 0 when the entry was looked at, the errno of
+// the failed look otherwise (the other fields then mean nothing).
+struct EntryLook {
+    EntryKind kind = EntryKind::File;
+    uint64_t size = 0;
+    int64_t mtime = 0;
+    int error = 0;
+};
+
+// One listed folder: its names, looked at through `fd` (the folder, open and owned by the
+// look until it has been looked at) and found in `found`, one per name, and the folder's
+// own date in `self`. The worker gives the names back (empties them) once every one was
+// looked at. `folder`, `first` and `where` belong to the walk: the catalogue's entries of
+// the folder and of its first name, and the folder as the user sees it.
+struct FolderLook {
+    int fd = -1;
+    uint32_t folder = 0, first = 0;
+    std::string where;
+    std::vector<std::string> names;
+    EntryLook self;
+    std::vector<EntryLook> found;
+};
+
+// The catalogue's kind of what lstat found.
+EntryKind KindOfMode(mode_t mode);
+
+// Looks at the folder and its names through `dirfd` (left open), or, with dirfd < 0, by
+// their paths below `host` (the folder's host path).
+void LookAtFolder(FolderLook& look, int dirfd, const std::string& host = std::string());
+
+// The worker. Folders handed over are looked at in order; what was looked at is taken
+// back by the walk with Take.
+class EntryLooker {
+public:
+    // `maxInFlight`: folders handed over and not yet looked at, at most (0: from the
+    // process's descriptor limit).
+    explicit EntryLooker(size_t maxInFlight = 0);
+    // Closes the folders never looked at (the walk ended early) and ends the worker.
+    ~EntryLooker();
+    EntryLooker(const EntryLooker&) = delete;
+    EntryLooker& operator=(const EntryLooker&) = delete;
+
+    // Hands a folder over (look.fd open; closed by the worker). Waits while the most
+    // folders allowed are in flight.
+    void Hand(FolderLook look);
+    // The folders looked at since the last call, in the order handed over; `all`: waits
+    // until every folder handed over has been looked at.
+    std::deque<FolderLook> Take(bool all);
+
+    size_t MaxInFlight() const { return max_; }
+    // A share of the soft descriptor limit, between 1 and 64.
+    static size_t DefaultMaxInFlight();
+
+private:
+    void Work();
+
+    size_t max_, batch_;
+    std::mutex mutex_;
+    std::condition_variable wake_, room_;
+    std::deque<FolderLook> todo_, done_; // guarded by mutex_
+    size_t inFlight_ = 0;                // handed over, not yet looked at; guarded by mutex_
+    bool flush_ = false;                 // the walk waits for everything; guarded by mutex_
+    bool asleep_ = false;                // the worker waits for work; guarded by mutex_
+    bool stop_ = false;                  // guarded by mutex_
+    std::thread worker_;                 // last: it starts once everything above is ready
+};
+
+} // namespace quindle

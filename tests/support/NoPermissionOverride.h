@@ -1,0 +1,42 @@
+#pragma once
+// Tests run as root, and root passes every permission check (CAP_DAC_OVERRIDE,
+// CAP_DAC_READ_SEARCH): a folder without search permission stops nobody. These take the
+// two capabilities away, so that such a folder really refuses a look at its entries, as it
+// does for every other user. Without root they change nothing: the permissions hold anyway.
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace quindle::test {
+
+// In a child between fork and exec: the program it executes runs without them.
+inline void DropPermissionOverrideAtExec() {
+    prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+    prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+}
+
+// For this thread and the threads it starts meanwhile; given back at the end of the scope.
+class WithoutPermissionOverride {
+public:
+    WithoutPermissionOverride() {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        header_.pid = 0;
+        if (syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        changed_ = syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~WithoutPermissionOverride() {
+        if (changed_) syscall(SYS_capset, &header_, saved_);
+    }
+    WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+    WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
+    bool changed_ = false;
+};
+
+} // namespace quindle::test
