@@ -36,7 +36,8 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // Abort, the walk's store is handed to `finish` (to add more to it), saved once, made
 // durable, hidden and renamed over the record. The same walk writes the disk's catalogue
 // (every folder and listed entry with kind, size and date, and the disk's figures; marked
-// partial after Abort) to "<serial>.cat" beside it, bound to the new record: complete and
+// partial after Abort, and when entries could not be looked at, which the log names and the
+// figures count) to "<serial>.cat" beside it, bound to the new record: complete and
 // durable before either file replaces its old one, renamed into place first, and removed
 // on every failure like the walk's file. Until then the old record is whole. When
 // the walk stopped because the program ends (ctx.Quitting), the walk's file is removed
@@ -62,7 +63,9 @@ struct DiskInfoFields {
 // The add action's memorization, shared by the package dialog and the command line:
 // memorizes drive d into the record at path and writes its information section (serial,
 // the date of now, the three texts), also when the walk stopped on the AbortFlag.
-// Returns true when the walk completed; errors propagate.
+// Returns true when the walk completed (the record holds every name; the catalogue may still
+// lack the sizes and dates of entries that could not be looked at: its figures say so);
+// errors propagate.
 // `walked` as for MemorizeDisk.
 bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                           const std::string& serial, const std::string& path, const DiskInfoFields& info,

@@ -171,11 +171,8 @@ TEST(CliLooks, EntriesThatCannotBeLookedAtAreNamedAndTheCatalogueSaysIncomplete)
     ASSERT_EQ(RunCli(rig.Args({"add", "E:", "--title", "Before"})).status, 0);
     rig.e.MakeFile("open/new.txt", "new");
     const std::string shut = rig.e.path() + "/shut";
-    ASSERT_EQ(chmod(shut.c_str(), 0444), 0); // listed, but its entries cannot be looked at
-    struct Restore {
-        std::string p;
-        ~Restore() { chmod(p.c_str(), 0755); }
-    } restore{shut};
+    const quindle::test::UnsearchableFolder unsearchable(shut);
+    ASSERT_TRUE(unsearchable.Made());
     const CliRun probe = [&] {
         // The same child, asked whether b.txt can be looked at.
         const pid_t pid = fork();

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,11 +156,8 @@ TEST(EntryLooks, AnEntryThatCannotBeLookedAtIsNamedCountedAndLeavesTheCatalogueI
 
     // Listing the folder needs reading it; looking at its entries needs searching it.
     const std::string shut = e.path() + "/shut";
-    ASSERT_EQ(chmod(shut.c_str(), 0444), 0);
-    struct Restore {
-        std::string p;
-        ~Restore() { chmod(p.c_str(), 0755); }
-    } restore{shut};
+    std::optional<test::UnsearchableFolder> unsearchable(std::in_place, shut);
+    ASSERT_TRUE(unsearchable->Made());
     bool memorized = false;
     {
         WithoutPermissionOverride asAnyUser;
@@ -201,7 +199,7 @@ TEST(EntryLooks, AnEntryThatCannotBeLookedAtIsNamedCountedAndLeavesTheCatalogueI
     EXPECT_TRUE(sawB);
 
     // A catalogue that lacks details is not compared with the next walk.
-    chmod(shut.c_str(), 0755);
+    unsearchable.reset();
     const PreviousCatalogue before = ReadPreviousCatalogue(record, rig.ctx.InfoSection);
     EXPECT_FALSE(before.catalogue);
     EXPECT_EQ(before.cause, "the catalogue is incomplete: the sizes and dates of 3 entries could not be read");

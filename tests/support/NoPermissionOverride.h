@@ -5,8 +5,11 @@
 // does for every other user. Without root they change nothing: the permissions hold anyway.
 #include <linux/capability.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace quindle::test {
 
@@ -37,6 +40,21 @@ private:
     __user_cap_header_struct header_{};
     __user_cap_data_struct saved_[2]{};
     bool changed_ = false;
+};
+
+// A folder that may be listed but not searched (mode 0444): its names can be read, its
+// entries cannot be looked at. Searchable again at the end of the scope.
+class UnsearchableFolder {
+public:
+    explicit UnsearchableFolder(std::string path) : path_(std::move(path)) { made_ = chmod(path_.c_str(), 0444) == 0; }
+    ~UnsearchableFolder() { chmod(path_.c_str(), 0755); }
+    UnsearchableFolder(const UnsearchableFolder&) = delete;
+    UnsearchableFolder& operator=(const UnsearchableFolder&) = delete;
+    bool Made() const { return made_; }
+
+private:
+    std::string path_;
+    bool made_ = false;
 };
 
 } // namespace quindle::test

@@ -44,11 +44,8 @@ TEST(UnreadEntries, PackageAddSaysTheCatalogueIsIncompleteAndWhy) {
     m.DriveComboBox1.SetDrive('E');
 
     const std::string shut = e.path() + "/shut";
-    ASSERT_EQ(chmod(shut.c_str(), 0444), 0); // listed, but its entries cannot be looked at
-    struct Restore {
-        std::string p;
-        ~Restore() { chmod(p.c_str(), 0755); }
-    } restore{shut};
+    const test::UnsearchableFolder unsearchable(shut);
+    ASSERT_TRUE(unsearchable.Made());
     const test::WithoutPermissionOverride asAnyUser;
     struct stat st;
     if (lstat((shut + "/b.txt").c_str(), &st) == 0) GTEST_SKIP() << "the folder's permissions do not hold here";
