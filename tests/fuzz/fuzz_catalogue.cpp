@@ -23,9 +23,12 @@
 // The corpus starts from small catalogues the real writer wrote, in the first two forms.
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
 #include "catalogue/CatalogueFile.h"
@@ -96,8 +99,6 @@ void CheckFile(std::string_view bytes) {
         Fail("round trip");
 }
 
-// The file of an opened-up catalogue (see the top): the header block compressed with its
-// checksum, the preamble's lengths those of the parts.
 uint64_t GetU64(std::string_view s, size_t at) {
     uint64_t v = 0;
     for (int i = 0; i < 8; ++i) v |= uint64_t(static_cast<uint8_t>(s[at + i])) << (8 * i);
@@ -107,6 +108,8 @@ void SetU64(std::string& s, size_t at, uint64_t v) {
     for (int i = 0; i < 8; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
 }
 
+// The file of an opened-up catalogue (see the top): the header block compressed with its
+// checksum, the preamble's lengths those of the parts.
 std::string Assemble(std::string_view opened, bool agree) {
     if (opened.size() < 2) return {};
     const size_t len = static_cast<uint8_t>(opened[0]) | size_t(static_cast<uint8_t>(opened[1])) << 8;
