@@ -199,7 +199,7 @@ TEST(CliLooks, EntriesThatCannotBeLookedAtAreNamedAndTheCatalogueSaysIncomplete)
                              "Cannot read the size and date of E:\\shut\\c.txt: Permission denied\n",
                              "quindle-cli: Ok, the disk has been memorized!\n",
                              "quindle-cli: The catalogue is incomplete: the sizes and dates of 2 entries could not be read\n",
-                             "quindle-cli: changes since the last memorization not counted: the sizes and dates of 2 "
+                             "quindle-cli: Changes since the last memorization not counted: the sizes and dates of 2 "
                              "entries could not be read\n"})
         EXPECT_NE(add.err.find(line), std::string::npos) << line << "\nin:\n" << add.err;
     // The record holds every name and replaced the old one; the catalogue says what it lacks.
