@@ -125,7 +125,7 @@ LoadedDisk LoadPackageDisk(const std::string& packageFolder, const std::string& 
         if (!out.catalogue) out.reason = CatalogueProblemText(dc.problem);
     } catch (const std::bad_alloc&) {
         out.catalogue.reset();
-        out.reason = "the catalogue is too large to read";
+        out.reason = CatalogueProblemText(CatalogueProblem::TooLarge);
     } catch (const std::exception& e) {
         out.catalogue.reset();
         out.reason = std::string("the catalogue cannot be read (") + e.what() + ")";
