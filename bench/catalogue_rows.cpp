@@ -4,7 +4,7 @@
 // of the 1,000 deepest, all named "Holiday_<n>.jpg" with sizes and dates of their own) into
 // a temporary folder, then, warm cache, best of several runs:
 //   read    - the catalogue file read and decoded whole (the baseline)
-//   index   - TCatalogueIndex over it (the entries of each folder, side by side)
+//   index   - TDiskBrowseView over it (the entries of each folder, side by side)
 //   matches - what activating a disk's report row costs: read, index, every entry holding
 //             the word, handed to the matches window's model sorted by folder path and name
 //   sort    - the 1,000,000 matches sorted by name, size, date and folder (4 sorts)
@@ -28,8 +28,8 @@
 #include <QTreeView>
 
 #include "catalogue/CatalogueFile.h"
-#include "catalogue/CatalogueIndex.h"
-#include "ui/CatalogueModels.h"
+#include "catalogue/DiskBrowseView.h"
+#include "ui/shared/CatalogueModels.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
 
     const double read = BestMs([&] { sink += Read(path).Count(); });
     const Catalogue whole = Read(path);
-    const double index = BestMs([&] { sink += TCatalogueIndex(Catalogue(whole)).Count(); });
+    const double index = BestMs([&] { sink += TDiskBrowseView(Catalogue(whole)).Count(); });
 
     TCatalogueRowsModel model;
     const auto loadMatches = [&] {
-        auto idx = std::make_shared<TCatalogueIndex>(Read(path));
+        auto idx = std::make_shared<TDiskBrowseView>(Read(path));
         std::vector<uint32_t> rows = idx->Holding("Holiday");
         model.sort(TCatalogueRowsModel::FolderColumn, Qt::AscendingOrder);
         model.SetRows(std::move(idx), std::move(rows));
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     TCatalogueRowsModel browseRows;
     browseRows.SetFoldersFirst(true);
     const double browse = BestMs([&] {
-        auto idx = std::make_shared<TCatalogueIndex>(Read(path));
+        auto idx = std::make_shared<TDiskBrowseView>(Read(path));
         tree.SetIndex(idx);
         treeView.expand(tree.IndexOf(0));
         const auto kids = idx->Children(0);

@@ -30,7 +30,7 @@
 #include "catalogue/CatalogueFile.h"
 #include "catalogue/DiskCatalogue.h"
 #include "catalogue/RecordBinding.h"
-#include "changes/Copies.h"
+#include "copies/Copies.h"
 #include "changes/DiskChanges.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"

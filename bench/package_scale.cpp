@@ -37,10 +37,10 @@
 
 #include "platform/Platform.h"
 #include "records/PackageTitles.h"
-#include "ui/Application.h"
-#include "ui/CollectForm.h"
-#include "ui/MainForm.h"
-#include "ui/SearchForm.h"
+#include "ui/app/Application.h"
+#include "ui/package/CollectForm.h"
+#include "ui/main/MainForm.h"
+#include "ui/search/SearchForm.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -34,7 +34,7 @@
 #include "platform/CodePage.h"
 #include "search/RecordLines.h"
 #include "search/RecordListing.h"
-#include "ui/RecordLinesModel.h"
+#include "ui/shared/RecordLinesModel.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

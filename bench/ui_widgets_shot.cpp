@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ui/OvalButton.h"
-#include "ui/URLLabel.h"
-#include "ui/UiServices.h"
+#include "ui/widgets/OvalButton.h"
+#include "ui/widgets/URLLabel.h"
+#include "ui/app/UiServices.h"
 
 using namespace quindle;
 

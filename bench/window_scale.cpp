@@ -23,13 +23,13 @@
 #include <string>
 
 #include "records/DiskRecord.h"
-#include "ui/Application.h"
-#include "ui/CollectForm.h"
-#include "ui/DriveComboView.h"
-#include "ui/MainForm.h"
-#include "ui/RecordLinesWindow.h"
-#include "ui/SearchForm.h"
-#include "ui/UiServices.h"
+#include "ui/app/Application.h"
+#include "ui/package/CollectForm.h"
+#include "ui/widgets/DriveComboView.h"
+#include "ui/main/MainForm.h"
+#include "ui/browse/BrowseForm.h"
+#include "ui/search/SearchForm.h"
+#include "ui/app/UiServices.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

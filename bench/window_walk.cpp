@@ -33,10 +33,10 @@
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
 #include "records/Memorizer.h"
-#include "ui/Application.h"
-#include "ui/CollectForm.h"
-#include "ui/MainForm.h"
-#include "ui/UiServices.h"
+#include "ui/app/Application.h"
+#include "ui/package/CollectForm.h"
+#include "ui/main/MainForm.h"
+#include "ui/app/UiServices.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

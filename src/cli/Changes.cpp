@@ -7,7 +7,7 @@
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
 #include "catalogue/EntryText.h"
-#include "changes/Copies.h"
+#include "copies/Copies.h"
 #include "changes/DiskChanges.h"
 #include "cli/Cli.h"
 #include "package/Package.h"

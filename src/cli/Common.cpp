@@ -11,7 +11,7 @@
 #include "cli/Cli.h"
 #include "platform/Drives.h"
 #include "records/DiskRecord.h"
-#include "ui/UserSettings.h"
+#include "settings/UserSettings.h"
 
 namespace quindle::cli {
 

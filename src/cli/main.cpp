@@ -13,7 +13,7 @@
 
 #include "app/AppContext.h"
 #include "cli/Cli.h"
-#include "ui/UserSettings.h"
+#include "settings/UserSettings.h"
 
 namespace quindle::cli {
 namespace {

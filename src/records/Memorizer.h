@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/AppContext.h"
+#include "records/DiskWalk.h"
 
 namespace quindle {
 
@@ -13,10 +14,6 @@ class TDirectoryOutline;
 class TFileListBox;
 class TIniFile32;
 struct Catalogue;
-
-// Points the tree and the lister at drive d, forcing both to rebuild or re-read when
-// they already showed it (the tree is first set to drive c, the lister to "c:\").
-void ResetBrowsers(TDirectoryOutline& tree, TFileListBox& lister, char d);
 
 // The section name rule: the text between the first and the second backslash
 // ("E:\Docs\Old" gives "Docs", "E:\" gives "", a text without backslash itself).
@@ -48,12 +45,6 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
                   const std::function<void(TIniFile32& walked)>& finish = {},
                   const std::function<void(const Catalogue&)>& walked = {});
-
-// The same walk of drive d into memory only: the catalogue MemorizeDisk would write, and
-// nothing written anywhere. Pumps and stops on ctx.AbortFlag as MemorizeDisk does (the
-// catalogue is then marked partial); nothing when the program ends (ctx.Quitting). A drive
-// that is not ready throws EFileError.
-std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d);
 
 // What the user types for a disk: the information section's three free texts.
 struct DiskInfoFields {

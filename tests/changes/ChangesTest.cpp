@@ -15,7 +15,7 @@
 
 #include "catalogue/DiskCatalogue.h"
 #include "changes/CatalogueDiff.h"
-#include "changes/Copies.h"
+#include "copies/Copies.h"
 #include "changes/DiskChanges.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"

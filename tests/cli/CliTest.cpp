@@ -24,8 +24,8 @@
 
 #include "support/PrivateMounts.h"
 #include "support/TempDrive.h"
-#include "ui/Application.h"
-#include "ui/OvalButton.h"
+#include "ui/app/Application.h"
+#include "ui/widgets/OvalButton.h"
 #include "ui/ScriptedUi.h"
 
 extern char** environ;

@@ -10,10 +10,10 @@
 
 #include "DesktopSupport.h"
 #include "support/TempDrive.h"
-#include "ui/Application.h"
-#include "ui/FindFilesWindow.h"
+#include "ui/app/Application.h"
+#include "ui/findfiles/FindFilesWindow.h"
 #include "ui/ScriptedUi.h"
-#include "ui/WindowFrame.h"
+#include "ui/frames/WindowFrame.h"
 
 using namespace quindle;
 using namespace quindle::test;

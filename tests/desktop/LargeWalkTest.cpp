@@ -14,12 +14,12 @@
 #include "DesktopSupport.h"
 #include "records/DiskRecord.h"
 #include "support/TempDrive.h"
-#include "ui/Application.h"
-#include "ui/CollectForm.h"
-#include "ui/MainForm.h"
-#include "ui/OvalButton.h"
+#include "ui/app/Application.h"
+#include "ui/package/CollectForm.h"
+#include "ui/main/MainForm.h"
+#include "ui/widgets/OvalButton.h"
 #include "ui/ScriptedUi.h"
-#include "ui/WindowFrame.h"
+#include "ui/frames/WindowFrame.h"
 
 using namespace quindle;
 using namespace quindle::test;

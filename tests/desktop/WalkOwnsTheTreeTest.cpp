@@ -23,12 +23,12 @@
 #include "DesktopSupport.h"
 #include "catalogue/DiskCatalogue.h"
 #include "support/TempDrive.h"
-#include "ui/Application.h"
-#include "ui/DiskWatch.h"
-#include "ui/MainForm.h"
-#include "ui/OvalButton.h"
+#include "ui/app/Application.h"
+#include "ui/app/DiskWatch.h"
+#include "ui/main/MainForm.h"
+#include "ui/widgets/OvalButton.h"
 #include "ui/ScriptedUi.h"
-#include "ui/WindowFrame.h"
+#include "ui/frames/WindowFrame.h"
 
 using namespace quindle;
 using namespace quindle::test;

@@ -15,12 +15,12 @@
 #include "DesktopSupport.h"
 #include "records/DiskRecord.h"
 #include "support/TempDrive.h"
-#include "ui/Application.h"
-#include "ui/OvalButton.h"
-#include "ui/RecordLinesModel.h"
-#include "ui/RecordLinesWindow.h"
+#include "ui/app/Application.h"
+#include "ui/widgets/OvalButton.h"
+#include "ui/shared/RecordLinesModel.h"
+#include "ui/search/MatchesForm.h"
 #include "ui/ScriptedUi.h"
-#include "ui/WindowFrame.h"
+#include "ui/frames/WindowFrame.h"
 
 using namespace quindle;
 using namespace quindle::test;

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "ui/UiServices.h"
+#include "ui/app/UiServices.h"
 
 namespace quindle::test {
 

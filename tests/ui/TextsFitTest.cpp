@@ -15,11 +15,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "ScriptedUi.h"
+#include "ui/ScriptedUi.h"
 #include "support/TempDrive.h"
-#include "ui/Application.h"
-#include "ui/DriveComboView.h"
-#include "ui/OvalButton.h"
+#include "ui/app/Application.h"
+#include "ui/widgets/DriveComboView.h"
+#include "ui/widgets/OvalButton.h"
 
 using namespace quindle;
 

@@ -1,0 +1,54 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/AppContext.h"
+#include "catalogue/DiskCatalogue.h"
+#include "records/EntryLooks.h"
+
+namespace quindle {
+
+class TDirectoryOutline;
+class TFileListBox;
+class TOutlineNode;
+
+// What the walk collects beside the record: one entry per folder visited and per name listed.
+// The walk stays on its own thread; the entries of each folder it lists are looked at
+// (lstat) by an EntryLooker meanwhile, which hands its findings back folder by folder. An
+// entry that cannot be looked at keeps its name, as the record does, but has no size or
+// date: it is counted and named in the log (the first kNamedUnread), and the catalogue is
+// then not complete (its figures count them; the callers tell the user).
+class CatalogueCollector {
+public:
+    static constexpr uint64_t kNamedUnread = 20;
+
+    explicit CatalogueCollector(AppContext& ctx) : ctx_(ctx), start_(std::chrono::steady_clock::now()) {}
+
+    // Folder item n of the tree, read by the lister (`listed`) or not; `dir` its path as
+    // the user sees it, `host` its folder.
+    void Folder(TDirectoryOutline& tree, int n, const std::string& dir, const std::string& host, bool listed,
+                TFileListBox& lister);
+    // The catalogue of what was collected, with drive d's figures; `stopped`: the walk ended early.
+    Catalogue Finish(char d, const std::string& rootHost, bool stopped);
+
+private:
+    void Apply(const FolderLook& look);
+    // Entry `name` of folder `where` (the folder itself for "") could not be looked at.
+    void Unread(const std::string& where, const std::string& name, int error);
+
+    AppContext& ctx_;
+    std::chrono::steady_clock::time_point start_;
+    CatalogueBuilder builder_;
+    // The folders from the root down to the last one added, with their entries.
+    struct OpenFolder {
+        const TOutlineNode* node;
+        uint32_t index;
+    };
+    std::vector<OpenFolder> open_;
+    uint64_t unread_ = 0; // entries that could not be looked at
+    EntryLooker looker_;  // last: its worker ends first
+};
+
+} // namespace quindle
