@@ -17,11 +17,6 @@ namespace quindle::cli {
 
 namespace {
 
-// A name or path on one text line: tabs and line breaks would split the fields.
-void AppendOneLine(std::string& out, std::string_view s) {
-    for (const char c : s) out += (c == '\t' || c == '\r' || c == '\n') ? '?' : c;
-}
-
 // Entry i's path as the user sees it ("E:\Docs\a.txt") or as --json writes it ("Docs/a.txt").
 void AppendPath(std::string& out, const Catalogue& c, size_t i, bool json) {
     if (json) {
@@ -80,10 +75,8 @@ PackageCatalogues LoadCatalogues(AppContext& ctx, const std::string& command) {
 
 } // namespace
 
-int Diff(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("diff", args, {"--json"}, {});
-    ExpectPositional("diff", a, 1, "SERIAL");
-    const uint32_t number = SerialArgument("diff", a.positional[0]);
+int Diff(AppContext& ctx, const DiskOptions& o) {
+    const uint32_t number = o.serial;
     const std::string serial = std::to_string(number);
     const std::string path = RecordPath(ctx, serial);
     if (!ctx.platform.FileExists(path)) throw UsageError("diff: no disk " + serial + " in the package");
@@ -120,7 +113,7 @@ int Diff(AppContext& ctx, const std::vector<std::string>& args) {
                                  ": --replace)");
     const Catalogue& before = *r.before.catalogue;
     const Catalogue& after = *r.after;
-    const bool json = a.Flag("--json");
+    const bool json = o.json;
     Lines out;
     for (const EntryChange& c : r.diff.changes) {
         std::string& line = out.Line();
@@ -152,18 +145,10 @@ int Diff(AppContext& ctx, const std::vector<std::string>& args) {
     return r.diff.counts.None() ? kOk : kNotFound;
 }
 
-int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("dupes", args, {"--json"}, {"--min-size"});
-    ExpectPositional("dupes", a, 0, "");
-    uint64_t minSize = 1;
-    if (const auto v = a.Value("--min-size")) {
-        const bool digits = !v->empty() && v->size() <= 19 && v->find_first_not_of("0123456789") == std::string::npos;
-        if (!digits) throw UsageError("dupes: --min-size takes a number of bytes, not \"" + *v + "\"");
-        minSize = std::stoull(*v);
-    }
+int Dupes(AppContext& ctx, const DupesOptions& o) {
     const PackageCatalogues p = LoadCatalogues(ctx, "dupes");
-    const Copies copies = FindCopies(p.disks, minSize);
-    const bool json = a.Flag("--json");
+    const Copies copies = FindCopies(p.disks, o.minSize);
+    const bool json = o.json;
     Lines out;
     for (const CopyGroup& g : copies.groups) {
         std::string& line = out.Line();
@@ -200,13 +185,11 @@ int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
     Message(Plural(copies.groups.size(), "group", "groups") + " of copies, " +
             Plural(copies.copyFiles, "file", "files") + "; " + std::to_string(copies.spareBytes) +
             " bytes in copies beyond the first of each");
-    return kOk;
+    return copies.groups.empty() ? kNotFound : kOk;
 }
 
-int Unique(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("unique", args, {"--json"}, {});
-    ExpectPositional("unique", a, 1, "SERIAL");
-    const std::string serial = std::to_string(SerialArgument("unique", a.positional[0]));
+int Unique(AppContext& ctx, const DiskOptions& o) {
+    const std::string serial = std::to_string(o.serial);
     const std::string file = serial + ".dat";
     if (!ctx.platform.FileExists(ctx.PackageFolder + file))
         throw UsageError("unique: no disk " + serial + " in the package");
@@ -229,7 +212,7 @@ int Unique(AppContext& ctx, const std::vector<std::string>& args) {
         unique.Compare(*other.catalogue);
         ++compared;
     });
-    const bool json = a.Flag("--json");
+    const bool json = o.json;
     Lines out;
     uint64_t bytes = 0;
     const std::vector<uint32_t> entries = unique.Entries();
@@ -245,7 +228,7 @@ int Unique(AppContext& ctx, const std::vector<std::string>& args) {
     Message(Plural(entries.size(), "file", "files") + " of disk " + serial + " (" + std::to_string(bytes) +
             " bytes) " + (entries.size() == 1 ? "has" : "have") + " no copy on the " +
             Plural(compared, "other disk", "other disks") + (skipped == 0 ? std::string() : " with a catalogue"));
-    return kOk;
+    return entries.empty() ? kNotFound : kOk;
 }
 
 } // namespace quindle::cli

@@ -23,7 +23,7 @@ void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
         line = "\t" + root;
         line += folder;
         line += '\t';
-        for (const char ch : n) line += (ch == '\t' || ch == '\r' || ch == '\n') ? '?' : ch;
+        AppendOneLine(line, n);
         line += '\n';
         Out(line);
     });
@@ -31,12 +31,10 @@ void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
 
 } // namespace
 
-int Find(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("find", args, {"--names", "--all"}, {});
-    ExpectPositional("find", a, 1, "WORD");
-    const std::string& word = a.positional[0];
+int Find(AppContext& ctx, const FindOptions& o) {
+    const std::string& word = o.word;
     if (word.empty()) throw UsageError("find: the word is empty");
-    const bool all = a.Flag("--all"), names = a.Flag("--names");
+    const bool all = o.all, names = o.names;
 
     bool found = false, failed = false;
     TOccurrenceCounter counter; // one buffer for the whole package

@@ -8,10 +8,8 @@
 
 namespace quindle::cli {
 
-int Remove(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("remove", args, {}, {});
-    ExpectPositional("remove", a, 1, "SERIAL");
-    const std::string serial = std::to_string(SerialArgument("remove", a.positional[0]));
+int Remove(AppContext& ctx, const DiskOptions& o) {
+    const std::string serial = std::to_string(o.serial);
     const std::string path = RecordPath(ctx, serial);
     if (!ctx.platform.FileExists(path)) throw UsageError("remove: no disk " + serial + " in the package");
     if (!ctx.platform.DeleteFile(path)) throw UsageError("remove: cannot delete " + path + ": " + std::strerror(errno));

@@ -174,8 +174,8 @@ TEST(ChangesCli, DupesAndUniqueOverThePackage) {
          "disk 9 left out: no catalogue"},
         {{"dupes"}, 0, "3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t6\tF:\\a.txt\n",
          "1 group of copies, 3 files; 6 bytes"},
-        {{"dupes", "--min-size", "4"}, 0, "", "0 groups"},
-        {{"dupes", "--min-size", "x"}, 2, "", "--min-size takes a number"},
+        {{"dupes", "--min-size", "4"}, 1, "", "0 groups"},
+        {{"dupes", "--min-size", "x"}, 2, "", "dupes: --min-size: \"x\" is not a size"},
         {{"unique", "6", "--json"}, 0, "{\"path\":\"b\\udcff.bin\",\"kind\":\"file\",\"size\":3,\"mtime\":*}\n",
          "1 file of disk 6 (3 bytes) has no copy"},
         // In walk order: a folder's files before its subfolders.
