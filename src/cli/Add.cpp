@@ -81,23 +81,23 @@ private:
 int Add(AppContext& ctx, const AddOptions& o) {
     const char d = o.drive;
     const DiskInfoFields info{o.title, o.description, o.additional};
-    if (info.title.empty()) throw UsageError("add: a title is needed (--title T)");
+    if (info.title.empty()) throw UsageError("a title is needed (--title T)");
     for (const std::string* v : {&info.title, &info.description, &info.additional}) {
         if (UnstorableInfoChar(*v) != 0)
-            throw UsageError("add: the title, description and additional information cannot hold the character \"[\"");
+            throw UsageError("the title, description and additional information cannot hold the character \"[\"");
         // A line break would write lines of its own into the record.
         if (v->find_first_of("\r\n") != std::string::npos)
-            throw UsageError("add: the title, description and additional information must be single lines");
+            throw UsageError("the title, description and additional information must be single lines");
     }
     const DriveInfo* drive = ctx.platform.FindDrive(d);
-    if (!drive) throw UsageError(std::string("add: unknown drive ") + d + ": (see quindle-cli drives)");
+    if (!drive) throw UsageError(std::string("unknown drive ") + d + ": (see quindle-cli drives)");
     if (!ctx.platform.DirectoryExists(std::string(1, d) + ":\\"))
-        throw UsageError(std::string("add: drive ") + d + ": is not ready (" + drive->root + ")");
+        throw UsageError(std::string("drive ") + d + ": is not ready (" + drive->root + ")");
 
     const std::string serial = GetVolumeSerial(ctx, d);
     const std::string path = RecordPath(ctx, serial);
     if (ctx.platform.FileExists(path) && !o.replace)
-        throw UsageError("add: disk " + (serial.empty() ? std::string("with no serial") : serial) +
+        throw UsageError("disk " + (serial.empty() ? std::string("with no serial") : serial) +
                          " is already in the package (" + path + "); --replace memorizes it anyway");
 
     // The program's own directory readers: the main window's tree and hidden file lister.
@@ -122,7 +122,7 @@ int Add(AppContext& ctx, const AddOptions& o) {
         progress.Finish(!complete);
     } catch (const std::exception& e) {
         progress.Finish(false);
-        progress.Log(std::string("quindle-cli: ") + e.what());
+        progress.Log(MessageLine(e.what()));
         // A drive that went away during the walk leaves it incomplete, as an interrupt does;
         // anything else (the record or its catalogue cannot be written: a full disk, no
         // permission) is an error. Either way the package keeps what it had.

@@ -10,27 +10,10 @@
 
 namespace quindle::cli {
 
-namespace {
-
-// The record of the serial given, which must be in the package.
-std::string RecordOfArgument(AppContext& ctx, const std::string& command, uint32_t number) {
-    const std::string serial = std::to_string(number);
-    const std::string path = RecordPath(ctx, serial);
-    if (!ctx.platform.FileExists(path)) throw UsageError(command + ": no disk " + serial + " in the package");
-    return path;
-}
-
-[[noreturn]] void NoDetails(const std::string& command, const std::string& serial, CatalogueProblem why) {
-    throw std::runtime_error(command + ": disk " + serial + ": " + CatalogueProblemText(why) +
-                             "; the disk has no details until it is memorized again");
-}
-
-} // namespace
-
 int Files(AppContext& ctx, const DiskOptions& o) {
-    const std::string path = RecordOfArgument(ctx, "files", o.serial);
+    const std::string path = RecordOfDisk(ctx, o.serial);
     const DiskCatalogue disk = OpenDiskCatalogue(path, ctx.InfoSection);
-    if (!disk.catalogue) NoDetails("files", std::to_string(o.serial), disk.problem);
+    if (!disk.catalogue) NoDetails(o.serial, CatalogueProblemText(disk.problem));
     const Catalogue& c = *disk.catalogue;
     const bool json = o.json;
     const std::string& root = c.header.figures.root;
@@ -64,9 +47,9 @@ int Files(AppContext& ctx, const DiskOptions& o) {
 
 int Show(AppContext& ctx, const DiskOptions& o) {
     const std::string serial = std::to_string(o.serial);
-    const std::string path = RecordOfArgument(ctx, "show", o.serial);
+    const std::string path = RecordOfDisk(ctx, o.serial);
     const DiskCatalogueHeader disk = OpenDiskCatalogueHeader(path, ctx.InfoSection);
-    if (!disk.header) NoDetails("show", serial, disk.problem);
+    if (!disk.header) NoDetails(o.serial, CatalogueProblemText(disk.problem));
     const DiskFigures& f = disk.header->figures;
     const DiskInfo info = ReadDiskInfo(path, ctx.InfoSection);
     const std::pair<const char*, std::string> texts[] = {

@@ -62,14 +62,14 @@ std::string Plural(uint64_t n, const char* one, const char* many) {
 }
 
 // A disk whose catalogue cannot be used, named on stderr.
-void LeftOut(const std::string& command, const DiskInfo& disk, const std::string& reason) {
-    Message(command + ": disk " + disk.serial + " left out: " + reason + " (memorize it again)");
+void LeftOut(const DiskInfo& disk, const std::string& reason) {
+    Message("disk " + disk.serial + " left out: " + reason + " (memorize it again)");
 }
 
 // The catalogues of the package; those that cannot be used are named on stderr.
-PackageCatalogues LoadCatalogues(AppContext& ctx, const std::string& command) {
+PackageCatalogues LoadCatalogues(AppContext& ctx) {
     PackageCatalogues p = LoadPackageCatalogues(ctx.PackageFolder, PackageRecordFiles(ctx), ctx.InfoSection);
-    for (const auto& s : p.skipped) LeftOut(command, s.info, s.reason);
+    for (const auto& s : p.skipped) LeftOut(s.info, s.reason);
     return p;
 }
 
@@ -78,10 +78,9 @@ PackageCatalogues LoadCatalogues(AppContext& ctx, const std::string& command) {
 int Diff(AppContext& ctx, const DiskOptions& o) {
     const uint32_t number = o.serial;
     const std::string serial = std::to_string(number);
-    const std::string path = RecordPath(ctx, serial);
-    if (!ctx.platform.FileExists(path)) throw UsageError("diff: no disk " + serial + " in the package");
+    const std::string path = RecordOfDisk(ctx, number);
     const auto d = ConnectedDriveOf(ctx.platform, number);
-    if (!d) throw std::runtime_error("diff: disk " + serial + " is not in any drive (see quindle-cli drives)");
+    if (!d) throw std::runtime_error("disk " + serial + " is not in any drive (see quindle-cli drives)");
 
     TDirectoryOutline tree(ctx);
     tree.SetTextCase(tcAsIs);
@@ -108,7 +107,7 @@ int Diff(AppContext& ctx, const DiskOptions& o) {
     const DiskDiff r = DiffDisk(ctx, tree, lister, *d, path);
     if (r.after) WriteAll(2, (tty ? "\r\x1b[K" : "") + figures() + "\n");
     if (!r.cause.empty())
-        throw std::runtime_error("diff: disk " + serial + ": " + r.cause +
+        throw std::runtime_error("disk " + serial + ": " + r.cause +
                                  "; memorize it again before comparing (quindle-cli add " + std::string(1, *d) +
                                  ": --replace)");
     const Catalogue& before = *r.before.catalogue;
@@ -146,7 +145,7 @@ int Diff(AppContext& ctx, const DiskOptions& o) {
 }
 
 int Dupes(AppContext& ctx, const DupesOptions& o) {
-    const PackageCatalogues p = LoadCatalogues(ctx, "dupes");
+    const PackageCatalogues p = LoadCatalogues(ctx);
     const Copies copies = FindCopies(p.disks, o.minSize);
     const bool json = o.json;
     Lines out;
@@ -191,13 +190,10 @@ int Dupes(AppContext& ctx, const DupesOptions& o) {
 int Unique(AppContext& ctx, const DiskOptions& o) {
     const std::string serial = std::to_string(o.serial);
     const std::string file = serial + ".dat";
-    if (!ctx.platform.FileExists(ctx.PackageFolder + file))
-        throw UsageError("unique: no disk " + serial + " in the package");
+    RecordOfDisk(ctx, o.serial);
     // The disk's own catalogue is held throughout; the others are read one at a time.
     LoadedDisk disk = LoadPackageDisk(ctx.PackageFolder, file, ctx.InfoSection);
-    if (!disk.catalogue)
-        throw std::runtime_error("unique: disk " + serial + ": " + disk.reason +
-                                 "; the disk has no details until it is memorized again");
+    if (!disk.catalogue) NoDetails(o.serial, disk.reason);
     const Catalogue& own = *disk.catalogue;
     std::vector<std::string> others = PackageRecordFiles(ctx);
     std::erase(others, file);
@@ -205,7 +201,7 @@ int Unique(AppContext& ctx, const DiskOptions& o) {
     uint64_t compared = 0, skipped = 0;
     ForEachPackageDisk(ctx.PackageFolder, others, ctx.InfoSection, [&](LoadedDisk& other) {
         if (!other.catalogue) {
-            LeftOut("unique", other.info, other.reason);
+            LeftOut(other.info, other.reason);
             ++skipped;
             return;
         }

@@ -23,8 +23,13 @@ struct UsageError : std::runtime_error {
 };
 
 void WriteAll(int fd, const std::string& s);
-// "quindle-cli: " + text on stderr. Texts start in lower case and end without a period,
-// except the windows' own messages that the command repeats word for word.
+// The command running, which every message names.
+void SetMessageCommand(const std::string& command);
+// "quindle-cli: COMMAND: " + text, without the line end. Texts start in lower case and end
+// without a period, except the windows' own messages that a command repeats word for word
+// and the core's file errors.
+std::string MessageLine(const std::string& text);
+// MessageLine on stderr.
 void Message(const std::string& text);
 // Results on stdout.
 void Out(const std::string& line);
@@ -33,6 +38,10 @@ void AppendOneLine(std::string& out, std::string_view s);
 
 // The program's rule for its package folder, or the folder the user names.
 void SetUpPackage(AppContext& ctx, const std::optional<std::string>& package);
+// The record of a disk of the package; a serial with no record is a usage error.
+std::string RecordOfDisk(const AppContext& ctx, uint32_t serial);
+// A disk whose catalogue cannot be used by a command that needs it: an error naming why.
+[[noreturn]] void NoDetails(uint32_t serial, const std::string& why);
 
 // ---- the options of each command, already checked ------------------------------------
 

@@ -438,16 +438,19 @@ int RunCommandLine(const std::vector<std::string>& args) {
             if (c.app->parsed()) chosen = &c;
         CheckLeftOver(app, chosen ? chosen->app : nullptr);
 
+        SetMessageCommand(chosen->app->get_name());
         AppContext ctx;
         if (chosen->needs != Needs::Nothing) LoadDriveTable(ctx);
         if (chosen->needs == Needs::Package) SetUpPackage(ctx, line.Package());
         return chosen->run(ctx);
     } catch (const UsageError& e) {
         const std::string name = chosenName();
-        Message((name.empty() || std::string_view(e.what()).rfind(name + ":", 0) == 0 ? "" : name + ": ") + e.what());
+        SetMessageCommand(name);
+        Message(e.what());
         WriteAll(2, "Try 'quindle-cli " + (name.empty() ? "" : name + " ") + "--help'.\n");
         return kError;
     } catch (const std::exception& e) {
+        SetMessageCommand(chosenName());
         Message(e.what());
         return kError;
     }

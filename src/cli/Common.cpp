@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "cli/Cli.h"
-#include "platform/Drives.h"
 #include "records/DiskRecord.h"
 #include "ui/UserSettings.h"
 
@@ -25,7 +24,17 @@ void WriteAll(int fd, const std::string& s) {
     }
 }
 
-void Message(const std::string& text) { WriteAll(2, "quindle-cli: " + text + "\n"); }
+namespace {
+std::string gCommand;
+}
+
+void SetMessageCommand(const std::string& command) { gCommand = command; }
+
+std::string MessageLine(const std::string& text) {
+    return "quindle-cli: " + (gCommand.empty() ? std::string() : gCommand + ": ") + text;
+}
+
+void Message(const std::string& text) { WriteAll(2, MessageLine(text) + "\n"); }
 
 void Out(const std::string& line) { std::fwrite(line.data(), 1, line.size(), stdout); }
 
@@ -66,6 +75,17 @@ void SetUpPackage(AppContext& ctx, const std::optional<std::string>& package) {
     SetUpFolders(ctx, ProgramFile(), UserDataFolder());
     if (!IsDirectory(ctx.PackageFolder))
         throw UsageError("package folder " + ctx.PackageFolder + " does not exist and cannot be created");
+}
+
+std::string RecordOfDisk(const AppContext& ctx, uint32_t serial) {
+    const std::string path = RecordPath(ctx, std::to_string(serial));
+    if (!ctx.platform.FileExists(path)) throw UsageError("no disk " + std::to_string(serial) + " in the package");
+    return path;
+}
+
+void NoDetails(uint32_t serial, const std::string& why) {
+    throw std::runtime_error("disk " + std::to_string(serial) + ": " + why +
+                             "; the disk has no details until it is memorized again");
 }
 
 } // namespace quindle::cli

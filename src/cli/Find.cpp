@@ -33,7 +33,7 @@ void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
 
 int Find(AppContext& ctx, const FindOptions& o) {
     const std::string& word = o.word;
-    if (word.empty()) throw UsageError("find: the word is empty");
+    if (word.empty()) throw UsageError("the word is empty");
     const bool all = o.all, names = o.names;
 
     bool found = false, failed = false;
@@ -56,7 +56,7 @@ int Find(AppContext& ctx, const FindOptions& o) {
                     if (m.info) Out("\t" + std::string(m.section) + "\t" + std::string(m.header ? "" : m.text) + "\n");
                 });
             } else {
-                Message("find: disk " + SerialOfRecordName(name) + ": " + CatalogueProblemText(disk.problem) +
+                Message("disk " + SerialOfRecordName(name) + ": " + CatalogueProblemText(disk.problem) +
                         "; its matches are listed by the record's folders");
                 // The key is the file name; a line of the information section shows whole.
                 record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {

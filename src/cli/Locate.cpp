@@ -15,7 +15,7 @@ int Locate(AppContext& ctx, const LocateOptions& o) {
     for (const std::string& t : o.terms) text += t + ' ';
     FileQuerySpec spec;
     spec.terms = ParseQuery(text);
-    if (spec.terms.empty()) throw UsageError("locate: missing TERM");
+    if (spec.terms.empty()) throw UsageError("missing TERM");
     spec.filters = o.filters;
     spec.order = o.order;
     spec.descending = o.reverse;
@@ -27,7 +27,7 @@ int Locate(AppContext& ctx, const LocateOptions& o) {
     for (const std::string& serial : f.disks) {
         const bool known = std::any_of(snapshot->disks.begin(), snapshot->disks.end(),
                                        [&](const auto& d) { return d->serial == serial; });
-        if (!known) throw UsageError("locate: no disk " + serial + " in the package");
+        if (!known) throw UsageError("no disk " + serial + " in the package");
     }
     const auto say = [&](const std::vector<DiskProblem>& problems) {
         for (const DiskProblem& p : problems) {

@@ -294,7 +294,7 @@ TEST(Cli, InterruptStopsAnAddAsAbortDoes) {
     ASSERT_TRUE(WIFEXITED(ws));
     EXPECT_EQ(WEXITSTATUS(ws), 1);
     EXPECT_NE(err.find("Operation aborted by user"), std::string::npos);
-    EXPECT_NE(err.find("quindle-cli: Memorizing that disk was not complete."), std::string::npos) << err;
+    EXPECT_NE(err.find("quindle-cli: add: Memorizing that disk was not complete."), std::string::npos) << err;
     EXPECT_NE(err.find("\r\x1b[KE: 0 folders, 0 files"), std::string::npos); // redrawn in place
     const std::string record = rig.Record("439041101");
     EXPECT_NE(record.find("Title=Partial\r\n"), std::string::npos);
@@ -343,7 +343,7 @@ TEST(Cli, AddThatCannotWriteThePackageExitsWithTwoAndKeepsTheOldRecord) {
         ASSERT_NE(record.find("Title=Old\r\n"), std::string::npos);
         const Result r = RunCli({"--package", c.folder, "add", "E:", "--title", "New", "--replace"});
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("quindle-cli: Cannot create file " + c.folder + "/439041101.dat"), std::string::npos)
+        EXPECT_NE(r.err.find("quindle-cli: add: Cannot create file " + c.folder + "/439041101.dat"), std::string::npos)
             << r.err;
         EXPECT_EQ(r.err.find("not complete"), std::string::npos) << r.err;
         EXPECT_EQ(ReadHostFile(c.folder + "/439041101.dat"), record);
