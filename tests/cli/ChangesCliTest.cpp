@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliRun.h"
 #include "support/DamagedCatalogue.h"
 #include "support/TempDrive.h"
 
@@ -22,34 +23,11 @@ using quindle::test::TempDrive;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = quindle::test::CliResult;
 
-Result Run(const std::string& package, const std::vector<std::string>& args) {
-    TempDir io;
-    const std::string outPath = io.path() + "/out", errPath = io.path() + "/err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{QUINDLE_CLI, "--package", package};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    Result r;
-    if (posix_spawn(&pid, QUINDLE_CLI, &fa, nullptr, argv.data(), environ) != 0) return r;
-    posix_spawn_file_actions_destroy(&fa);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.out = ReadHostFile(outPath);
-    r.err = ReadHostFile(errPath);
-    return r;
+Result Run(const std::string& package, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--package", package});
+    return quindle::test::RunCli(args);
 }
 
 // Dates vary from run to run: every "mtime":N and "old_mtime":N becomes "mtime":*.

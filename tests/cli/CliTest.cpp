@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliRun.h"
 #include "support/PrivateMounts.h"
 #include "support/TempDrive.h"
 #include "ui/Application.h"
@@ -37,34 +38,8 @@ using quindle::test::WriteHostFile;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs quindle-cli with the arguments, stdout and stderr into files, and waits for it.
-Result RunCli(const std::vector<std::string>& args) {
-    TempDir io;
-    const std::string outPath = io.path() + "/out", errPath = io.path() + "/err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv{const_cast<char*>(QUINDLE_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    Result r;
-    if (posix_spawn(&pid, QUINDLE_CLI, &fa, nullptr, argv.data(), environ) != 0) return r;
-    posix_spawn_file_actions_destroy(&fa);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.out = ReadHostFile(outPath);
-    r.err = ReadHostFile(errPath);
-    return r;
-}
+using Result = quindle::test::CliResult;
+using quindle::test::RunCli;
 
 // The user's settings file: drives E and C mapped to temporary folders.
 struct Rig {
