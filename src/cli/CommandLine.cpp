@@ -88,10 +88,9 @@ std::vector<std::string> ChoiceNames(const std::vector<Choice<T>>& choices) {
     return names;
 }
 
-std::string Joined(const std::vector<std::string>& words, const std::string& between, const std::string& last) {
+std::string Joined(const std::vector<std::string>& words, const std::string& between) {
     std::string out;
-    for (size_t i = 0; i < words.size(); ++i)
-        out += (i == 0 ? "" : i + 1 == words.size() ? last : between) + words[i];
+    for (const std::string& w : words) out += (out.empty() ? "" : between) + w;
     return out;
 }
 
@@ -99,7 +98,7 @@ template <class T>
 T ChoiceValue(const std::vector<Choice<T>>& choices, const std::string& text) {
     for (const auto& c : choices)
         if (c.name == text) return c.value;
-    throw BadValue(Quoted(text) + " is not one of " + Joined(ChoiceNames(choices), ", ", ", "));
+    throw BadValue(Quoted(text) + " is not one of " + Joined(ChoiceNames(choices), ", "));
 }
 
 // Entry kinds by the names the catalogue's text gives them.
@@ -213,7 +212,7 @@ public:
     void Choose(CLI::App* c, const std::string& name, const std::vector<Choice<T>>& choices,
                 const std::string& help, std::function<void(T)> store, bool repeatable = false) {
         const std::vector<std::string> names = ChoiceNames(choices);
-        Value(c, name, Joined(names, "|", "|"), help, {ValueCompletion::Words, names},
+        Value(c, name, Joined(names, "|"), help, {ValueCompletion::Words, names},
               [choices, store](const std::string& s) { store(ChoiceValue(choices, s)); }, repeatable);
     }
 
@@ -303,9 +302,11 @@ CommandLine::CommandLine() {
     }
 
     c = d.Command("locate", "files of every disk matching all TERMs: serial, title, kind, size, date, path",
-                  "0 some file matched, 1 none did, 2 an error", Needs::Package, [this](AppContext& ctx) { return Locate(ctx, locate_); });
-    d.Value(c, "TERM", "", "a name (or, with / or \\, a path) holding TERM; *, ? and [...] make a glob; \"text\" is plain",
-            {}, [this](const std::string& s) { locate_.terms.push_back(s); }, true);
+                  "0 some file matched, 1 none did, 2 an error", Needs::Package,
+                  [this](AppContext& ctx) { return Locate(ctx, locate_); });
+    d.Value(c, "TERM", "",
+            "a name (or, with / or \\, a path) holding TERM; *, ? and [...] make a glob; \"text\" is plain", {},
+            [this](const std::string& s) { locate_.terms.push_back(s); }, true);
     QueryFilters& f = locate_.filters;
     d.Choose<EntryKind>(c, "--kind", KindChoices(), "only entries of that kind (repeatable)",
                         [&f](EntryKind k) { f.kinds.push_back(k); }, true);
@@ -313,9 +314,8 @@ CommandLine::CommandLine() {
     d.Size(c, "--max-size", "only entries of at most SIZE bytes", [&f](uint64_t v) { f.maxSize = v; });
     d.Date(c, "--after", "only entries modified on DATE or later", [&f](int64_t v) { f.after = v; });
     d.Date(c, "--before", "only entries modified before DATE", [&f](int64_t v) { f.before = v; });
-    d.Value(c, "--disk", "SERIAL", "only the disk with that volume serial (repeatable)",
-            {ValueCompletion::Serial, {}}, [&f](const std::string& s) { f.disks.push_back(std::to_string(SerialValue(s))); },
-            true);
+    d.Value(c, "--disk", "SERIAL", "only the disk with that volume serial (repeatable)", {ValueCompletion::Serial, {}},
+            [&f](const std::string& s) { f.disks.push_back(std::to_string(SerialValue(s))); }, true);
     d.Choose<FileOrder>(c, "--sort", kOrders, "the order: by disk title and path (the default), name, size or date",
                         [this](FileOrder o) { locate_.order = o; });
     d.Flag(c, "--reverse", locate_.reverse, "in reverse order");
@@ -324,7 +324,8 @@ CommandLine::CommandLine() {
     c = d.Command("dupes", "files of the same name and size in two or more places",
                   "0 some copies listed, 1 none, 2 an error", Needs::Package,
                   [this](AppContext& ctx) { return Dupes(ctx, dupes_); });
-    d.Size(c, "--min-size", "leave out files under SIZE bytes (default 1)", [this](uint64_t v) { dupes_.minSize = v; });
+    d.Size(c, "--min-size", "leave out files under SIZE bytes (default 1)",
+           [this](uint64_t v) { dupes_.minSize = v; });
     d.Flag(c, "--json", dupes_.json, "JSON Lines: \"name\", \"size\", \"copies\" [{\"serial\", \"path\"}]");
 
     c = d.Command("completion", "print the completion script of a shell (bash)", "0", Needs::Nothing,
@@ -332,7 +333,7 @@ CommandLine::CommandLine() {
                       Out(BashCompletion(*this));
                       return kOk;
                   });
-    d.Choose<std::string>(c, "SHELL", kShells, "the shell", [this](std::string s) { shell_ = std::move(s); });
+    d.Choose<std::string>(c, "SHELL", kShells, "the shell", [](std::string) {}); // bash, the one there is
 }
 
 ValueCompletion CommandLine::CompletionOf(const CLI::Option* o) const {

@@ -56,7 +56,6 @@ private:
     DiskOptions disk_;
     LocateOptions locate_;
     DupesOptions dupes_;
-    std::string shell_;
 
     friend class Declarer;
 };
