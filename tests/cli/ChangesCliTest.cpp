@@ -46,14 +46,7 @@ struct Rig {
     TempDrive e{'E', 5u}, f{'F', 6u};
     TempDir package;
     Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        for (const TempDrive* d : {&e, &f}) {
-            const QString letter(QChar(d->Info().letter));
-            s.setValue("Drives/" + letter + "/path", QString::fromStdString(d->path()));
-            s.setValue("Drives/" + letter + "/serial", static_cast<unsigned>(*d->Info().serial));
-        }
-        s.sync();
+        quindle::test::MapDrives({&e, &f});
         e.MakeFile("a.txt", "aaa");
         e.MakeFile("Docs/a.txt", "aaa");
         e.MakeFile("Docs/b\xff.bin", "bb");
@@ -61,10 +54,7 @@ struct Rig {
         f.MakeFile("a.txt", "aaa");
         f.MakeFile("b\xff.bin", "bbb");
     }
-    ~Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-    }
+    ~Rig() { quindle::test::MapDrives({}); }
     Result Cli(const std::vector<std::string>& args) const { return Run(package.path(), args); }
 };
 

@@ -1,10 +1,13 @@
 #pragma once
 // A program (quindle-cli, bash) run as a process: stdin from /dev/null, stdout and stderr
 // into files, and the exit status (128 + the signal for one that ended it).
+#include <QSettings>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -44,5 +47,17 @@ inline CliResult RunProgram(const std::string& program, const std::vector<std::s
 }
 
 inline CliResult RunCli(const std::vector<std::string>& args) { return RunProgram(QUINDLE_CLI, args); }
+
+// The user's settings file maps these drives, by their folders and serials, and no others.
+inline void MapDrives(std::initializer_list<const TempDrive*> drives) {
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
+    s.clear();
+    for (const TempDrive* d : drives) {
+        const QString letter(QChar(d->Info().letter));
+        s.setValue("Drives/" + letter + "/path", QString::fromStdString(d->path()));
+        s.setValue("Drives/" + letter + "/serial", static_cast<unsigned>(*d->Info().serial));
+    }
+    s.sync();
+}
 
 } // namespace quindle::test

@@ -1,7 +1,6 @@
 // quindle-cli's command line as a user meets it: every command's help, the global option
 // on either side of the command, one check and one style of message for each kind of
 // value, the grep-like exit status, and the bash completion sourced into a real bash.
-#include <QSettings>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,22 +32,12 @@ struct Rig {
     TempDrive e{'E', 5u}, f{'F', 6u};
     TempDir package;
     Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        for (const TempDrive* d : {&e, &f}) {
-            const QString letter(QChar(d->Info().letter));
-            s.setValue("Drives/" + letter + "/path", QString::fromStdString(d->path()));
-            s.setValue("Drives/" + letter + "/serial", static_cast<unsigned>(*d->Info().serial));
-        }
-        s.sync();
+        quindle::test::MapDrives({&e, &f});
         for (const TempDrive* d : {&e, &f})
             for (const size_t n : {1023, 1024, 1025}) d->MakeFile("k" + std::to_string(n) + ".bin", std::string(n, 'x'));
         e.MakeFile("only-e.txt", "abc");
     }
-    ~Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-    }
+    ~Rig() { quindle::test::MapDrives({}); }
     CliResult Cli(std::vector<std::string> args) const {
         args.insert(args.begin(), {"--package", package.path()});
         return RunCli(args);
