@@ -333,7 +333,8 @@ CommandLine::CommandLine() {
                       Out(BashCompletion(*this));
                       return kOk;
                   });
-    d.Choose<std::string>(c, "SHELL", kShells, "the shell", [](std::string) {}); // bash, the one there is
+    d.Choose<std::string>(c, "SHELL", kShells, "the shell: " + Joined(ChoiceNames(kShells), ", "),
+                          [](std::string) {}); // bash, the one there is
 }
 
 ValueCompletion CommandLine::CompletionOf(const CLI::Option* o) const {
