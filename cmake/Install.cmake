@@ -11,6 +11,7 @@
 #   <prefix>/share/icons/hicolor/<n>x<n>/apps/quindle.png
 #   <prefix>/share/metainfo/org.example.Quindle.metainfo.xml
 #   <prefix>/share/man/man1/quindle.1.gz, quindle-cli.1.gz
+#   <prefix>/share/bash-completion/completions/quindle-cli
 #   <prefix>/share/doc/quindle/copyright, changelog.Debian.gz
 #   <prefix>/share/lintian/overrides/quindle
 #
@@ -62,6 +63,18 @@ endforeach()
 add_custom_target(quindle_packaging_docs ALL DEPENDS ${_gz})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/quindle.1.gz ${CMAKE_BINARY_DIR}/packaging/quindle-cli.1.gz
         DESTINATION share/man/man1)
+
+# The bash completion, written by quindle-cli itself from the declarations of its commands
+# and options, so that it cannot fall behind them. bash-completion loads it by the
+# command's name when quindle-cli is first completed.
+set(_completion ${CMAKE_BINARY_DIR}/packaging/quindle-cli.bash)
+add_custom_command(OUTPUT ${_completion}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND quindle-cli completion bash > ${_completion}
+  DEPENDS quindle-cli)
+add_custom_target(quindle_cli_completion ALL DEPENDS ${_completion})
+install(FILES ${_completion} DESTINATION share/bash-completion/completions RENAME quindle-cli)
+
 install(FILES ${_pkg}/debian/copyright DESTINATION share/doc/quindle)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz
         DESTINATION share/doc/quindle RENAME changelog.Debian.gz)

@@ -6,7 +6,6 @@
 #include "browse/FileListBox.h"
 #include "changes/DiskChanges.h"
 #include "cli/Cli.h"
-#include "platform/CodePage.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"
 
@@ -77,40 +76,28 @@ private:
     std::string counted_;
 };
 
-char ParseDriveLetter(const std::string& s) {
-    const bool shape = (s.size() == 1 || (s.size() == 2 && s[1] == ':') || (s.size() == 3 && s[1] == ':' && (s[2] == '\\' || s[2] == '/')));
-    const char c = s.empty() ? 0 : s[0];
-    if (!shape || !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
-        throw UsageError("add: \"" + s + "\" is not a drive (give a letter such as E: or e)");
-    return static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
-}
-
 } // namespace
 
-int Add(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a =
-        ParseCommandArgs("add", args, {"--replace"}, {"--title", "--description", "--additional"});
-    ExpectPositional("add", a, 1, "DRIVE");
-    const char d = ParseDriveLetter(a.positional[0]);
-    const DiskInfoFields info{a.Value("--title").value_or(""), a.Value("--description").value_or(""),
-                              a.Value("--additional").value_or("")};
-    if (info.title.empty()) throw UsageError("add: a title is needed (--title T)");
+int Add(AppContext& ctx, const AddOptions& o) {
+    const char d = o.drive;
+    const DiskInfoFields info{o.title, o.description, o.additional};
+    if (info.title.empty()) throw UsageError("a title is needed (--title T)");
     for (const std::string* v : {&info.title, &info.description, &info.additional}) {
         if (UnstorableInfoChar(*v) != 0)
-            throw UsageError("add: The title, description and additional information cannot hold the character \"[\".");
+            throw UsageError("the title, description and additional information cannot hold the character \"[\"");
         // A line break would write lines of its own into the record.
         if (v->find_first_of("\r\n") != std::string::npos)
-            throw UsageError("add: the title, description and additional information must be single lines");
+            throw UsageError("the title, description and additional information must be single lines");
     }
     const DriveInfo* drive = ctx.platform.FindDrive(d);
-    if (!drive) throw UsageError(std::string("add: unknown drive ") + d + ": (see quindle-cli drives)");
+    if (!drive) throw UsageError(std::string("unknown drive ") + d + ": (see quindle-cli drives)");
     if (!ctx.platform.DirectoryExists(std::string(1, d) + ":\\"))
-        throw UsageError(std::string("add: drive ") + d + ": is not ready (" + drive->root + ")");
+        throw UsageError(std::string("drive ") + d + ": is not ready (" + drive->root + ")");
 
     const std::string serial = GetVolumeSerial(ctx, d);
     const std::string path = RecordPath(ctx, serial);
-    if (ctx.platform.FileExists(path) && !a.Flag("--replace"))
-        throw UsageError("add: disk " + (serial.empty() ? std::string("with no serial") : serial) +
+    if (ctx.platform.FileExists(path) && !o.replace)
+        throw UsageError("disk " + (serial.empty() ? std::string("with no serial") : serial) +
                          " is already in the package (" + path + "); --replace memorizes it anyway");
 
     // The program's own directory readers: the main window's tree and hidden file lister.
@@ -135,7 +122,7 @@ int Add(AppContext& ctx, const std::vector<std::string>& args) {
         progress.Finish(!complete);
     } catch (const std::exception& e) {
         progress.Finish(false);
-        progress.Log(std::string("quindle-cli: ") + e.what());
+        progress.Log(MessageLine(e.what()));
         // A drive that went away during the walk leaves it incomplete, as an interrupt does;
         // anything else (the record or its catalogue cannot be written: a full disk, no
         // permission) is an error. Either way the package keeps what it had.

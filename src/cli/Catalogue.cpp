@@ -10,36 +10,12 @@
 
 namespace quindle::cli {
 
-namespace {
-
-// The record of the serial given, which must be in the package.
-std::string RecordOfArgument(AppContext& ctx, const std::string& command, const std::string& text) {
-    const std::string serial = std::to_string(SerialArgument(command, text));
-    const std::string path = RecordPath(ctx, serial);
-    if (!ctx.platform.FileExists(path)) throw UsageError(command + ": no disk " + serial + " in the package");
-    return path;
-}
-
-[[noreturn]] void NoDetails(const std::string& command, const std::string& serial, CatalogueProblem why) {
-    throw std::runtime_error(command + ": disk " + serial + ": " + CatalogueProblemText(why) +
-                             "; the disk has no details until it is memorized again");
-}
-
-// A name or path on one text line: tabs and line breaks would split the fields.
-void AppendOneLine(std::string& out, std::string_view s) {
-    for (const char c : s) out += (c == '\t' || c == '\r' || c == '\n') ? '?' : c;
-}
-
-} // namespace
-
-int Files(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("files", args, {"--json"}, {});
-    ExpectPositional("files", a, 1, "SERIAL");
-    const std::string path = RecordOfArgument(ctx, "files", a.positional[0]);
+int Files(AppContext& ctx, const DiskOptions& o) {
+    const std::string path = RecordOfDisk(ctx, o.serial);
     const DiskCatalogue disk = OpenDiskCatalogue(path, ctx.InfoSection);
-    if (!disk.catalogue) NoDetails("files", a.positional[0], disk.problem);
+    if (!disk.catalogue) NoDetails(o.serial, CatalogueProblemText(disk.problem));
     const Catalogue& c = *disk.catalogue;
-    const bool json = a.Flag("--json");
+    const bool json = o.json;
     const std::string& root = c.header.figures.root;
     std::string line;
     const auto entry = [&](size_t i, std::string_view folder, std::string_view name) {
@@ -69,15 +45,13 @@ int Files(AppContext& ctx, const std::vector<std::string>& args) {
     return kOk;
 }
 
-int Show(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("show", args, {"--json"}, {});
-    ExpectPositional("show", a, 1, "SERIAL");
-    const std::string path = RecordOfArgument(ctx, "show", a.positional[0]);
+int Show(AppContext& ctx, const DiskOptions& o) {
+    const std::string serial = std::to_string(o.serial);
+    const std::string path = RecordOfDisk(ctx, o.serial);
     const DiskCatalogueHeader disk = OpenDiskCatalogueHeader(path, ctx.InfoSection);
-    if (!disk.header) NoDetails("show", a.positional[0], disk.problem);
+    if (!disk.header) NoDetails(o.serial, CatalogueProblemText(disk.problem));
     const DiskFigures& f = disk.header->figures;
     const DiskInfo info = ReadDiskInfo(path, ctx.InfoSection);
-    const std::string serial = std::to_string(SerialArgument("show", a.positional[0]));
     const std::pair<const char*, std::string> texts[] = {
         {"serial", serial}, {"title", info.title}, {"date", info.date},
         {"description", info.description}, {"additional", info.additional}, {"filesystem", f.fileSystem}};
@@ -85,7 +59,7 @@ int Show(AppContext& ctx, const std::vector<std::string>& args) {
                                                         {"bytes", f.bytes}, {"capacity", f.capacity},
                                                         {"free", f.freeBytes}, {"unread", f.unreadEntries}};
     std::string out;
-    if (a.Flag("--json")) {
+    if (o.json) {
         out = "{";
         for (const auto& [key, value] : texts) {
             out += std::string(out.size() > 1 ? "," : "") + "\"" + key + "\":";

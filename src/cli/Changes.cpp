@@ -17,11 +17,6 @@ namespace quindle::cli {
 
 namespace {
 
-// A name or path on one text line: tabs and line breaks would split the fields.
-void AppendOneLine(std::string& out, std::string_view s) {
-    for (const char c : s) out += (c == '\t' || c == '\r' || c == '\n') ? '?' : c;
-}
-
 // Entry i's path as the user sees it ("E:\Docs\a.txt") or as --json writes it ("Docs/a.txt").
 void AppendPath(std::string& out, const Catalogue& c, size_t i, bool json) {
     if (json) {
@@ -67,28 +62,25 @@ std::string Plural(uint64_t n, const char* one, const char* many) {
 }
 
 // A disk whose catalogue cannot be used, named on stderr.
-void LeftOut(const std::string& command, const DiskInfo& disk, const std::string& reason) {
-    Message(command + ": disk " + disk.serial + " left out: " + reason + " (memorize it again)");
+void LeftOut(const DiskInfo& disk, const std::string& reason) {
+    Message("disk " + disk.serial + " left out: " + reason + " (memorize it again)");
 }
 
 // The catalogues of the package; those that cannot be used are named on stderr.
-PackageCatalogues LoadCatalogues(AppContext& ctx, const std::string& command) {
+PackageCatalogues LoadCatalogues(AppContext& ctx) {
     PackageCatalogues p = LoadPackageCatalogues(ctx.PackageFolder, PackageRecordFiles(ctx), ctx.InfoSection);
-    for (const auto& s : p.skipped) LeftOut(command, s.info, s.reason);
+    for (const auto& s : p.skipped) LeftOut(s.info, s.reason);
     return p;
 }
 
 } // namespace
 
-int Diff(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("diff", args, {"--json"}, {});
-    ExpectPositional("diff", a, 1, "SERIAL");
-    const uint32_t number = SerialArgument("diff", a.positional[0]);
+int Diff(AppContext& ctx, const DiskOptions& o) {
+    const uint32_t number = o.serial;
     const std::string serial = std::to_string(number);
-    const std::string path = RecordPath(ctx, serial);
-    if (!ctx.platform.FileExists(path)) throw UsageError("diff: no disk " + serial + " in the package");
+    const std::string path = RecordOfDisk(ctx, number);
     const auto d = ConnectedDriveOf(ctx.platform, number);
-    if (!d) throw std::runtime_error("diff: disk " + serial + " is not in any drive (see quindle-cli drives)");
+    if (!d) throw std::runtime_error("disk " + serial + " is not in any drive (see quindle-cli drives)");
 
     TDirectoryOutline tree(ctx);
     tree.SetTextCase(tcAsIs);
@@ -115,12 +107,12 @@ int Diff(AppContext& ctx, const std::vector<std::string>& args) {
     const DiskDiff r = DiffDisk(ctx, tree, lister, *d, path);
     if (r.after) WriteAll(2, (tty ? "\r\x1b[K" : "") + figures() + "\n");
     if (!r.cause.empty())
-        throw std::runtime_error("diff: disk " + serial + ": " + r.cause +
+        throw std::runtime_error("disk " + serial + ": " + r.cause +
                                  "; memorize it again before comparing (quindle-cli add " + std::string(1, *d) +
                                  ": --replace)");
     const Catalogue& before = *r.before.catalogue;
     const Catalogue& after = *r.after;
-    const bool json = a.Flag("--json");
+    const bool json = o.json;
     Lines out;
     for (const EntryChange& c : r.diff.changes) {
         std::string& line = out.Line();
@@ -152,18 +144,10 @@ int Diff(AppContext& ctx, const std::vector<std::string>& args) {
     return r.diff.counts.None() ? kOk : kNotFound;
 }
 
-int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("dupes", args, {"--json"}, {"--min-size"});
-    ExpectPositional("dupes", a, 0, "");
-    uint64_t minSize = 1;
-    if (const auto v = a.Value("--min-size")) {
-        const bool digits = !v->empty() && v->size() <= 19 && v->find_first_not_of("0123456789") == std::string::npos;
-        if (!digits) throw UsageError("dupes: --min-size takes a number of bytes, not \"" + *v + "\"");
-        minSize = std::stoull(*v);
-    }
-    const PackageCatalogues p = LoadCatalogues(ctx, "dupes");
-    const Copies copies = FindCopies(p.disks, minSize);
-    const bool json = a.Flag("--json");
+int Dupes(AppContext& ctx, const DupesOptions& o) {
+    const PackageCatalogues p = LoadCatalogues(ctx);
+    const Copies copies = FindCopies(p.disks, o.minSize);
+    const bool json = o.json;
     Lines out;
     for (const CopyGroup& g : copies.groups) {
         std::string& line = out.Line();
@@ -200,21 +184,16 @@ int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
     Message(Plural(copies.groups.size(), "group", "groups") + " of copies, " +
             Plural(copies.copyFiles, "file", "files") + "; " + std::to_string(copies.spareBytes) +
             " bytes in copies beyond the first of each");
-    return kOk;
+    return copies.groups.empty() ? kNotFound : kOk;
 }
 
-int Unique(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("unique", args, {"--json"}, {});
-    ExpectPositional("unique", a, 1, "SERIAL");
-    const std::string serial = std::to_string(SerialArgument("unique", a.positional[0]));
+int Unique(AppContext& ctx, const DiskOptions& o) {
+    const std::string serial = std::to_string(o.serial);
     const std::string file = serial + ".dat";
-    if (!ctx.platform.FileExists(ctx.PackageFolder + file))
-        throw UsageError("unique: no disk " + serial + " in the package");
+    RecordOfDisk(ctx, o.serial);
     // The disk's own catalogue is held throughout; the others are read one at a time.
     LoadedDisk disk = LoadPackageDisk(ctx.PackageFolder, file, ctx.InfoSection);
-    if (!disk.catalogue)
-        throw std::runtime_error("unique: disk " + serial + ": " + disk.reason +
-                                 "; the disk has no details until it is memorized again");
+    if (!disk.catalogue) NoDetails(o.serial, disk.reason);
     const Catalogue& own = *disk.catalogue;
     std::vector<std::string> others = PackageRecordFiles(ctx);
     std::erase(others, file);
@@ -222,14 +201,14 @@ int Unique(AppContext& ctx, const std::vector<std::string>& args) {
     uint64_t compared = 0, skipped = 0;
     ForEachPackageDisk(ctx.PackageFolder, others, ctx.InfoSection, [&](LoadedDisk& other) {
         if (!other.catalogue) {
-            LeftOut("unique", other.info, other.reason);
+            LeftOut(other.info, other.reason);
             ++skipped;
             return;
         }
         unique.Compare(*other.catalogue);
         ++compared;
     });
-    const bool json = a.Flag("--json");
+    const bool json = o.json;
     Lines out;
     uint64_t bytes = 0;
     const std::vector<uint32_t> entries = unique.Entries();
@@ -245,7 +224,7 @@ int Unique(AppContext& ctx, const std::vector<std::string>& args) {
     Message(Plural(entries.size(), "file", "files") + " of disk " + serial + " (" + std::to_string(bytes) +
             " bytes) " + (entries.size() == 1 ? "has" : "have") + " no copy on the " +
             Plural(compared, "other disk", "other disks") + (skipped == 0 ? std::string() : " with a catalogue"));
-    return kOk;
+    return entries.empty() ? kNotFound : kOk;
 }
 
 } // namespace quindle::cli

@@ -1,71 +1,93 @@
 #pragma once
-// What the commands of quindle-cli share: output, messages, argument parsing, the package.
-// One file per command; main.cpp picks the command.
-#include <algorithm>
+// What the commands of quindle-cli share: output, messages, the package, and the typed
+// options each command receives. The command line itself is declared once, in
+// CommandLine.cpp; one file per command does the work.
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "app/AppContext.h"
+#include "index/FileQuery.h"
 
 namespace quindle::cli {
 
+// As grep's: 0 something listed or done, 1 nothing listed (or a walk not complete), 2 an error.
 constexpr int kOk = 0, kNotFound = 1, kError = 2;
 
-extern const char* const kUsage;
-
-// Bad input: the message, then exit status 2.
+// Bad input: the message, a pointer to the command's help, then exit status 2.
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
 void WriteAll(int fd, const std::string& s);
-// "quindle-cli: " + text on stderr.
+// The command running, which every message names.
+void SetMessageCommand(const std::string& command);
+// "quindle-cli: COMMAND: " + text, without the line end. Texts start in lower case and end
+// without a period, except the windows' own messages that a command repeats word for word
+// and the core's file errors.
+std::string MessageLine(const std::string& text);
+// MessageLine on stderr.
 void Message(const std::string& text);
 // Results on stdout.
 void Out(const std::string& line);
-
-// The arguments after the command: options (with their values) and the rest, in order.
-struct CommandArgs {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::optional<std::string>>> options;
-
-    bool Flag(const std::string& name) const {
-        return std::any_of(options.begin(), options.end(), [&](const auto& o) { return o.first == name; });
-    }
-    std::optional<std::string> Value(const std::string& name) const {
-        std::optional<std::string> v;
-        for (const auto& o : options)
-            if (o.first == name) v = o.second;
-        return v;
-    }
-};
-
-// Splits argv after the command. `withValue` names the options that take a value
-// ("--title T" or "--title=T"); `flags` those that do not; "--" ends the options.
-CommandArgs ParseCommandArgs(const std::string& command, const std::vector<std::string>& args,
-                             const std::vector<std::string>& flags, const std::vector<std::string>& withValue);
-void ExpectPositional(const std::string& command, const CommandArgs& a, size_t n, const char* what);
-// A volume serial given on the command line (decimal, 0 to 4294967295).
-uint32_t SerialArgument(const std::string& command, const std::string& text);
+// A name or path on one text line: tabs and line breaks would split the fields.
+void AppendOneLine(std::string& out, std::string_view s);
 
 // The program's rule for its package folder, or the folder the user names.
 void SetUpPackage(AppContext& ctx, const std::optional<std::string>& package);
+// The record of a disk of the package; a serial with no record is a usage error.
+std::string RecordOfDisk(const AppContext& ctx, uint32_t serial);
+// A disk whose catalogue cannot be used by a command that needs it: an error naming why.
+[[noreturn]] void NoDetails(uint32_t serial, const std::string& why);
 
-// The commands; `args` are the arguments after the command's name.
-int List(AppContext& ctx, const std::vector<std::string>& args);
-int Find(AppContext& ctx, const std::vector<std::string>& args);
-int Add(AppContext& ctx, const std::vector<std::string>& args);
-int Remove(AppContext& ctx, const std::vector<std::string>& args);
+// ---- the options of each command, already checked ------------------------------------
+
+struct ListOptions {
+    bool json = false;
+};
+struct FindOptions {
+    std::string word;
+    bool names = false, all = false;
+};
+struct AddOptions {
+    char drive = 0; // 'A'..'Z'
+    std::string title, description, additional;
+    bool replace = false;
+};
+// files, show, diff, unique and remove: one disk of the package.
+struct DiskOptions {
+    uint32_t serial = 0;
+    bool json = false;
+};
+struct LocateOptions {
+    std::vector<std::string> terms; // joined and split by ParseQuery
+    QueryFilters filters;
+    FileOrder order = FileOrder::TitlePath;
+    bool reverse = false, json = false;
+};
+struct DupesOptions {
+    uint64_t minSize = 1; // empty files are never copies
+    bool json = false;
+};
+
+// The commands.
+int List(AppContext& ctx, const ListOptions& o);
+int Find(AppContext& ctx, const FindOptions& o);
+int Add(AppContext& ctx, const AddOptions& o);
+int Remove(AppContext& ctx, const DiskOptions& o);
 int Drives(AppContext& ctx);
-int Files(AppContext& ctx, const std::vector<std::string>& args);
-int Show(AppContext& ctx, const std::vector<std::string>& args);
-int Locate(AppContext& ctx, const std::vector<std::string>& args);
-int Diff(AppContext& ctx, const std::vector<std::string>& args);
-int Dupes(AppContext& ctx, const std::vector<std::string>& args);
-int Unique(AppContext& ctx, const std::vector<std::string>& args);
+int Files(AppContext& ctx, const DiskOptions& o);
+int Show(AppContext& ctx, const DiskOptions& o);
+int Locate(AppContext& ctx, const LocateOptions& o);
+int Diff(AppContext& ctx, const DiskOptions& o);
+int Dupes(AppContext& ctx, const DupesOptions& o);
+int Unique(AppContext& ctx, const DiskOptions& o);
+
+// The whole command line: parses argv (without the program's name), runs the command and
+// gives the exit status; parse errors and --help are answered here.
+int RunCommandLine(const std::vector<std::string>& args);
 
 } // namespace quindle::cli

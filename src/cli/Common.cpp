@@ -1,4 +1,4 @@
-// What the commands share: output, messages, argument parsing, the package folder.
+// What the commands share: output, messages, the package folder.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,39 +9,10 @@
 #include <cstring>
 
 #include "cli/Cli.h"
-#include "platform/Drives.h"
 #include "records/DiskRecord.h"
 #include "settings/UserSettings.h"
 
 namespace quindle::cli {
-
-const char* const kUsage =
-    "Usage: quindle-cli [--package DIR] COMMAND [ARGUMENTS]\n"
-    "\n"
-    "Commands:\n"
-    "  list                          one line per disk: serial, title, date, description\n"
-    "  find [--names] [--all] WORD   one line per disk holding WORD: count, serial, title\n"
-    "  add DRIVE --title T [--description D] [--additional A] [--replace]\n"
-    "                                memorize drive DRIVE (E: or e) into the package\n"
-    "  remove SERIAL                 remove the disk with that volume serial\n"
-    "  drives                        the drive table: letter, kind, serial, label, folder\n"
-    "  files SERIAL [--json]         every entry of the disk's catalogue: kind, size, date, path\n"
-    "  show SERIAL [--json]          the disk's information and figures\n"
-    "  locate [--json] [--kind K] [--min-size N] [--max-size N] [--after DATE] [--before DATE]\n"
-    "         [--disk SERIAL]... [--sort title|name|size|date] [--reverse] TERM...\n"
-    "                                every file of every disk matching all TERMs: serial, title,\n"
-    "                                kind, size, date, path (sizes take K, M, G; DATE is YYYY-MM-DD)\n"
-    "  diff SERIAL [--json]          what changed on the disk in its drive since it was memorized\n"
-    "  dupes [--min-size N] [--json] files of the same name and size in two or more places\n"
-    "  unique SERIAL [--json]        files of the disk with no copy on any other disk\n"
-    "\n"
-    "Options:\n"
-    "  --package DIR                 use the package folder DIR instead of the program's\n"
-    "  -h, --help                    show this help\n"
-    "\n"
-    "Fields are separated by tabs. Exit status: 0 done (find: some disk holds WORD),\n"
-    "1 find: no disk holds WORD, add: not complete; 2 on any error.\n"
-    "locate: 0 when some file matched, 1 when none did, 2 on an error.\n";
 
 void WriteAll(int fd, const std::string& s) {
     size_t done = 0;
@@ -53,47 +24,22 @@ void WriteAll(int fd, const std::string& s) {
     }
 }
 
-void Message(const std::string& text) { WriteAll(2, "quindle-cli: " + text + "\n"); }
+namespace {
+std::string gCommand;
+}
+
+void SetMessageCommand(const std::string& command) { gCommand = command; }
+
+std::string MessageLine(const std::string& text) {
+    return "quindle-cli: " + (gCommand.empty() ? std::string() : gCommand + ": ") + text;
+}
+
+void Message(const std::string& text) { WriteAll(2, MessageLine(text) + "\n"); }
 
 void Out(const std::string& line) { std::fwrite(line.data(), 1, line.size(), stdout); }
 
-// Splits argv after the command. `withValue` names the options that take a value
-// ("--title T" or "--title=T"); `flags` those that do not; "--" ends the options.
-CommandArgs ParseCommandArgs(const std::string& command, const std::vector<std::string>& args,
-                             const std::vector<std::string>& flags, const std::vector<std::string>& withValue) {
-    CommandArgs r;
-    bool optionsDone = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsDone || a.size() < 2 || a[0] != '-') {
-            r.positional.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            optionsDone = true;
-            continue;
-        }
-        const size_t eq = a.find('=');
-        const std::string name = a.substr(0, eq);
-        if (std::find(withValue.begin(), withValue.end(), name) != withValue.end()) {
-            if (eq != std::string::npos)
-                r.options.emplace_back(name, a.substr(eq + 1));
-            else if (i + 1 < args.size())
-                r.options.emplace_back(name, args[++i]);
-            else
-                throw UsageError(command + ": option " + name + " needs a value");
-        } else if (eq == std::string::npos && std::find(flags.begin(), flags.end(), name) != flags.end()) {
-            r.options.emplace_back(name, std::nullopt);
-        } else {
-            throw UsageError(command + ": unknown option " + a);
-        }
-    }
-    return r;
-}
-
-void ExpectPositional(const std::string& command, const CommandArgs& a, size_t n, const char* what) {
-    if (a.positional.size() < n) throw UsageError(command + ": missing " + what);
-    if (a.positional.size() > n) throw UsageError(command + ": unexpected argument \"" + a.positional[n] + "\"");
+void AppendOneLine(std::string& out, std::string_view s) {
+    for (const char c : s) out += (c == '\t' || c == '\r' || c == '\n') ? '?' : c;
 }
 
 // ---- the package ------------------------------------------------------------------------
@@ -131,11 +77,15 @@ void SetUpPackage(AppContext& ctx, const std::optional<std::string>& package) {
         throw UsageError("package folder " + ctx.PackageFolder + " does not exist and cannot be created");
 }
 
-uint32_t SerialArgument(const std::string& command, const std::string& text) {
-    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-    const auto serial = digits ? ParseDecimalSerial(text) : std::nullopt;
-    if (!serial) throw UsageError(command + ": \"" + text + "\" is not a volume serial (a number from 0 to 4294967295)");
-    return *serial;
+std::string RecordOfDisk(const AppContext& ctx, uint32_t serial) {
+    const std::string path = RecordPath(ctx, std::to_string(serial));
+    if (!ctx.platform.FileExists(path)) throw UsageError("no disk " + std::to_string(serial) + " in the package");
+    return path;
+}
+
+void NoDetails(uint32_t serial, const std::string& why) {
+    throw std::runtime_error("disk " + std::to_string(serial) + ": " + why +
+                             "; the disk has no details until it is memorized again");
 }
 
 } // namespace quindle::cli

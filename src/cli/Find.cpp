@@ -23,7 +23,7 @@ void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
         line = "\t" + root;
         line += folder;
         line += '\t';
-        for (const char ch : n) line += (ch == '\t' || ch == '\r' || ch == '\n') ? '?' : ch;
+        AppendOneLine(line, n);
         line += '\n';
         Out(line);
     });
@@ -31,12 +31,10 @@ void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
 
 } // namespace
 
-int Find(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("find", args, {"--names", "--all"}, {});
-    ExpectPositional("find", a, 1, "WORD");
-    const std::string& word = a.positional[0];
-    if (word.empty()) throw UsageError("find: the word is empty");
-    const bool all = a.Flag("--all"), names = a.Flag("--names");
+int Find(AppContext& ctx, const FindOptions& o) {
+    const std::string& word = o.word;
+    if (word.empty()) throw UsageError("the word is empty");
+    const bool all = o.all, names = o.names;
 
     bool found = false, failed = false;
     TOccurrenceCounter counter; // one buffer for the whole package
@@ -58,7 +56,7 @@ int Find(AppContext& ctx, const std::vector<std::string>& args) {
                     if (m.info) Out("\t" + std::string(m.section) + "\t" + std::string(m.header ? "" : m.text) + "\n");
                 });
             } else {
-                Message("find: disk " + SerialOfRecordName(name) + ": " + CatalogueProblemText(disk.problem) +
+                Message("disk " + SerialOfRecordName(name) + ": " + CatalogueProblemText(disk.problem) +
                         "; its matches are listed by the record's folders");
                 // The key is the file name; a line of the information section shows whole.
                 record.ForEachMatchingLine(word, ctx.InfoSection, [](const RecordLine& m) {

@@ -48,10 +48,8 @@ std::string DiskJson(const DiskSummary& s, char drive) {
 
 } // namespace
 
-int List(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("list", args, {"--json"}, {});
-    ExpectPositional("list", a, 0, "");
-    const bool json = a.Flag("--json");
+int List(AppContext& ctx, const ListOptions& o) {
+    const bool json = o.json;
     const std::vector<std::string> files = PackageRecordFiles(ctx);
     std::vector<ConnectedDisk> connected;
     if (json) connected = ConnectedDisks(ctx.platform, files);

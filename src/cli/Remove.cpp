@@ -8,16 +8,12 @@
 
 namespace quindle::cli {
 
-int Remove(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("remove", args, {}, {});
-    ExpectPositional("remove", a, 1, "SERIAL");
-    const std::string serial = std::to_string(SerialArgument("remove", a.positional[0]));
-    const std::string path = RecordPath(ctx, serial);
-    if (!ctx.platform.FileExists(path)) throw UsageError("remove: no disk " + serial + " in the package");
-    if (!ctx.platform.DeleteFile(path)) throw UsageError("remove: cannot delete " + path + ": " + std::strerror(errno));
+int Remove(AppContext& ctx, const DiskOptions& o) {
+    const std::string path = RecordOfDisk(ctx, o.serial);
+    if (!ctx.platform.DeleteFile(path)) throw std::runtime_error("cannot delete " + path + ": " + std::strerror(errno));
     // The catalogue goes with its record; one left behind is never shown.
     if (!RemoveDiskCatalogue(path))
-        Message("remove: cannot delete " + CataloguePathOf(path) + ": " + std::strerror(errno));
+        Message("cannot delete " + CataloguePathOf(path) + ": " + std::strerror(errno));
     return kOk;
 }
 

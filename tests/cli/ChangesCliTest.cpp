@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliRun.h"
 #include "support/DamagedCatalogue.h"
 #include "support/TempDrive.h"
 
@@ -22,34 +23,11 @@ using quindle::test::TempDrive;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = quindle::test::CliResult;
 
-Result Run(const std::string& package, const std::vector<std::string>& args) {
-    TempDir io;
-    const std::string outPath = io.path() + "/out", errPath = io.path() + "/err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{QUINDLE_CLI, "--package", package};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    Result r;
-    if (posix_spawn(&pid, QUINDLE_CLI, &fa, nullptr, argv.data(), environ) != 0) return r;
-    posix_spawn_file_actions_destroy(&fa);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.out = ReadHostFile(outPath);
-    r.err = ReadHostFile(errPath);
-    return r;
+Result Run(const std::string& package, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--package", package});
+    return quindle::test::RunCli(args);
 }
 
 // Dates vary from run to run: every "mtime":N and "old_mtime":N becomes "mtime":*.
@@ -68,14 +46,7 @@ struct Rig {
     TempDrive e{'E', 5u}, f{'F', 6u};
     TempDir package;
     Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        for (const TempDrive* d : {&e, &f}) {
-            const QString letter(QChar(d->Info().letter));
-            s.setValue("Drives/" + letter + "/path", QString::fromStdString(d->path()));
-            s.setValue("Drives/" + letter + "/serial", static_cast<unsigned>(*d->Info().serial));
-        }
-        s.sync();
+        quindle::test::MapDrives({&e, &f});
         e.MakeFile("a.txt", "aaa");
         e.MakeFile("Docs/a.txt", "aaa");
         e.MakeFile("Docs/b\xff.bin", "bb");
@@ -83,10 +54,7 @@ struct Rig {
         f.MakeFile("a.txt", "aaa");
         f.MakeFile("b\xff.bin", "bbb");
     }
-    ~Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-    }
+    ~Rig() { quindle::test::MapDrives({}); }
     Result Cli(const std::vector<std::string>& args) const { return Run(package.path(), args); }
 };
 
@@ -174,8 +142,8 @@ TEST(ChangesCli, DupesAndUniqueOverThePackage) {
          "disk 9 left out: no catalogue"},
         {{"dupes"}, 0, "3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t6\tF:\\a.txt\n",
          "1 group of copies, 3 files; 6 bytes"},
-        {{"dupes", "--min-size", "4"}, 0, "", "0 groups"},
-        {{"dupes", "--min-size", "x"}, 2, "", "--min-size takes a number"},
+        {{"dupes", "--min-size", "4"}, 1, "", "0 groups"},
+        {{"dupes", "--min-size", "x"}, 2, "", "dupes: --min-size: \"x\" is not a size"},
         {{"unique", "6", "--json"}, 0, "{\"path\":\"b\\udcff.bin\",\"kind\":\"file\",\"size\":3,\"mtime\":*}\n",
          "1 file of disk 6 (3 bytes) has no copy"},
         // In walk order: a folder's files before its subfolders.

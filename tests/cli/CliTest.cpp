@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliRun.h"
 #include "support/PrivateMounts.h"
 #include "support/TempDrive.h"
 #include "ui/app/Application.h"
@@ -37,34 +38,8 @@ using quindle::test::WriteHostFile;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs quindle-cli with the arguments, stdout and stderr into files, and waits for it.
-Result RunCli(const std::vector<std::string>& args) {
-    TempDir io;
-    const std::string outPath = io.path() + "/out", errPath = io.path() + "/err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv{const_cast<char*>(QUINDLE_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    Result r;
-    if (posix_spawn(&pid, QUINDLE_CLI, &fa, nullptr, argv.data(), environ) != 0) return r;
-    posix_spawn_file_actions_destroy(&fa);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.out = ReadHostFile(outPath);
-    r.err = ReadHostFile(errPath);
-    return r;
-}
+using Result = quindle::test::CliResult;
+using quindle::test::RunCli;
 
 // The user's settings file: drives E and C mapped to temporary folders.
 struct Rig {
@@ -294,7 +269,7 @@ TEST(Cli, InterruptStopsAnAddAsAbortDoes) {
     ASSERT_TRUE(WIFEXITED(ws));
     EXPECT_EQ(WEXITSTATUS(ws), 1);
     EXPECT_NE(err.find("Operation aborted by user"), std::string::npos);
-    EXPECT_NE(err.find("quindle-cli: Memorizing that disk was not complete."), std::string::npos) << err;
+    EXPECT_NE(err.find("quindle-cli: add: Memorizing that disk was not complete."), std::string::npos) << err;
     EXPECT_NE(err.find("\r\x1b[KE: 0 folders, 0 files"), std::string::npos); // redrawn in place
     const std::string record = rig.Record("439041101");
     EXPECT_NE(record.find("Title=Partial\r\n"), std::string::npos);
@@ -343,7 +318,7 @@ TEST(Cli, AddThatCannotWriteThePackageExitsWithTwoAndKeepsTheOldRecord) {
         ASSERT_NE(record.find("Title=Old\r\n"), std::string::npos);
         const Result r = RunCli({"--package", c.folder, "add", "E:", "--title", "New", "--replace"});
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("quindle-cli: Cannot create file " + c.folder + "/439041101.dat"), std::string::npos)
+        EXPECT_NE(r.err.find("quindle-cli: add: Cannot create file " + c.folder + "/439041101.dat"), std::string::npos)
             << r.err;
         EXPECT_EQ(r.err.find("not complete"), std::string::npos) << r.err;
         EXPECT_EQ(ReadHostFile(c.folder + "/439041101.dat"), record);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "catalogue/EntryText.h"
+#include "cli/CliRun.h"
 #include "support/TempDrive.h"
 
 extern char** environ;
@@ -27,33 +28,8 @@ using quindle::test::TempDrive;
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    TempDir io;
-    const std::string outPath = io.path() + "/out", errPath = io.path() + "/err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv{const_cast<char*>(QUINDLE_CLI)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    CliRun r;
-    if (posix_spawn(&pid, QUINDLE_CLI, &fa, nullptr, argv.data(), environ) != 0) return r;
-    posix_spawn_file_actions_destroy(&fa);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.out = ReadHostFile(outPath);
-    r.err = ReadHostFile(errPath);
-    return r;
-}
+using CliRun = quindle::test::CliResult;
+const auto Cli = quindle::test::RunCli;
 
 std::vector<std::string> Lines(const std::string& s) {
     std::vector<std::string> out;
@@ -212,10 +188,10 @@ TEST(CliLocate, RandomQueriesAgreeWithAPlainFilterOverFilesAndOptionsWork) {
     const struct { std::vector<std::string> args; std::string err; } errors[] = {
         {{"locate"}, "missing TERM"},
         {{"locate", " "}, "missing TERM"},
-        {{"locate", "--min-size", "1.5K", "a"}, "is no size"},
-        {{"locate", "--max-size", "99999999999999999999", "a"}, "is no size"},
-        {{"locate", "--after", "2020-02-30", "a"}, "is no date"},
-        {{"locate", "--before", "10.05.2020", "a"}, "is no date"},
+        {{"locate", "--min-size", "1.5K", "a"}, "is not a size"},
+        {{"locate", "--max-size", "99999999999999999999", "a"}, "is not a size"},
+        {{"locate", "--after", "2020-02-30", "a"}, "is not a date"},
+        {{"locate", "--before", "10.05.2020", "a"}, "is not a date"},
         {{"locate", "--disk", "5", "a"}, "no disk 5 in the package"},
         {{"locate", "--disk", "x", "a"}, "is not a volume serial"},
         {{"locate", "--kind", "dir", "a"}, "is not one of folder, file, link, other"},

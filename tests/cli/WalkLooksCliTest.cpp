@@ -197,9 +197,9 @@ TEST(CliLooks, EntriesThatCannotBeLookedAtAreNamedAndTheCatalogueSaysIncomplete)
     EXPECT_EQ(add.status, 1) << add.err;
     for (const char* line : {"Cannot read the size and date of E:\\shut\\b.txt: Permission denied\n",
                              "Cannot read the size and date of E:\\shut\\c.txt: Permission denied\n",
-                             "quindle-cli: Ok, the disk has been memorized!\n",
-                             "quindle-cli: The catalogue is incomplete: the sizes and dates of 2 entries could not be read\n",
-                             "quindle-cli: Changes since the last memorization not counted: the sizes and dates of 2 "
+                             "quindle-cli: add: Ok, the disk has been memorized!\n",
+                             "quindle-cli: add: The catalogue is incomplete: the sizes and dates of 2 entries could not be read\n",
+                             "quindle-cli: add: Changes since the last memorization not counted: the sizes and dates of 2 "
                              "entries could not be read\n"})
         EXPECT_NE(add.err.find(line), std::string::npos) << line << "\nin:\n" << add.err;
     // The record holds every name and replaced the old one; the catalogue says what it lacks.

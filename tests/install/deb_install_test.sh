@@ -62,6 +62,14 @@ for page in quindle quindle-cli; do
     gzip -dc "$man" | grep -q "^\.TH $(tr a-z A-Z <<<"$page" | sed 's/-/\\\\-/g') 1 " \
         || fail "$page.1 is not the manual page of $page"
 done
+# The bash completion, where bash-completion looks for it by the command's name, and the
+# very script that the packaged quindle-cli writes.
+completion="$root/usr/share/bash-completion/completions/quindle-cli"
+[ -f "$completion" ] || fail "bash completion of quindle-cli missing"
+"$lib/quindle-cli" completion bash | cmp -s - "$completion" \
+    || fail "the bash completion is not the one quindle-cli writes"
+bash --norc -c 'source "$1" && complete -p quindle-cli' bash "$completion" | grep -q '_quindle_cli quindle-cli$' \
+    || fail "the bash completion does not bind quindle-cli"
 [ -L "$root/usr/bin/quindle" ] || fail "/usr/bin/quindle is not a symbolic link"
 [ "$(readlink -f "$root/usr/bin/quindle")" = "$(readlink -f "$lib/quindle")" ] \
     || fail "/usr/bin/quindle does not lead to the program"
