@@ -1,0 +1,364 @@
+#include "checksums/ChecksumReader.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace quindle {
+
+namespace {
+
+constexpr size_t kPage = 4096;
+
+struct FreeBuffer {
+    void operator()(char* p) const { std::free(p); }
+};
+
+class FileFd {
+public:
+    explicit FileFd(int fd) : fd_(fd) {}
+    ~FileFd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileFd(const FileFd&) = delete;
+    FileFd& operator=(const FileFd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Opens a file to be read whole without touching its access time where that is allowed.
+// Not following a link, not blocking on a FIFO, never taking a terminal: the walk listed a
+// regular file, and whatever replaced it since is found by fstat, not by waiting for it.
+int OpenForReading(const std::string& path) {
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int fd;
+    do fd = open(path.c_str(), flags | O_NOATIME);
+    while (fd < 0 && errno == EINTR);
+    // O_NOATIME is for the owner (or CAP_FOWNER) only: anyone else reads as usual.
+    if (fd < 0 && errno == EPERM) {
+        do fd = open(path.c_str(), flags);
+        while (fd < 0 && errno == EINTR);
+    }
+    return fd;
+}
+
+// What the page cache holds of the `len` bytes at `off`, copied into `buf`: their count
+// (a prefix; 0 at the end of the file), or kNotCached when it does not hold the first page
+// (the kernel has then started reading them), or kCannotAsk on a file system that does not
+// answer without reading.
+constexpr ssize_t kNotCached = -1, kCannotAsk = -2;
+
+ssize_t ReadCached(int fd, char* buf, size_t len, uint64_t off) {
+    iovec v{buf, len};
+    for (;;) {
+        const ssize_t n = preadv2(fd, &v, 1, static_cast<off_t>(off), RWF_NOWAIT);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        // Without RWF_NOWAIT (an older kernel, a file system such as NFS or FUSE): EOPNOTSUPP
+        // or EINVAL. Anything else (EIO, ...) is reported by the ordinary read that follows.
+        return errno == EOPNOTSUPP || errno == EINVAL ? kCannotAsk : kNotCached;
+    }
+}
+
+// Reads until `len` bytes are in `buf` or the file ends; the count, or -1 (errno).
+ssize_t ReadFully(int fd, char* buf, size_t len, uint64_t off) {
+    size_t got = 0;
+    while (got < len) {
+        const ssize_t n = pread(fd, buf + got, len - got, static_cast<off_t>(off + got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+ChecksumResult Result(uint64_t id, ChecksumStatus status, int error = 0, uint64_t size = 0) {
+    ChecksumResult r;
+    r.id = id;
+    r.status = status;
+    r.error = error;
+    r.size = size;
+    return r;
+}
+
+} // namespace
+
+std::string ChecksumProblemText(const ChecksumResult& result) {
+    switch (result.status) {
+    case ChecksumStatus::Done: return {};
+    case ChecksumStatus::Failed: {
+        char buf[256];
+        // GNU strerror_r: thread-safe, gives the text (in buf or a static string).
+        return strerror_r(result.error, buf, sizeof buf);
+    }
+    case ChecksumStatus::Changed: return "the file changed while it was read";
+    case ChecksumStatus::Cancelled: return "cancelled";
+    }
+    return {};
+}
+
+struct ChecksumReader::Worker {
+    std::unique_ptr<char, FreeBuffer> buffers; // two chunks: the one hashed, the next one read
+    ChecksumStream stream;
+    uint64_t expected = 0, credited = 0; // the file's expected bytes; counted in the progress so far
+    std::thread thread;
+};
+
+unsigned ChecksumReader::DefaultThreads() {
+    cpu_set_t set;
+    const int cpus = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 2;
+    return static_cast<unsigned>(std::clamp(cpus, 2, 4));
+}
+
+ChecksumReader::ChecksumReader(Options options)
+    : chunk_((std::max<size_t>(options.chunkBytes, kPage) + kPage - 1) / kPage * kPage),
+      maxWaiting_(std::max<size_t>(options.maxWaiting, 1)) {
+    const unsigned threads = options.threads > 0 ? options.threads : DefaultThreads();
+    for (unsigned i = 0; i < threads; ++i) {
+        auto w = std::make_unique<Worker>();
+        w->buffers.reset(static_cast<char*>(std::aligned_alloc(kPage, 2 * chunk_)));
+        if (!w->buffers) throw std::bad_alloc();
+        workers_.push_back(std::move(w));
+    }
+    try {
+        for (auto& w : workers_) w->thread = std::thread([this, p = w.get()] { Work(*p); });
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        work_.notify_all();
+        for (auto& w : workers_)
+            if (w->thread.joinable()) w->thread.join();
+        throw;
+    }
+}
+
+ChecksumReader::~ChecksumReader() {
+    Cancel();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    work_.notify_all();
+    for (auto& w : workers_)
+        if (w->thread.joinable()) w->thread.join();
+}
+
+void ChecksumReader::Submit(ChecksumJob job, const std::function<void()>& idle) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (waiting_.size() >= maxWaiting_ && !IsCancelled()) {
+        if (!idle) {
+            room_.wait(lock, [this] { return waiting_.size() < maxWaiting_ || IsCancelled(); });
+            break;
+        }
+        if (room_.wait_for(lock, std::chrono::milliseconds(100),
+                           [this] { return waiting_.size() < maxWaiting_ || IsCancelled(); }))
+            break;
+        lock.unlock();
+        idle();
+        lock.lock();
+    }
+    if (filesTotal_ == 0) started_ = std::chrono::steady_clock::now();
+    ++filesTotal_;
+    bytesTotal_ += job.expectedSize;
+    ++outstanding_;
+    if (IsCancelled()) {
+        done_.push_back(Result(job.id, ChecksumStatus::Cancelled));
+        ++filesDone_;
+        bytesDone_ += job.expectedSize;
+        lock.unlock();
+        results_.notify_all();
+        return;
+    }
+    ++unfinished_;
+    waiting_.push_back(std::move(job));
+    lock.unlock();
+    work_.notify_one();
+}
+
+std::vector<ChecksumResult> ChecksumReader::Take(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (done_.empty() && unfinished_ > 0 && wait.count() > 0)
+        results_.wait_for(lock, wait, [this] { return !done_.empty() || unfinished_ == 0; });
+    std::vector<ChecksumResult> out;
+    out.swap(done_);
+    outstanding_ -= out.size();
+    return out;
+}
+
+std::vector<ChecksumResult> ChecksumReader::TakeAll() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    results_.wait(lock, [this] { return unfinished_ == 0; });
+    std::vector<ChecksumResult> out;
+    out.swap(done_);
+    outstanding_ -= out.size();
+    return out;
+}
+
+size_t ChecksumReader::Outstanding() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outstanding_;
+}
+
+void ChecksumReader::Cancel() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelled_ = true;
+        for (const ChecksumJob& job : waiting_) {
+            done_.push_back(Result(job.id, ChecksumStatus::Cancelled));
+            ++filesDone_;
+            bytesDone_ += job.expectedSize;
+        }
+        unfinished_ -= waiting_.size();
+        waiting_.clear();
+    }
+    room_.notify_all();
+    results_.notify_all();
+}
+
+ChecksumProgress ChecksumReader::Progress() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ChecksumProgress p;
+    p.bytesDone = bytesDone_.load();
+    p.bytesTotal = bytesTotal_;
+    p.filesDone = filesDone_;
+    p.filesTotal = filesTotal_;
+    if (filesTotal_ > 0)
+        p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    return p;
+}
+
+void ChecksumReader::Work(Worker& w) {
+    for (;;) {
+        ChecksumJob job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            work_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
+            if (waiting_.empty()) return;
+            job = std::move(waiting_.front());
+            waiting_.pop_front();
+        }
+        room_.notify_one();
+        w.expected = job.expectedSize;
+        w.credited = 0;
+        ChecksumResult r;
+        try {
+            r = Read(w, job);
+        } catch (const std::bad_alloc&) {
+            r = Result(job.id, ChecksumStatus::Failed, ENOMEM);
+        } catch (...) {
+            r = Result(job.id, ChecksumStatus::Failed, EIO);
+        }
+        try {
+            Finish(std::move(r), w.credited, job.expectedSize);
+        } catch (...) {
+            // No room for the result: the job still ends, so nobody waits for it forever.
+            std::lock_guard<std::mutex> lock(mutex_);
+            --unfinished_;
+            --outstanding_;
+            results_.notify_all();
+        }
+    }
+}
+
+void ChecksumReader::Finish(ChecksumResult r, uint64_t credit, uint64_t expected) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_.push_back(std::move(r));
+        --unfinished_;
+        ++filesDone_;
+        bytesDone_ += expected - credit; // however it ended, the file is done whole
+    }
+    results_.notify_all();
+}
+
+ChecksumResult ChecksumReader::Read(Worker& w, const ChecksumJob& job) {
+    if (IsCancelled()) return Result(job.id, ChecksumStatus::Cancelled);
+    const FileFd file(OpenForReading(job.path));
+    const int fd = file.get();
+    if (fd < 0) {
+        // ELOOP under O_NOFOLLOW: a link stands where the file was listed.
+        if (errno == ELOOP) return Result(job.id, ChecksumStatus::Changed);
+        return Result(job.id, ChecksumStatus::Failed, errno);
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) return Result(job.id, ChecksumStatus::Failed, errno);
+    if (!S_ISREG(st.st_mode)) return Result(job.id, ChecksumStatus::Changed);
+    if (static_cast<uint64_t>(st.st_size) != job.expectedSize)
+        return Result(job.id, ChecksumStatus::Changed, 0, static_cast<uint64_t>(st.st_size));
+    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+
+    // One byte more than expected is asked for, so that a file that grew since is noticed
+    // without reading on to its new end.
+    const uint64_t want = job.expectedSize + 1;
+    const auto lengthAt = [&](uint64_t off) { return static_cast<size_t>(std::min<uint64_t>(chunk_, want - off)); };
+    char* buf[2] = {w.buffers.get(), w.buffers.get() + chunk_};
+    int cur = 0;
+    bool ask = true; // the file system answers what its cache holds
+    uint64_t off = 0;
+    ssize_t cached = ReadCached(fd, buf[cur], lengthAt(off), off);
+    if (cached == kCannotAsk) {
+        // Nothing tells the reader's pages from the others: they are all left to the
+        // kernel, and its readahead streams the file.
+        ask = false;
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        cached = kNotCached;
+    }
+    w.stream.Reset();
+    for (;;) {
+        if (IsCancelled()) {
+            // The read this chunk's question started is not waited for; what it brings is
+            // not the cache's own.
+            if (ask && cached == kNotCached)
+                posix_fadvise(fd, static_cast<off_t>(off), static_cast<off_t>(lengthAt(off)), POSIX_FADV_DONTNEED);
+            return Result(job.id, ChecksumStatus::Cancelled);
+        }
+        const size_t len = lengthAt(off);
+        size_t got = cached > 0 ? static_cast<size_t>(cached) : 0;
+        bool end = cached == 0; // a question answered with nothing: the end of the file
+        const uint64_t ownFrom = off + got; // pages from here on were not in the cache
+        if (!end && got < len) {
+            const ssize_t n = ReadFully(fd, buf[cur] + got, len - got, off + got);
+            if (n < 0) return Result(job.id, ChecksumStatus::Failed, errno);
+            got += static_cast<size_t>(n);
+            end = got < len;
+        }
+        // The next chunk is asked for before this one is hashed: when the cache does not
+        // have it, its read goes on meanwhile.
+        const uint64_t next = off + got;
+        if (!end && next < want && !IsCancelled())
+            cached = ask ? ReadCached(fd, buf[1 - cur], lengthAt(next), next) : kNotCached;
+        w.stream.Update(buf[cur], got);
+        const uint64_t credit = std::min<uint64_t>(got, w.expected - w.credited);
+        w.credited += credit;
+        bytesDone_.fetch_add(credit, std::memory_order_relaxed);
+        if (ask && ownFrom < next) {
+            // Whole pages: the last one of the file may be partly beyond its end.
+            const uint64_t to = (next + kPage - 1) / kPage * kPage;
+            posix_fadvise(fd, static_cast<off_t>(ownFrom), static_cast<off_t>(to - ownFrom), POSIX_FADV_DONTNEED);
+        }
+        off = next;
+        if (end || off >= want) break;
+        cur = 1 - cur;
+    }
+    if (off != job.expectedSize) return Result(job.id, ChecksumStatus::Changed, 0, off);
+    ChecksumResult r = Result(job.id, ChecksumStatus::Done, 0, off);
+    r.sum = w.stream.Digest();
+    return r;
+}
+
+} // namespace quindle
