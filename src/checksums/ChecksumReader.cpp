@@ -234,6 +234,7 @@ ChecksumProgress ChecksumReader::Progress() const {
     std::lock_guard<std::mutex> lock(mutex_);
     ChecksumProgress p;
     p.bytesDone = bytesDone_.load();
+    p.bytesRead = bytesRead_.load();
     p.bytesTotal = bytesTotal_;
     p.filesDone = filesDone_;
     p.filesTotal = filesTotal_;
@@ -346,6 +347,7 @@ ChecksumResult ChecksumReader::Read(Worker& w, const ChecksumJob& job) {
         const uint64_t credit = std::min<uint64_t>(got, w.expected - w.credited);
         w.credited += credit;
         bytesDone_.fetch_add(credit, std::memory_order_relaxed);
+        bytesRead_.fetch_add(got, std::memory_order_relaxed);
         if (ask && ownFrom < next) {
             // Whole pages: the last one of the file may be partly beyond its end.
             const uint64_t to = (next + kPage - 1) / kPage * kPage;

@@ -61,7 +61,8 @@ std::string ChecksumProblemText(const ChecksumResult& result);
 struct ChecksumProgress {
     uint64_t bytesDone = 0, bytesTotal = 0;
     uint64_t filesDone = 0, filesTotal = 0;
-    double seconds = 0; // since the first job was handed over
+    uint64_t bytesRead = 0; // read from the files indeed
+    double seconds = 0;     // since the first job was handed over
 };
 
 class ChecksumReader {
@@ -120,7 +121,7 @@ private:
 
     size_t chunk_, maxWaiting_;
     std::atomic<bool> cancelled_{false};
-    std::atomic<uint64_t> bytesDone_{0};
+    std::atomic<uint64_t> bytesDone_{0}, bytesRead_{0};
     mutable std::mutex mutex_;
     std::condition_variable work_, room_, results_;
     std::deque<ChecksumJob> waiting_;     // guarded by mutex_
