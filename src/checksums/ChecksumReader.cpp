@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace quindle {
 
@@ -52,6 +53,10 @@ int OpenForReading(const std::string& path) {
     return fd;
 }
 
+#ifndef RWF_DONTCACHE
+#define RWF_DONTCACHE 0x00000080 // Linux 6.14; the C library's headers may be older
+#endif
+
 // What the page cache holds of the `len` bytes at `off`, copied into `buf`: their count
 // (a prefix; 0 at the end of the file), or kNotCached when it does not hold the first page
 // (the kernel has then started reading them), or kCannotAsk on a file system that does not
@@ -70,17 +75,25 @@ ssize_t ReadCached(int fd, char* buf, size_t len, uint64_t off) {
     }
 }
 
-// Reads until `len` bytes are in `buf` or the file ends; the count, or -1 (errno).
-ssize_t ReadFully(int fd, char* buf, size_t len, uint64_t off) {
+// A read that stopped short at `at` met the end of the file when the file was found to end
+// there and its last page is only partly filled: a byte written after it would have been on
+// that same page, and been read. (At a page's end, only another read can tell.)
+bool EndsAt(uint64_t at, uint64_t size) { return at == size && size % kPage != 0; }
+
+// Reads until `len` bytes are in `buf` or the file ends (`size`: where it was found to end),
+// with preadv2's `flags`; the count, or -1 (errno).
+ssize_t ReadFully(int fd, char* buf, size_t len, uint64_t off, uint64_t size, int flags = 0) {
     size_t got = 0;
     while (got < len) {
-        const ssize_t n = pread(fd, buf + got, len - got, static_cast<off_t>(off + got));
+        iovec v{buf + got, len - got};
+        const ssize_t n = preadv2(fd, &v, 1, static_cast<off_t>(off + got), flags);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
         }
         if (n == 0) break;
         got += static_cast<size_t>(n);
+        if (got < len && EndsAt(off + got, size)) break;
     }
     return static_cast<ssize_t>(got);
 }
@@ -125,7 +138,7 @@ unsigned ChecksumReader::DefaultThreads() {
 
 ChecksumReader::ChecksumReader(Options options)
     : chunk_((std::max<size_t>(options.chunkBytes, kPage) + kPage - 1) / kPage * kPage),
-      maxWaiting_(std::max<size_t>(options.maxWaiting, 1)) {
+      maxWaiting_(std::max<size_t>(options.maxWaiting, 1)), dropBehind_(options.kernelDropBehind) {
     const unsigned threads = options.threads > 0 ? options.threads : DefaultThreads();
     for (unsigned i = 0; i < threads; ++i) {
         auto w = std::make_unique<Worker>();
@@ -161,13 +174,11 @@ ChecksumReader::~ChecksumReader() {
 void ChecksumReader::Submit(ChecksumJob job, const std::function<void()>& idle) {
     std::unique_lock<std::mutex> lock(mutex_);
     while (waiting_.size() >= maxWaiting_ && !IsCancelled()) {
-        if (!idle) {
-            room_.wait(lock, [this] { return waiting_.size() < maxWaiting_ || IsCancelled(); });
-            break;
-        }
-        if (room_.wait_for(lock, std::chrono::milliseconds(100),
-                           [this] { return waiting_.size() < maxWaiting_ || IsCancelled(); }))
-            break;
+        const auto room = [this] { return waiting_.size() < maxWaiting_ || IsCancelled(); };
+        ++submitters_;
+        const bool roomNow = idle ? room_.wait_for(lock, std::chrono::milliseconds(100), room) : (room_.wait(lock, room), true);
+        --submitters_;
+        if (roomNow) break;
         lock.unlock();
         idle();
         lock.lock();
@@ -192,8 +203,11 @@ void ChecksumReader::Submit(ChecksumJob job, const std::function<void()>& idle) 
 
 std::vector<ChecksumResult> ChecksumReader::Take(std::chrono::milliseconds wait) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (done_.empty() && unfinished_ > 0 && wait.count() > 0)
+    if (done_.empty() && unfinished_ > 0 && wait.count() > 0) {
+        ++takers_;
         results_.wait_for(lock, wait, [this] { return !done_.empty() || unfinished_ == 0; });
+        --takers_;
+    }
     std::vector<ChecksumResult> out;
     out.swap(done_);
     outstanding_ -= out.size();
@@ -202,7 +216,9 @@ std::vector<ChecksumResult> ChecksumReader::Take(std::chrono::milliseconds wait)
 
 std::vector<ChecksumResult> ChecksumReader::TakeAll() {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++takers_;
     results_.wait(lock, [this] { return unfinished_ == 0; });
+    --takers_;
     std::vector<ChecksumResult> out;
     out.swap(done_);
     outstanding_ -= out.size();
@@ -246,14 +262,16 @@ ChecksumProgress ChecksumReader::Progress() const {
 void ChecksumReader::Work(Worker& w) {
     for (;;) {
         ChecksumJob job;
+        bool roomMade;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             work_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
             if (waiting_.empty()) return;
             job = std::move(waiting_.front());
             waiting_.pop_front();
+            roomMade = submitters_ > 0;
         }
-        room_.notify_one();
+        if (roomMade) room_.notify_one();
         w.expected = job.expectedSize;
         w.credited = 0;
         ChecksumResult r;
@@ -271,20 +289,26 @@ void ChecksumReader::Work(Worker& w) {
             std::lock_guard<std::mutex> lock(mutex_);
             --unfinished_;
             --outstanding_;
+            ++filesDone_;
+            bytesDone_ += job.expectedSize - w.credited;
             results_.notify_all();
         }
     }
 }
 
 void ChecksumReader::Finish(ChecksumResult r, uint64_t credit, uint64_t expected) {
+    bool wake;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         done_.push_back(std::move(r));
         --unfinished_;
         ++filesDone_;
         bytesDone_ += expected - credit; // however it ended, the file is done whole
+        // A taker waits for the first result or for the last: waking it for every file
+        // would cost a switch per file on the processors that hash.
+        wake = takers_ > 0 && (done_.size() == 1 || unfinished_ == 0);
     }
-    results_.notify_all();
+    if (wake) results_.notify_all();
 }
 
 ChecksumResult ChecksumReader::Read(Worker& w, const ChecksumJob& job) {
@@ -301,16 +325,66 @@ ChecksumResult ChecksumReader::Read(Worker& w, const ChecksumJob& job) {
     if (!S_ISREG(st.st_mode)) return Result(job.id, ChecksumStatus::Changed);
     if (static_cast<uint64_t>(st.st_size) != job.expectedSize)
         return Result(job.id, ChecksumStatus::Changed, 0, static_cast<uint64_t>(st.st_size));
-    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
 
+    w.stream.Reset();
+    uint64_t off = 0;
+    std::optional<ChecksumResult> r;
+    if (dropBehind_) r = ReadDroppingBehind(w, fd, job, off);
+    if (!r) r = ReadAskingTheCache(w, fd, job, off);
+    if (r->status != ChecksumStatus::Done) return *r;
+    if (off != job.expectedSize) return Result(job.id, ChecksumStatus::Changed, 0, off);
+    r->size = off;
+    r->sum = w.stream.Digest();
+    return *r;
+}
+
+void ChecksumReader::Count(Worker& w, size_t got) {
+    const uint64_t credit = std::min<uint64_t>(got, w.expected - w.credited);
+    w.credited += credit;
+    bytesDone_.fetch_add(credit, std::memory_order_relaxed);
+    bytesRead_.fetch_add(got, std::memory_order_relaxed);
+}
+
+// The kernel's own way (RWF_DONTCACHE, Linux 6.14): a read takes what the cache holds and
+// drops, once copied, the pages it brought in itself, its readahead's too. Nothing when
+// the kernel or the file system does not have it, before any byte was read.
+std::optional<ChecksumResult> ChecksumReader::ReadDroppingBehind(Worker& w, int fd, const ChecksumJob& job,
+                                                                 uint64_t& off) {
     // One byte more than expected is asked for, so that a file that grew since is noticed
     // without reading on to its new end.
     const uint64_t want = job.expectedSize + 1;
-    const auto lengthAt = [&](uint64_t off) { return static_cast<size_t>(std::min<uint64_t>(chunk_, want - off)); };
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    char* buf = w.buffers.get();
+    for (;;) {
+        if (IsCancelled()) return Result(job.id, ChecksumStatus::Cancelled);
+        const size_t len = static_cast<size_t>(std::min<uint64_t>(chunk_, want - off));
+        const ssize_t n = ReadFully(fd, buf, len, off, job.expectedSize, RWF_DONTCACHE);
+        if (n < 0) {
+            if (off == 0 && (errno == EOPNOTSUPP || errno == EINVAL)) return std::nullopt;
+            return Result(job.id, ChecksumStatus::Failed, errno);
+        }
+        const size_t got = static_cast<size_t>(n);
+        w.stream.Update(buf, got);
+        Count(w, got);
+        off += got;
+        if (got < len || off >= want) return Result(job.id, ChecksumStatus::Done);
+    }
+}
+
+// The way of older kernels: each chunk is first asked of the cache alone (RWF_NOWAIT); the
+// pages it holds, up to the first it does not, stay; the rest of the chunk is read and then
+// dropped (POSIX_FADV_DONTNEED). The kernel's readahead is off (POSIX_FADV_RANDOM), since
+// pages it brought in would pass for the cache's own; the reader's own readahead is that
+// question for the next chunk, asked before this one is hashed, which starts its read when
+// the cache does not have it.
+std::optional<ChecksumResult> ChecksumReader::ReadAskingTheCache(Worker& w, int fd, const ChecksumJob& job,
+                                                                 uint64_t& off) {
+    const uint64_t want = job.expectedSize + 1; // as above
+    const auto lengthAt = [&](uint64_t at) { return static_cast<size_t>(std::min<uint64_t>(chunk_, want - at)); };
+    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     char* buf[2] = {w.buffers.get(), w.buffers.get() + chunk_};
     int cur = 0;
     bool ask = true; // the file system answers what its cache holds
-    uint64_t off = 0;
     ssize_t cached = ReadCached(fd, buf[cur], lengthAt(off), off);
     if (cached == kCannotAsk) {
         // Nothing tells the reader's pages from the others: they are all left to the
@@ -319,7 +393,6 @@ ChecksumResult ChecksumReader::Read(Worker& w, const ChecksumJob& job) {
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         cached = kNotCached;
     }
-    w.stream.Reset();
     for (;;) {
         if (IsCancelled()) {
             // The read this chunk's question started is not waited for; what it brings is
@@ -330,37 +403,30 @@ ChecksumResult ChecksumReader::Read(Worker& w, const ChecksumJob& job) {
         }
         const size_t len = lengthAt(off);
         size_t got = cached > 0 ? static_cast<size_t>(cached) : 0;
-        bool end = cached == 0; // a question answered with nothing: the end of the file
+        // A question answered with nothing: the end of the file.
+        bool end = cached == 0 || (got > 0 && got < len && EndsAt(off + got, job.expectedSize));
         const uint64_t ownFrom = off + got; // pages from here on were not in the cache
         if (!end && got < len) {
-            const ssize_t n = ReadFully(fd, buf[cur] + got, len - got, off + got);
+            const ssize_t n = ReadFully(fd, buf[cur] + got, len - got, off + got, job.expectedSize);
             if (n < 0) return Result(job.id, ChecksumStatus::Failed, errno);
             got += static_cast<size_t>(n);
             end = got < len;
         }
-        // The next chunk is asked for before this one is hashed: when the cache does not
-        // have it, its read goes on meanwhile.
         const uint64_t next = off + got;
         if (!end && next < want && !IsCancelled())
             cached = ask ? ReadCached(fd, buf[1 - cur], lengthAt(next), next) : kNotCached;
         w.stream.Update(buf[cur], got);
-        const uint64_t credit = std::min<uint64_t>(got, w.expected - w.credited);
-        w.credited += credit;
-        bytesDone_.fetch_add(credit, std::memory_order_relaxed);
-        bytesRead_.fetch_add(got, std::memory_order_relaxed);
+        Count(w, got);
         if (ask && ownFrom < next) {
-            // Whole pages: the last one of the file may be partly beyond its end.
-            const uint64_t to = (next + kPage - 1) / kPage * kPage;
-            posix_fadvise(fd, static_cast<off_t>(ownFrom), static_cast<off_t>(to - ownFrom), POSIX_FADV_DONTNEED);
+            // At the end, all that follows: the kernel drops a folio only when the range
+            // holds it whole, and the last one may reach past the end of the file.
+            posix_fadvise(fd, static_cast<off_t>(ownFrom), end ? 0 : static_cast<off_t>(next - ownFrom),
+                          POSIX_FADV_DONTNEED);
         }
         off = next;
-        if (end || off >= want) break;
+        if (end || off >= want) return Result(job.id, ChecksumStatus::Done);
         cur = 1 - cur;
     }
-    if (off != job.expectedSize) return Result(job.id, ChecksumStatus::Changed, 0, off);
-    ChecksumResult r = Result(job.id, ChecksumStatus::Done, 0, off);
-    r.sum = w.stream.Digest();
-    return r;
 }
 
 } // namespace quindle

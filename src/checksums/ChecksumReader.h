@@ -5,12 +5,12 @@
 // - change the files' access times: files are opened O_NOATIME where the kernel allows it
 //   (the owner, or CAP_FOWNER); elsewhere the mount's own atime rule applies;
 // - flush the page cache of everything else: pages that were cached before the reader came
-//   stay cached, and pages the reader brought in are dropped once hashed. Each chunk is
-//   first asked of the cache alone (preadv2 RWF_NOWAIT); what the cache did not have is
-//   read and then dropped (POSIX_FADV_DONTNEED). The kernel's readahead is turned off for
-//   the file (POSIX_FADV_RANDOM), since pages it brought in would pass for cached ones; the
-//   reader's own readahead is that question for the next chunk, which starts its read when
-//   the cache does not have it.
+//   stay cached, and pages the reader brought in are dropped once hashed. Where the kernel
+//   does that itself (preadv2 RWF_DONTCACHE, Linux 6.14), it does; elsewhere each chunk is
+//   first asked of the cache alone (RWF_NOWAIT), and what the cache did not have is read
+//   and then dropped (POSIX_FADV_DONTNEED). In a chunk that the cache holds in part, that
+//   way takes the pages after the first one missing for its own. On a file system that
+//   answers neither (NFS, FUSE), the pages are left to the kernel.
 // - stop at a file that cannot be read: its result names the error, the others go on.
 #include <atomic>
 #include <chrono>
@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +77,7 @@ public:
         unsigned threads = 0;              // 0: DefaultThreads()
         size_t chunkBytes = kChunkBytes;   // rounded up to whole pages
         size_t maxWaiting = 4096;          // jobs handed over and not started, at most
+        bool kernelDropBehind = true;      // false: never RWF_DONTCACHE (the older kernels' way)
     };
 
     // Starts the threads; their buffers are taken here, once (throws std::bad_alloc).
@@ -117,9 +119,13 @@ private:
     struct Worker;
     void Work(Worker& w);
     ChecksumResult Read(Worker& w, const ChecksumJob& job);
+    std::optional<ChecksumResult> ReadDroppingBehind(Worker& w, int fd, const ChecksumJob& job, uint64_t& off);
+    std::optional<ChecksumResult> ReadAskingTheCache(Worker& w, int fd, const ChecksumJob& job, uint64_t& off);
+    void Count(Worker& w, size_t got);
     void Finish(ChecksumResult r, uint64_t credit, uint64_t expected);
 
     size_t chunk_, maxWaiting_;
+    bool dropBehind_;
     std::atomic<bool> cancelled_{false};
     std::atomic<uint64_t> bytesDone_{0}, bytesRead_{0};
     mutable std::mutex mutex_;
@@ -128,6 +134,7 @@ private:
     std::vector<ChecksumResult> done_;    // guarded by mutex_
     size_t outstanding_ = 0;              // handed over, result not taken; guarded by mutex_
     size_t unfinished_ = 0;               // handed over, no result yet; guarded by mutex_
+    unsigned takers_ = 0, submitters_ = 0; // waiting in Take or TakeAll, in Submit; guarded by mutex_
     uint64_t bytesTotal_ = 0, filesDone_ = 0, filesTotal_ = 0; // guarded by mutex_
     std::chrono::steady_clock::time_point started_;           // guarded by mutex_
     bool stop_ = false;                                        // guarded by mutex_
