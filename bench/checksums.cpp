@@ -16,9 +16,10 @@
 // The checksums are checked against xxhsum's.
 //
 // Usage: checksums [--dir DIR] [--scale S] [--runs N] [--drop-caches] [--no-cold]
-//                  [--threads N] [--chunk BYTES]
+//                  [--threads N] [--chunk BYTES] [--older-way]
 //   --scale 0.1 makes a tenth of the disk (2,000 files, 200 MB; the largest 20 MB);
-//   --threads and --chunk set the reader's (for tuning; the figures are for its defaults).
+//   --threads and --chunk set the reader's (for tuning; the figures are for its defaults);
+//   --older-way keeps the reader from RWF_DONTCACHE, as on kernels before 6.14.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -296,9 +297,10 @@ int main(int argc, char** argv) {
         else if (a == "--no-cold") cold = false;
         else if (a == "--threads" && i + 1 < argc) readerOptions.threads = static_cast<unsigned>(std::atoi(argv[++i]));
         else if (a == "--chunk" && i + 1 < argc) readerOptions.chunkBytes = static_cast<size_t>(std::atoll(argv[++i]));
+        else if (a == "--older-way") readerOptions.kernelDropBehind = false;
         else {
             std::fprintf(stderr, "usage: checksums [--dir DIR] [--scale S] [--runs N] [--drop-caches] [--no-cold] "
-                                 "[--threads N] [--chunk BYTES]\n");
+                                 "[--threads N] [--chunk BYTES] [--older-way]\n");
             return 2;
         }
     }
