@@ -3,10 +3,8 @@
 // real I/O error reported for its file while the others go on.
 #include <gtest/gtest.h>
 
-#include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -18,6 +16,7 @@
 
 #include "checksums/ChecksumFiles.h"
 #include "checksums/ChecksumReader.h"
+#include "support/NoPermissionOverride.h"
 #include "support/PrivateMounts.h"
 
 using namespace quindle;
@@ -130,28 +129,6 @@ TEST(ChecksumReaderCache, PagesCachedBeforeStayAndPagesItBroughtInAreDropped) {
     }
 }
 
-// Capabilities of this thread (and the threads it starts meanwhile) without `cap`.
-class WithoutCapability {
-public:
-    explicit WithoutCapability(int cap) {
-        header_.version = _LINUX_CAPABILITY_VERSION_3;
-        if (syscall(SYS_capget, &header_, saved_) != 0) return;
-        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
-        lowered[cap / 32].effective &= ~(1u << (cap % 32));
-        changed_ = syscall(SYS_capset, &header_, lowered) == 0;
-    }
-    ~WithoutCapability() {
-        if (changed_) syscall(SYS_capset, &header_, saved_);
-    }
-    WithoutCapability(const WithoutCapability&) = delete;
-    WithoutCapability& operator=(const WithoutCapability&) = delete;
-
-private:
-    __user_cap_header_struct header_{};
-    __user_cap_data_struct saved_[2]{};
-    bool changed_ = false;
-};
-
 int64_t AccessTime(const std::string& path) {
     struct stat st {};
     stat(path.c_str(), &st);
@@ -187,7 +164,7 @@ TEST(ChecksumReaderDisk, AccessTimesStayAsTheyWereOnAStrictatimeMount) {
     // Reading another's file without CAP_FOWNER: O_NOATIME is refused, and the file is read
     // all the same.
     {
-        WithoutCapability noOwnerOverride(CAP_FOWNER);
+        test::WithoutCapabilities noOwnerOverride({CAP_FOWNER});
         ChecksumReader plain;
         plain.Submit({2, paths[1], content.size()});
         results = test::ResultsById(plain);
