@@ -60,8 +60,8 @@ int OpenForReading(const std::string& path) {
 // What the page cache holds of the `len` bytes at `off`, copied into `buf`: their count
 // (a prefix; 0 at the end of the file), or kNotCached when it does not hold the first page
 // (the kernel has then started reading them), or kCannotAsk on a file system that does not
-// answer without reading.
-constexpr ssize_t kNotCached = -1, kCannotAsk = -2;
+// answer without reading. (kUnasked: no question was asked.)
+constexpr ssize_t kNotCached = -1, kCannotAsk = -2, kUnasked = -3;
 
 ssize_t ReadCached(int fd, char* buf, size_t len, uint64_t off) {
     iovec v{buf, len};
@@ -176,7 +176,11 @@ void ChecksumReader::Submit(ChecksumJob job, const std::function<void()>& idle) 
     while (waiting_.size() >= maxWaiting_ && !IsCancelled()) {
         const auto room = [this] { return waiting_.size() < maxWaiting_ || IsCancelled(); };
         ++submitters_;
-        const bool roomNow = idle ? room_.wait_for(lock, std::chrono::milliseconds(100), room) : (room_.wait(lock, room), true);
+        bool roomNow = true;
+        if (idle)
+            roomNow = room_.wait_for(lock, std::chrono::milliseconds(100), room);
+        else
+            room_.wait(lock, room);
         --submitters_;
         if (roomNow) break;
         lock.unlock();
@@ -325,6 +329,9 @@ ChecksumResult ChecksumReader::Read(Worker& w, const ChecksumJob& job) {
     if (!S_ISREG(st.st_mode)) return Result(job.id, ChecksumStatus::Changed);
     if (static_cast<uint64_t>(st.st_size) != job.expectedSize)
         return Result(job.id, ChecksumStatus::Changed, 0, static_cast<uint64_t>(st.st_size));
+    // A regular file: its reads may wait (a network file system or FUSE may take O_NONBLOCK
+    // at its word and refuse a read that would).
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     w.stream.Reset();
     uint64_t off = 0;
@@ -413,8 +420,8 @@ std::optional<ChecksumResult> ChecksumReader::ReadAskingTheCache(Worker& w, int 
             end = got < len;
         }
         const uint64_t next = off + got;
-        if (!end && next < want && !IsCancelled())
-            cached = ask ? ReadCached(fd, buf[1 - cur], lengthAt(next), next) : kNotCached;
+        cached = kUnasked;
+        if (ask && !end && next < want && !IsCancelled()) cached = ReadCached(fd, buf[1 - cur], lengthAt(next), next);
         w.stream.Update(buf[cur], got);
         Count(w, got);
         if (ask && ownFrom < next) {
