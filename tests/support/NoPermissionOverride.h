@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace quindle::test {
@@ -19,27 +20,34 @@ inline void DropPermissionOverrideAtExec() {
     prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
 }
 
-// For this thread and the threads it starts meanwhile; given back at the end of the scope.
-class WithoutPermissionOverride {
+// Capabilities taken from the effective set of this thread and of the threads it starts
+// meanwhile; given back at the end of the scope.
+class WithoutCapabilities {
 public:
-    WithoutPermissionOverride() {
+    explicit WithoutCapabilities(std::initializer_list<int> caps) {
         header_.version = _LINUX_CAPABILITY_VERSION_3;
         header_.pid = 0;
         if (syscall(SYS_capget, &header_, saved_) != 0) return;
         __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
-        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        for (const int cap : caps) lowered[cap / 32].effective &= ~(1u << (cap % 32));
         changed_ = syscall(SYS_capset, &header_, lowered) == 0;
     }
-    ~WithoutPermissionOverride() {
+    ~WithoutCapabilities() {
         if (changed_) syscall(SYS_capset, &header_, saved_);
     }
-    WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
-    WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+    WithoutCapabilities(const WithoutCapabilities&) = delete;
+    WithoutCapabilities& operator=(const WithoutCapabilities&) = delete;
 
 private:
     __user_cap_header_struct header_{};
     __user_cap_data_struct saved_[2]{};
     bool changed_ = false;
+};
+
+// Without the two for this thread and the threads it starts meanwhile.
+class WithoutPermissionOverride : public WithoutCapabilities {
+public:
+    WithoutPermissionOverride() : WithoutCapabilities({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {}
 };
 
 // A folder that may be listed but not searched (mode 0444): its names can be read, its

@@ -12,7 +12,8 @@ namespace quindle {
 QString GroupedNumber(uint64_t n);
 // A count with its noun: "1 file", "2,345 files". `one` and `many` are the two forms.
 QString Counted(uint64_t n, const char* one, const char* many);
-// "0 B", "512 B", "1.5 KB", "12.3 MB", "1.23 GB" (units of 1024).
+// "0 B", "512 B", "1.50 KB", "12.3 MB", "1.23 GB" (units of 1024): the core's ByteSizeText,
+// which the command line uses too.
 QString SizeText(uint64_t bytes);
 // Local time as the program writes dates: "dd/mm/yyyy hh:mm:ss".
 QString DateText(int64_t seconds);
