@@ -96,7 +96,7 @@ TEST(CatalogueFile, RoundTripsAndRefusesDamageWithItsReason) {
         CatalogueProblem problem;
     };
     std::string newer = file, flipped = file, foreign = "\r\n[Docs]\r\na=1\r\n" + file;
-    newer[8] = 2;
+    newer[8] = 3;
     flipped[file.size() - 6] ^= 0x10;
     const Case cases[] = {
         {"empty", "", CatalogueProblem::Damaged},
