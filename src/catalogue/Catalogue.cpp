@@ -78,7 +78,7 @@ void CatalogueBuilder::SetNote(uint32_t index, std::string_view note) {
     auto at = std::lower_bound(notes.begin(), notes.end(), index,
                                [](const auto& n, uint32_t e) { return n.first < e; });
     const bool has = at != notes.end() && at->first == index;
-    if (note.empty()) {
+    if (note.empty() || cat_.kind[index] != static_cast<uint8_t>(EntryKind::File)) {
         if (has) notes.erase(at);
         cat_.flags[index] &= static_cast<uint8_t>(~kEntryNoted);
         return;
@@ -90,6 +90,7 @@ void CatalogueBuilder::SetNote(uint32_t index, std::string_view note) {
 }
 
 void CatalogueBuilder::SetChecksum(uint32_t index, const Checksum128& sum) {
+    if (cat_.kind[index] != static_cast<uint8_t>(EntryKind::File)) return;
     if (cat_.checksums.size() < cat_.Count()) cat_.checksums.resize(cat_.Count());
     cat_.checksums[index] = sum;
     cat_.flags[index] |= kEntryChecksummed;
@@ -119,6 +120,12 @@ Catalogue CatalogueBuilder::Finish(DiskFigures figures) {
     figures.hiddenEntries = figures.archiveMembers = figures.archivesListed = figures.archivesUnlisted = 0;
     figures.checksummed = figures.contentUnread = 0;
     if (!c.checksums.empty()) c.checksums.resize(c.Count());
+    // A note or a checksum is a file's: an entry that turned out to be something else
+    // (a later look found a folder) keeps neither.
+    for (size_t i = 0; i < c.Count(); ++i)
+        if (c.kind[i] != static_cast<uint8_t>(EntryKind::File) && (c.flags[i] & (kEntryNoted | kEntryChecksummed)))
+            c.flags[i] &= static_cast<uint8_t>(~(kEntryNoted | kEntryChecksummed));
+    std::erase_if(c.notes, [&](const auto& n) { return !(c.flags[n.first] & kEntryNoted); });
     // Children come after their parent: one backward pass sums every folder.
     for (size_t i = c.Count(); i-- > 0;) {
         const uint8_t fl = c.flags[i];

@@ -153,10 +153,13 @@ public:
     }
     // Flags entry `index` hidden: hidden itself, or below a hidden folder.
     void SetHidden(uint32_t index) { cat_.flags[index] |= kEntryHidden; }
+    // Archives, notes and checksums are regular files' only: for another entry these do
+    // nothing, and Finish drops them from an entry found to be something else since.
     // Flags entry `index` an archive whose members are added after it (`partial`: not all
     // of them could be read).
     void SetArchive(uint32_t index, bool partial) {
-        cat_.flags[index] |= kEntryArchive | (partial ? kEntryPartial : 0);
+        if (cat_.kind[index] == static_cast<uint8_t>(EntryKind::File))
+            cat_.flags[index] |= kEntryArchive | (partial ? kEntryPartial : 0);
     }
     // The entry's note (an archive's error, why a file's content could not be read), cut to
     // kMaxNoteBytes; "" removes it.

@@ -471,7 +471,7 @@ bool DecodeBody(std::string_view body, Catalogue& c) {
     for (size_t i = 0; i < n; ++i) {
         const uint8_t f = c.flags[i], k = c.kind[i];
         if (f & ~kEntryFlagsKnown) return false;
-        if ((f & (kEntryArchive | kEntryChecksummed)) && k != file) return false;
+        if ((f & (kEntryArchive | kEntryChecksummed | kEntryNoted)) && k != file) return false;
         if ((f & kEntryPartial) && !(f & kEntryArchive)) return false;
         if (i > 0) {
             const uint32_t p = c.parent[i];

@@ -211,6 +211,22 @@ TEST(CatalogueFormat, Version2KeepsEveryFlagNoteAndChecksumAndCountsMembersApart
         EXPECT_EQ(sum != nullptr, x.sum >= 0);
         if (sum && x.sum >= 0) EXPECT_EQ(*sum, Sum(static_cast<uint8_t>(x.sum)));
     }
+    // A note, a checksum or an archive is a file's: on anything else the builder takes none,
+    // and drops them from a file a later look found to be a folder.
+    CatalogueBuilder odd;
+    const uint32_t folder = odd.Add(0, "d", EntryKind::Folder, 0, 1);
+    odd.SetNote(folder, "no");
+    odd.SetChecksum(folder, Sum(3));
+    odd.SetArchive(folder, false);
+    const uint32_t became = odd.Add(0, "f", EntryKind::File, 1, 1);
+    odd.SetNote(became, "gone");
+    odd.SetChecksum(became, Sum(4));
+    odd.SetEntry(became, EntryKind::Folder, 0, 1);
+    const Catalogue oddOne = odd.Finish({});
+    EXPECT_EQ(oddOne.flags, std::vector<uint8_t>(3, 0));
+    EXPECT_TRUE(oddOne.notes.empty());
+    EXPECT_TRUE(DecodeCatalogue(EncodeCatalogue(oddOne), problem)) << CatalogueProblemText(problem);
+
     // Checksums take 16 bytes an entry, flags one.
     CatalogueBuilder plain;
     plain.Add(0, "a", EntryKind::File, 1, 1);
@@ -255,6 +271,14 @@ TEST(CatalogueFormat, DamagedVersion2ColumnsAreRefusedWithoutAllocatingWhatTheyC
         {"a folder flagged an archive", flag(1, kEntryArchive)},
         {"partial without being an archive", flag(11, kEntryPartial)},
         {"a folder checksummed", flag(4, kEntryChecksummed)},
+        {"a note on a folder", [&](Opened& o) {
+             // locked.bin's note moved to the folder .git: the counts still agree.
+             o.body[flagsAt + 1] = static_cast<char>(o.body[flagsAt + 1] | kEntryNoted);
+             o.body[flagsAt + 10] = static_cast<char>(o.body[flagsAt + 10] & ~kEntryNoted);
+             std::string moved = o.body.substr(notesAt + 18 + 2 + kMaxNoteBytes, 18);
+             o.body.erase(notesAt + 18 + 2 + kMaxNoteBytes, 18);
+             o.body.insert(notesAt, moved);
+         }},
         {"a checksum flagged without its bytes", flag(10, kEntryChecksummed)},
         {"a note flagged without its bytes", flag(11, kEntryNoted)},
         {"the last note longer than what is left",

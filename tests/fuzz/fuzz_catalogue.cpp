@@ -56,7 +56,8 @@ void CheckInvariants(const Catalogue& c) {
         if (c.nameStart[i] > c.nameStart[i + 1]) Fail("name offsets");
         if (c.kind[i] >= kEntryKindCount) Fail("kind");
         if (f & ~kEntryFlagsKnown) Fail("flags");
-        if ((f & (kEntryArchive | kEntryChecksummed)) && c.Kind(i) != EntryKind::File) Fail("archive or checksum kind");
+        if ((f & (kEntryArchive | kEntryChecksummed | kEntryNoted)) && c.Kind(i) != EntryKind::File)
+            Fail("archive, note or checksum on another kind");
         if ((f & kEntryChecksummed) && !c.ChecksumOf(i)) Fail("checksum");
         if (((f & kEntryNoted) != 0) != !c.Note(i).empty() || c.Note(i).size() > kMaxNoteBytes) Fail("note");
         noted += (f & kEntryNoted) ? 1 : 0;
