@@ -85,8 +85,8 @@ public:
     // (or, for folders, system) entries: folders hidden or system by the rule of FindFiles
     // (a name beginning with ".", the DOS attributes), on this folder's device only; other
     // entries hidden. Attr as FindFiles gives it; no "." and "..". While repeated reads are
-    // shared, the read of `host` just made serves this one too. False when the folder
-    // cannot be read.
+    // shared, the last read, when it was of `host`, serves this one as it stands (the walk
+    // asks right after listing the folder). False when the folder cannot be read.
     bool FindHiddenIn(const std::string& host, bool isRoot, const std::function<void(const SearchRec&)>& fn) const;
     int FileGetAttr(const std::string& path) const; // -1 on failure
     bool FileSetAttr(const std::string& path, uint32_t attr) const;
@@ -111,6 +111,7 @@ private:
     // Where the device keeps DOS attributes (a DosSource of the search), decided at its
     // first search; `fd` is a folder on it. A local disk is probed on its first entries.
     uint8_t DosSourceOf(dev_t dev, int fd) const;
+    std::optional<uint8_t> KnownDosSource(dev_t dev) const; // nullopt: not decided yet
     void NoteDosProbe(dev_t dev, bool found) const;
     void NoteDosAttributeOn(const std::string& host) const; // one was seen or written there
     std::vector<DriveInfo> drives_;
