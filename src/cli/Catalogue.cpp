@@ -33,16 +33,17 @@ void AppendOneLine(std::string& out, std::string_view s) {
 } // namespace
 
 int Files(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("files", args, {"--json"}, {});
+    const CommandArgs a = ParseCommandArgs("files", args, {"--json", "--no-hidden"}, {});
     ExpectPositional("files", a, 1, "SERIAL");
     const std::string path = RecordOfArgument(ctx, "files", a.positional[0]);
     const DiskCatalogue disk = OpenDiskCatalogue(path, ctx.InfoSection);
     if (!disk.catalogue) NoDetails("files", a.positional[0], disk.problem);
     const Catalogue& c = *disk.catalogue;
-    const bool json = a.Flag("--json");
+    const bool json = a.Flag("--json"), hidden = !a.Flag("--no-hidden");
     const std::string& root = c.header.figures.root;
     std::string line;
     const auto entry = [&](size_t i, std::string_view folder, std::string_view name) {
+        if (!hidden && c.Hidden(i)) return;
         line.clear();
         if (json) {
             line += "{\"path\":";

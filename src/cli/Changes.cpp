@@ -79,7 +79,7 @@ PackageCatalogues LoadCatalogues(AppContext& ctx, const std::string& command) {
 } // namespace
 
 int Diff(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("diff", args, {"--json"}, {});
+    const CommandArgs a = ParseCommandArgs("diff", args, {"--json", "--no-hidden"}, {});
     ExpectPositional("diff", a, 1, "SERIAL");
     const uint32_t number = SerialArgument("diff", a.positional[0]);
     const std::string serial = std::to_string(number);
@@ -110,7 +110,7 @@ int Diff(AppContext& ctx, const std::vector<std::string>& args) {
         else if (shown > 0 && shown % 1000 == 0)
             WriteAll(2, figures() + "\n");
     };
-    const DiskDiff r = DiffDisk(ctx, tree, lister, *d, path);
+    const DiskDiff r = DiffDisk(ctx, tree, lister, *d, path, DiffOptions{!a.Flag("--no-hidden")});
     if (r.after) WriteAll(2, (tty ? "\r\x1b[K" : "") + figures() + "\n");
     if (!r.cause.empty())
         throw std::runtime_error("diff: disk " + serial + ": " + r.cause +
@@ -151,7 +151,7 @@ int Diff(AppContext& ctx, const std::vector<std::string>& args) {
 }
 
 int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("dupes", args, {"--json"}, {"--min-size"});
+    const CommandArgs a = ParseCommandArgs("dupes", args, {"--json", "--no-hidden"}, {"--min-size"});
     ExpectPositional("dupes", a, 0, "");
     uint64_t minSize = 1;
     if (const auto v = a.Value("--min-size")) {
@@ -160,7 +160,7 @@ int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
         minSize = std::stoull(*v);
     }
     const PackageCatalogues p = LoadCatalogues(ctx, "dupes");
-    const Copies copies = FindCopies(p.disks, minSize);
+    const Copies copies = FindCopies(p.disks, minSize, !a.Flag("--no-hidden"));
     const bool json = a.Flag("--json");
     Lines out;
     for (const CopyGroup& g : copies.groups) {
@@ -202,7 +202,7 @@ int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
 }
 
 int Unique(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("unique", args, {"--json"}, {});
+    const CommandArgs a = ParseCommandArgs("unique", args, {"--json", "--no-hidden"}, {});
     ExpectPositional("unique", a, 1, "SERIAL");
     const std::string serial = std::to_string(SerialArgument("unique", a.positional[0]));
     const std::string file = serial + ".dat";
@@ -216,7 +216,7 @@ int Unique(AppContext& ctx, const std::vector<std::string>& args) {
     const Catalogue& own = *disk.catalogue;
     std::vector<std::string> others = PackageRecordFiles(ctx);
     std::erase(others, file);
-    UniqueFiles unique(own);
+    UniqueFiles unique(own, !a.Flag("--no-hidden"));
     uint64_t compared = 0, skipped = 0;
     ForEachPackageDisk(ctx.PackageFolder, others, ctx.InfoSection, [&](LoadedDisk& other) {
         if (!other.catalogue) {

@@ -31,7 +31,7 @@ int64_t DateOption(const std::string& option, const std::string& text) {
 } // namespace
 
 int Locate(AppContext& ctx, const std::vector<std::string>& args) {
-    const CommandArgs a = ParseCommandArgs("locate", args, {"--json", "--reverse"},
+    const CommandArgs a = ParseCommandArgs("locate", args, {"--json", "--reverse", "--no-hidden"},
                                            {"--kind", "--min-size", "--max-size", "--after", "--before", "--disk",
                                             "--sort"});
     if (a.positional.empty()) throw UsageError("locate: missing TERM");
@@ -70,6 +70,7 @@ int Locate(AppContext& ctx, const std::vector<std::string>& args) {
         }
     }
     spec.descending = a.Flag("--reverse");
+    f.includeHidden = !a.Flag("--no-hidden");
 
     PackageIndex index(ctx.PackageFolder, ctx.InfoSection);
     index.Refresh(2);
