@@ -15,10 +15,11 @@ int Files(AppContext& ctx, const DiskOptions& o) {
     const DiskCatalogue disk = OpenDiskCatalogue(path, ctx.InfoSection);
     if (!disk.catalogue) NoDetails(o.serial, CatalogueProblemText(disk.problem));
     const Catalogue& c = *disk.catalogue;
-    const bool json = o.json;
+    const bool json = o.json, hidden = !o.noHidden;
     const std::string& root = c.header.figures.root;
     std::string line;
     const auto entry = [&](size_t i, std::string_view folder, std::string_view name) {
+        if (!hidden && c.Hidden(i)) return;
         line.clear();
         if (json) {
             line += "{\"path\":";
@@ -26,9 +27,8 @@ int Files(AppContext& ctx, const DiskOptions& o) {
             if (!p.empty() && !name.empty()) p += '/';
             p += name;
             AppendJsonString(line, p);
-            line += ",\"kind\":\"";
-            line += EntryKindName(c.Kind(i));
-            line += "\",\"size\":" + std::to_string(c.size[i]) + ",\"mtime\":" + std::to_string(c.mtime[i]) + "}\n";
+            AppendEntryJsonFields(line, c, i);
+            line += "}\n";
         } else {
             line += EntryKindName(c.Kind(i));
             line += '\t' + std::to_string(c.size[i]) + '\t' + IsoUtc(c.mtime[i]) + '\t';

@@ -32,9 +32,7 @@ void AppendEntry(std::string& out, const Catalogue& c, size_t i, bool json) {
     if (json) {
         out += "\"path\":";
         AppendPath(out, c, i, true);
-        out += ",\"kind\":\"";
-        out += EntryKindName(c.Kind(i));
-        out += "\",\"size\":" + std::to_string(c.size[i]) + ",\"mtime\":" + std::to_string(c.mtime[i]);
+        AppendEntryJsonFields(out, c, i);
         return;
     }
     out += EntryKindName(c.Kind(i));
@@ -104,7 +102,7 @@ int Diff(AppContext& ctx, const DiskOptions& o) {
         else if (shown > 0 && shown % 1000 == 0)
             WriteAll(2, figures() + "\n");
     };
-    const DiskDiff r = DiffDisk(ctx, tree, lister, *d, path);
+    const DiskDiff r = DiffDisk(ctx, tree, lister, *d, path, DiffOptions{!o.noHidden});
     if (r.after) WriteAll(2, (tty ? "\r\x1b[K" : "") + figures() + "\n");
     if (!r.cause.empty())
         throw std::runtime_error("disk " + serial + ": " + r.cause +
@@ -146,7 +144,7 @@ int Diff(AppContext& ctx, const DiskOptions& o) {
 
 int Dupes(AppContext& ctx, const DupesOptions& o) {
     const PackageCatalogues p = LoadCatalogues(ctx);
-    const Copies copies = FindCopies(p.disks, o.minSize);
+    const Copies copies = FindCopies(p.disks, o.minSize, !o.noHidden);
     const bool json = o.json;
     Lines out;
     for (const CopyGroup& g : copies.groups) {
@@ -197,7 +195,7 @@ int Unique(AppContext& ctx, const DiskOptions& o) {
     const Catalogue& own = *disk.catalogue;
     std::vector<std::string> others = PackageRecordFiles(ctx);
     std::erase(others, file);
-    UniqueFiles unique(own);
+    UniqueFiles unique(own, !o.noHidden);
     uint64_t compared = 0, skipped = 0;
     ForEachPackageDisk(ctx.PackageFolder, others, ctx.InfoSection, [&](LoadedDisk& other) {
         if (!other.catalogue) {

@@ -61,16 +61,19 @@ struct AddOptions {
 struct DiskOptions {
     uint32_t serial = 0;
     bool json = false;
+    bool noHidden = false; // files, diff, unique: leave hidden entries out
 };
 struct LocateOptions {
     std::vector<std::string> terms; // joined and split by ParseQuery
     QueryFilters filters;
     FileOrder order = FileOrder::TitlePath;
     bool reverse = false, json = false;
+    bool noHidden = false;
 };
 struct DupesOptions {
     uint64_t minSize = 1; // empty files are never copies
     bool json = false;
+    bool noHidden = false;
 };
 
 // The commands.

@@ -112,6 +112,9 @@ std::vector<Choice<EntryKind>> KindChoices() {
 const std::vector<Choice<FileOrder>> kOrders = {
     {"title", FileOrder::TitlePath}, {"name", FileOrder::Name}, {"size", FileOrder::Size}, {"date", FileOrder::Date}};
 
+// Hidden entries are in the catalogue and every list; one option leaves them out.
+const char* const kNoHiddenHelp = "leave out entries that are hidden or lie in a hidden folder";
+
 const std::vector<Choice<std::string>> kShells = {{"bash", "bash"}};
 
 const char* const kFooter =
@@ -299,6 +302,7 @@ CommandLine::CommandLine() {
                       [this, run](AppContext& ctx) { return run(ctx, disk_); });
         d.Serial(c, disk_.serial, "the disk's volume serial (unsigned decimal)");
         d.Flag(c, "--json", disk_.json, k.json);
+        if (std::string_view(k.name) != "show") d.Flag(c, "--no-hidden", disk_.noHidden, kNoHiddenHelp);
     }
 
     c = d.Command("locate", "files of every disk matching all TERMs: serial, title, kind, size, date, path",
@@ -320,6 +324,7 @@ CommandLine::CommandLine() {
                         [this](FileOrder o) { locate_.order = o; });
     d.Flag(c, "--reverse", locate_.reverse, "in reverse order");
     d.Flag(c, "--json", locate_.json, "JSON Lines: \"serial\", \"title\", \"path\", \"kind\", \"size\", \"mtime\"");
+    d.Flag(c, "--no-hidden", locate_.noHidden, kNoHiddenHelp);
 
     c = d.Command("dupes", "files of the same name and size in two or more places",
                   "0 some copies listed, 1 none, 2 an error", Needs::Package,
@@ -327,6 +332,7 @@ CommandLine::CommandLine() {
     d.Size(c, "--min-size", "leave out files under SIZE bytes (default 1)",
            [this](uint64_t v) { dupes_.minSize = v; });
     d.Flag(c, "--json", dupes_.json, "JSON Lines: \"name\", \"size\", \"copies\" [{\"serial\", \"path\"}]");
+    d.Flag(c, "--no-hidden", dupes_.noHidden, kNoHiddenHelp);
 
     c = d.Command("completion", "print the completion script of a shell (bash)", "0", Needs::Nothing,
                   [this](AppContext&) {

@@ -17,6 +17,7 @@ int Locate(AppContext& ctx, const LocateOptions& o) {
     spec.terms = ParseQuery(text);
     if (spec.terms.empty()) throw UsageError("missing TERM");
     spec.filters = o.filters;
+    spec.filters.includeHidden = !o.noHidden;
     spec.order = o.order;
     spec.descending = o.reverse;
     const QueryFilters& f = spec.filters;
@@ -54,12 +55,8 @@ int Locate(AppContext& ctx, const LocateOptions& o) {
             AppendJsonString(line, d.title);
             line += ",\"path\":";
             AppendJsonString(line, d.RelativePath(e));
-            line += ",\"kind\":\"";
-            line += kind;
-            if (d.details)
-                line += "\",\"size\":" + std::to_string(d.cat.size[e]) + ",\"mtime\":" + std::to_string(d.cat.mtime[e]) + "}\n";
-            else
-                line += "\",\"size\":null,\"mtime\":null}\n";
+            AppendEntryJsonFields(line, d.cat, e, d.details);
+            line += "}\n";
         } else {
             line += d.serial + '\t';
             AppendOneLine(line, d.title);

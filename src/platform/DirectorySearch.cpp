@@ -418,7 +418,7 @@ struct Platform::ListingRules {
 
         uint32_t attr = isDir ? uint32_t{faDirectory} : 0u;
         if (type == DT_REG || type == DT_LNK) attr |= faArchive;
-        if (name[0] == '.') attr |= faHidden;
+        if (HiddenByName(name)) attr |= faHidden;
         if (type == DT_CHR || type == DT_BLK || type == DT_FIFO || type == DT_SOCK) attr |= faSysFile;
 
         // DOS attributes are read only where they decide something: asked for, or an
@@ -442,8 +442,12 @@ struct Platform::ListingRules {
 
     std::optional<uint32_t> DosAttributes(DirectoryEntries& dir, const char* name, bool isLink) {
         if (!dos) {
+            // The folder is opened only for a device not seen yet.
             const auto dev = dir.Device();
-            dos = dev ? static_cast<DosSource>(pf.DosSourceOf(*dev, dir.Fd())) : SourceOfFileSystem(dir.Fd());
+            const auto known = dev ? pf.KnownDosSource(*dev) : std::nullopt;
+            dos = static_cast<DosSource>(known ? *known
+                                         : dev ? pf.DosSourceOf(*dev, dir.Fd())
+                                               : static_cast<uint8_t>(SourceOfFileSystem(dir.Fd())));
         }
         if (*dos == DosSource::None) return std::nullopt;
         auto a = ReadDosAttributes(dir.Fd(), dir.Host(), name, *dos == DosSource::Fat, isLink);
@@ -456,6 +460,12 @@ struct Platform::ListingRules {
         return a;
     }
 };
+
+std::optional<uint8_t> Platform::KnownDosSource(dev_t dev) const {
+    for (const auto& d : dosDevices_)
+        if (d.dev == dev) return d.source;
+    return std::nullopt;
+}
 
 uint8_t Platform::DosSourceOf(dev_t dev, int fd) const {
     for (auto& d : dosDevices_)
@@ -611,6 +621,35 @@ bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::stri
     return true;
 }
 
+bool Platform::FindHiddenIn(const std::string& host, bool isRoot,
+                            const std::function<void(const SearchRec&)>& fn) const {
+    constexpr uint32_t kLeftOut = faHidden | faSysFile;
+    constexpr uint32_t kSearch = faDirectory | kLeftOut | faReadOnly | faArchive;
+    const auto report = [&](const SearchRec& r) {
+        if (r.Name == "." || r.Name == "..") return;
+        if (r.Attr & ((r.Attr & faDirectory) ? kLeftOut : faHidden)) fn(r);
+    };
+    if (!shareRepeatedRead_ || !snapshot_ || snapshot_->host != host)
+        return FindFilesIn(host, isRoot, "*", kSearch, report, kLeftOut);
+    // Asked right after the walk listed the folder: the entries of that very read, under
+    // the same rules, without reading or even looking the folder up again.
+    const std::string pattern = "*";
+    DirectoryEntries dir(host, &snapshot_->st);
+    dir.UseSnapshot(snapshot_.get(), -1);
+    ListingRules rules{*this, pattern, kSearch, kLeftOut, std::nullopt, std::nullopt};
+    SearchRec rec;
+    const char* name;
+    unsigned char type;
+    while (dir.Next(name, type)) {
+        const auto attr = rules.Accept(dir, name, type);
+        if (!attr) continue;
+        rec.Name = name;
+        rec.Attr = *attr;
+        report(rec);
+    }
+    return true;
+}
+
 int Platform::FolderFdOfLastRead(const std::string& host) const {
     if (!snapshot_) return -1;
     const DirSnapshot& s = *snapshot_;
@@ -634,7 +673,7 @@ int Platform::FileGetAttr(const std::string& path) const {
     if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) attr |= faReadOnly;
     const auto slash = host->find_last_of('/');
     const std::string name = host->substr(slash + 1);
-    if (!name.empty() && name[0] == '.') attr |= faHidden;
+    if (HiddenByName(name)) attr |= faHidden;
     const std::string parent = slash == 0 ? "/" : host->substr(0, slash);
     const int dirfd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirfd >= 0) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Drives.h"
@@ -80,6 +81,13 @@ public:
     // when it is a drive's root, where "." and ".." are not reported.
     bool FindFilesIn(const std::string& host, bool isRoot, const std::string& pattern, uint32_t searchAttr,
                      const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs = 0) const;
+    // The entries of host folder `host` that a search leaves out unless it asks for hidden
+    // (or, for folders, system) entries: folders hidden or system by the rule of FindFiles
+    // (a name beginning with ".", the DOS attributes), on this folder's device only; other
+    // entries hidden. Attr as FindFiles gives it; no "." and "..". While repeated reads are
+    // shared, the last read, when it was of `host`, serves this one as it stands (the walk
+    // asks right after listing the folder). False when the folder cannot be read.
+    bool FindHiddenIn(const std::string& host, bool isRoot, const std::function<void(const SearchRec&)>& fn) const;
     int FileGetAttr(const std::string& path) const; // -1 on failure
     bool FileSetAttr(const std::string& path, uint32_t attr) const;
     bool DeleteFile(const std::string& path) const;
@@ -103,6 +111,7 @@ private:
     // Where the device keeps DOS attributes (a DosSource of the search), decided at its
     // first search; `fd` is a folder on it. A local disk is probed on its first entries.
     uint8_t DosSourceOf(dev_t dev, int fd) const;
+    std::optional<uint8_t> KnownDosSource(dev_t dev) const; // nullopt: not decided yet
     void NoteDosProbe(dev_t dev, bool found) const;
     void NoteDosAttributeOn(const std::string& host) const; // one was seen or written there
     std::vector<DriveInfo> drives_;
@@ -117,6 +126,10 @@ private:
     };
     mutable std::vector<DosDevice> dosDevices_;
 };
+
+// Whether a name alone makes an entry hidden (it begins with "."), whatever its DOS
+// attributes say.
+inline bool HiddenByName(std::string_view name) { return !name.empty() && name[0] == '.'; }
 
 // Host path helpers shared by the core.
 std::string HostJoin(const std::string& dir, const std::string& name);

@@ -220,3 +220,69 @@ TEST(ChangesCli, ADamagedCatalogueIsNamedAndTheOtherDisksServed) {
         }
     }
 }
+
+// Hidden entries are listed by every command that lists entries, with "hidden": true in
+// JSON, and --no-hidden leaves them out.
+TEST(ChangesCli, HiddenEntriesAreListedAndNoHiddenLeavesThemOut) {
+    Rig rig;
+    rig.e.MakeFile(".git/HEAD", "ref");
+    rig.e.MakeFile(".git/objects/ab/cd", "xyz");
+    rig.f.MakeFile(".backup/Docs/setup.exe", "s");
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "E"}).status, 0);
+    ASSERT_EQ(rig.Cli({"add", "F:", "--title", "F"}).status, 0);
+    rig.e.MakeFile(".git/objects/ef/gh", "new");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {{"locate", "--json", "HEAD"},
+         0,
+         "{\"serial\":\"5\",\"title\":\"E\",\"path\":\".git/HEAD\",\"kind\":\"file\",\"size\":3,\"mtime\":*,"
+         "\"hidden\":true}\n"},
+        {{"locate", "--no-hidden", "HEAD"}, 1, ""},
+        {{"locate", "--json", "--no-hidden", "setup"},
+         0,
+         "{\"serial\":\"5\",\"title\":\"E\",\"path\":\"setup.exe\",\"kind\":\"file\",\"size\":1,\"mtime\":*}\n"},
+        {{"files", "5", "--json", "--no-hidden"},
+         0,
+         "{\"path\":\"\",\"kind\":\"folder\",\"size\":15,\"mtime\":*}\n"
+         "{\"path\":\"a.txt\",\"kind\":\"file\",\"size\":3,\"mtime\":*}\n"
+         "{\"path\":\"setup.exe\",\"kind\":\"file\",\"size\":1,\"mtime\":*}\n"
+         "{\"path\":\"Docs\",\"kind\":\"folder\",\"size\":5,\"mtime\":*}\n"
+         "{\"path\":\"Docs/a.txt\",\"kind\":\"file\",\"size\":3,\"mtime\":*}\n"
+         "{\"path\":\"Docs/b\\udcff.bin\",\"kind\":\"file\",\"size\":2,\"mtime\":*}\n"},
+        {{"diff", "5", "--json"},
+         1,
+         "{\"change\":\"added\",\"path\":\".git/objects/ef\",\"kind\":\"folder\",\"size\":3,\"mtime\":*,"
+         "\"hidden\":true}\n"
+         "{\"change\":\"added\",\"path\":\".git/objects/ef/gh\",\"kind\":\"file\",\"size\":3,\"mtime\":*,"
+         "\"hidden\":true}\n"},
+        {{"diff", "5", "--no-hidden"}, 0, ""},
+        {{"dupes", "--min-size", "1"},
+         0,
+         "3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t6\tF:\\a.txt\n"
+         "2\t1\tsetup.exe\n\t5\tE:\\setup.exe\n\t6\tF:\\.backup\\Docs\\setup.exe\n"},
+        {{"dupes", "--no-hidden"}, 0, "3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t6\tF:\\a.txt\n"},
+        // setup.exe's only copy is hidden: with hidden files left out, it has none.
+        {{"unique", "5", "--no-hidden", "--json"},
+         0,
+         "{\"path\":\"setup.exe\",\"kind\":\"file\",\"size\":1,\"mtime\":*}\n"
+         "{\"path\":\"Docs/b\\udcff.bin\",\"kind\":\"file\",\"size\":2,\"mtime\":*}\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = rig.Cli(c.args);
+        std::string what;
+        for (const auto& a : c.args) what += a + " ";
+        EXPECT_EQ(r.status, c.status) << what << r.err;
+        EXPECT_EQ(MaskTimes(r.out), c.out) << what;
+    }
+    // Without --no-hidden, files lists the hidden entries too, each marked.
+    const Result all = rig.Cli({"files", "5", "--json"});
+    EXPECT_NE(all.out.find("{\"path\":\".git/objects/ab/cd\",\"kind\":\"file\",\"size\":3,\"mtime\":"), std::string::npos);
+    size_t marked = 0;
+    for (size_t at = all.out.find("\"hidden\":true}"); at != std::string::npos; at = all.out.find("\"hidden\":true}", at + 1))
+        ++marked;
+    EXPECT_EQ(marked, 5u); // .git, HEAD, objects, ab, cd
+}
