@@ -127,12 +127,13 @@ la_int64_t SeekWithin(uint64_t& pos, uint64_t size, la_int64_t offset, int whenc
     return static_cast<la_int64_t>(pos);
 }
 
-// A regular file, read with pread. Blocks start small after a seek (a zip's reader seeks
-// to every member's header and reads a few dozen bytes there) and grow while reading goes
-// straight on (a compressed tarball is read whole).
+// A regular file, read with pread. Blocks start small after a seek and grow while reading
+// goes straight on (a compressed tarball is read whole). A zip's reader seeks to every
+// member's header; what it then decompresses to look into the member is what the block
+// holds, so a small first block keeps that to about what the look needs.
 class FileSource final : public Source {
 public:
-    static constexpr size_t kFirstBlock = 4096;
+    static constexpr size_t kFirstBlock = 512;
 
     FileSource(Budget& b, int fd, uint64_t size, size_t maxBlock)
         : Source(b), fd_(fd), size_(size), maxBlock_(std::max(maxBlock, kFirstBlock)) {}
@@ -348,6 +349,9 @@ MemberKind KindOf(struct archive_entry* e) {
 
 bool Contains(const char* text, const char* what) { return text && std::strstr(text, what); }
 
+// Which members of an archive are looked into for archives inside.
+enum class Look : uint8_t { None, NamedLikeArchives, Every };
+
 class Lister {
 public:
     explicit Lister(const ArchiveOptions& o) : options_(o), limits_(o.limits), budget_(o) {}
@@ -444,7 +448,8 @@ private:
         } watching{budget_, a};
         if (archive_filter_count(a) > 1) budget_.Watch(a);
 
-        bool first = true, lookInside = false;
+        bool first = true;
+        Look look = Look::None;
         for (;;) {
             if (!budget_.Check()) {
                 SetStatus(id, ArchiveStatus::Partial, budget_.Reason());
@@ -471,21 +476,26 @@ private:
                     SetStatus(id, ArchiveStatus::Skipped, kSkippedReason);
                     return;
                 }
-                // Looking into members reads their data: where the rest of the listing
-                // skips it, only in formats that reach one member's data without decoding
-                // the others'.
+                // Looking into a member reads the start of its data. Where the listing
+                // reads all data anyway (a compressed stream, an archive inside another),
+                // or in mode All, every member is looked into. Indexed mode reads an
+                // archive's index alone: it looks only into members named like archives, and
+                // only in formats that reach a member's data without decoding the others'.
                 const int base = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
-                lookInside = options_.mode == ArchiveMode::All || listing_.archives[id].depth > 1 ||
-                             archive_filter_count(a) > 1 || base == ARCHIVE_FORMAT_ZIP ||
-                             base == ARCHIVE_FORMAT_TAR || base == ARCHIVE_FORMAT_CPIO ||
-                             base == ARCHIVE_FORMAT_ISO9660;
+                look = options_.mode == ArchiveMode::All || listing_.archives[id].depth > 1 ||
+                               archive_filter_count(a) > 1
+                           ? Look::Every
+                       : base == ARCHIVE_FORMAT_ZIP || base == ARCHIVE_FORMAT_TAR || base == ARCHIVE_FORMAT_CPIO ||
+                               base == ARCHIVE_FORMAT_ISO9660
+                           ? Look::NamedLikeArchives
+                           : Look::None;
             }
             if (members_.Count() >= limits_.maxMembers || members_.PathBytes() > limits_.maxNameBytes) {
                 budget_.Stop(kMembersReason);
                 SetStatus(id, ArchiveStatus::Partial, kMembersReason);
                 return;
             }
-            Member(a, e, id, prefix, lookInside);
+            Member(a, e, id, prefix, look);
             if (budget_.Reason()) {
                 SetStatus(id, ArchiveStatus::Partial, budget_.Reason());
                 return;
@@ -495,7 +505,7 @@ private:
 
     // Adds the member the archive `a` (archives[id]) is at, and lists it when it is an
     // archive itself.
-    void Member(struct archive* a, struct archive_entry* e, uint32_t id, const std::string& prefix, bool lookInside) {
+    void Member(struct archive* a, struct archive_entry* e, uint32_t id, const std::string& prefix, Look look) {
         const char* name = archive_entry_pathname(e);
         if (!name) name = archive_entry_pathname_utf8(e);
         if (!name) {
@@ -520,9 +530,11 @@ private:
             if (AppendMemberPath(target, link_) != PathVerdict::Ok) link_.clear();
         }
         const uint32_t n = members_.Add(path_, id, kind, size, mtime, link_);
-        if (lookInside && kind == MemberKind::File && size >= kMinArchiveBytes &&
-            listing_.archives[id].depth < limits_.maxDepth && !archive_entry_is_data_encrypted(e))
-            Nested(a, n, id, path_ + '/', size);
+        if (look == Look::None || kind != MemberKind::File || size < kMinArchiveBytes ||
+            listing_.archives[id].depth >= limits_.maxDepth || archive_entry_is_data_encrypted(e))
+            return;
+        if (look == Look::NamedLikeArchives && !LooksLikeArchiveName(std::string_view(path_).substr(path_.rfind('/') + 1))) return;
+        Nested(a, n, id, path_ + '/', size);
     }
 
     // Reads member data until `out` holds `want` bytes or the member ends; false when it
@@ -639,22 +651,34 @@ ArchiveListing ListArchiveFd(int fd, const ArchiveOptions& options) {
 ArchiveListing ListArchive(int dirfd, const char* name, uint64_t sizeHint, const ArchiveOptions& options) {
     if (options.mode == ArchiveMode::None || sizeHint < kMinArchiveBytes) return NotAnArchive();
     // Never a link, never waiting on a FIFO that took the file's place since the caller
-    // looked; the access time stays as it was where the owner allows it.
+    // looked; the access time stays as it was where the owner allows it (O_NOATIME), which
+    // a disk of someone else's files refuses file after file: after a run of refusals this
+    // thread stops asking for a while.
+    thread_local unsigned refused = 0, plainOpens = 0;
     const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    int fd = openat(dirfd, name, flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = openat(dirfd, name, flags);
+    int fd = -1;
+    if (plainOpens > 0) {
+        --plainOpens;
+        fd = openat(dirfd, name, flags);
+    } else {
+        fd = openat(dirfd, name, flags | O_NOATIME);
+        if (fd < 0 && errno == EPERM) {
+            if (++refused >= 8) {
+                refused = 0;
+                plainOpens = 256;
+            }
+            fd = openat(dirfd, name, flags);
+        } else if (fd >= 0) {
+            refused = 0;
+        }
+    }
     if (fd < 0) return NotAnArchive();
     struct stat st;
     ArchiveListing listing;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         const auto size = static_cast<uint64_t>(st.st_size);
-        // Most files are no archive: the kernel need not read ahead for the first bytes.
-        posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
         const ArchiveSignature sig = SniffFile(fd, size);
-        if (sig != ArchiveSignature::None) {
-            posix_fadvise(fd, 0, 0, sig == ArchiveSignature::Compressed ? POSIX_FADV_SEQUENTIAL : POSIX_FADV_NORMAL);
-            listing = Lister(options).RunFile(fd, size, sig);
-        }
+        if (sig != ArchiveSignature::None) listing = Lister(options).RunFile(fd, size, sig);
     }
     close(fd);
     return listing;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/CodePage.h"
+
 namespace quindle {
 
 namespace {
@@ -114,6 +116,18 @@ ArchiveSignature SniffVolumeDescriptor(std::string_view sector) {
     if (StartsWith(sector, "CD001", 1)) return ArchiveSignature::Iso9660;
     if (StartsWith(sector, std::string_view("\0BEA01", 6))) return ArchiveSignature::Udf;
     return ArchiveSignature::None;
+}
+
+bool LooksLikeArchiveName(std::string_view name) {
+    // Those the formats read here are known by; compressed tarballs by the compression's
+    // ending (a compressed single file among them is told apart by its content).
+    static constexpr std::string_view kEndings[] = {
+        ".zip", ".jar", ".war", ".apk", ".7z",  ".rar",  ".cab", ".iso", ".tar",  ".tgz", ".tbz",
+        ".tbz2", ".txz", ".tzst", ".tlz4", ".cpio", ".gz", ".bz2", ".xz",  ".zst", ".lz4", ".lz",
+    };
+    for (const std::string_view e : kEndings)
+        if (name.size() > e.size() && SameText(name.substr(name.size() - e.size()), e)) return true;
+    return false;
 }
 
 const char* SignatureName(ArchiveSignature s) {

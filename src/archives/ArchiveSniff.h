@@ -35,6 +35,12 @@ ArchiveSignature SniffHead(std::string_view head, uint64_t size);
 // The sector at kVolumeDescriptorOffset of a file SniffHead called Sector16: Iso9660, Udf or None.
 ArchiveSignature SniffVolumeDescriptor(std::string_view sector);
 
+// Whether a member's name ends as an archive's usually does (".zip", ".tar.gz", ".iso",
+// ASCII letters in either case). Indexed mode looks into such members only: looking into
+// every member of a zip would decompress the start of each, where the listing reads its
+// index alone. The name decides whether to look, never what a member is.
+bool LooksLikeArchiveName(std::string_view name);
+
 // "zip", "7z", ... for a signature (what the format is called before libarchive reads it).
 const char* SignatureName(ArchiveSignature s);
 

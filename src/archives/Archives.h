@@ -147,9 +147,12 @@ constexpr size_t kMaxMemberPath = 4096;
 // programs and archives behind other data are files.
 //
 // Indexed mode lists zip, 7z, rar, cab, ISO 9660, and uncompressed tar and cpio (whose
-// members' data is skipped by seeking), and looks into zip, tar, cpio and ISO members for
-// archives inside; compressed tarballs and archives inside archives only up to
-// limits.indexedStreamBytes. All lists every archive and looks into every member.
+// members' data is skipped by seeking); compressed tarballs and archives inside archives
+// only up to limits.indexedStreamBytes. It looks for archives inside only among the
+// members of zip, tar, cpio and ISO 9660 whose names end as archives' do (".zip",
+// ".tar.gz", ...: LooksLikeArchiveName), and among every member of an archive it reads
+// whole anyway. All lists every archive and looks into every member. Either way a
+// member's content, never its name, tells whether it is an archive.
 ArchiveListing ListArchive(int dirfd, const char* name, uint64_t sizeHint, const ArchiveOptions& options);
 // The same for an open regular file (read with pread; the descriptor stays open).
 ArchiveListing ListArchiveFd(int fd, const ArchiveOptions& options);

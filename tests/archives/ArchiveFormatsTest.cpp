@@ -274,6 +274,20 @@ TEST(ArchiveModes, IndexedListsWhatReadsLittleAllListsEverything) {
     // Uncompressed ones are listed at any size.
     EXPECT_EQ(Members(ListIn(dir, "t.tar", indexed)), kTreeMembers);
 
+    // Indexed mode looks into members named like archives; All into every member. The
+    // content decides: a member named .zip that is none is a file like any other.
+    ASSERT_TRUE(Shell(dir, "cp t.zip inner.dat && echo 'no zip' > fake.zip && zip -q holds-named.zip inner.dat fake.zip t.zip"));
+    const ArchiveListing named = ListIn(dir, "holds-named.zip", Mode(ArchiveMode::Indexed));
+    EXPECT_EQ(NestedAt(named, "inner.dat"), nullptr);
+    EXPECT_EQ(NestedAt(named, "fake.zip"), nullptr);
+    ASSERT_TRUE(NestedAt(named, "t.zip"));
+    EXPECT_EQ(Members(named).size(), 3 + kTreeMembers.size());
+    const ArchiveListing every = ListIn(dir, "holds-named.zip", Mode(ArchiveMode::All));
+    ASSERT_TRUE(NestedAt(every, "inner.dat"));
+    EXPECT_EQ(NestedAt(every, "inner.dat")->status, ArchiveStatus::Listed);
+    EXPECT_EQ(NestedAt(every, "fake.zip"), nullptr);
+    EXPECT_EQ(Members(every).size(), 3 + 2 * kTreeMembers.size());
+
     // Inside a 7z, indexed mode does not look (that decodes what listing skips).
     const ArchiveListing in7 = ListIn(dir, "holds-zip.7z", Mode(ArchiveMode::Indexed));
     EXPECT_EQ(NestedAt(in7, "t.zip"), nullptr);

@@ -143,6 +143,13 @@ TEST(MemberPath, StaysInsideItsArchiveAndKeepsEveryOtherByte) {
     }
 }
 
+TEST(ArchiveSniff, NamesLikeArchivesOnlyDecideWhereIndexedModeLooks) {
+    for (const char* yes : {"a.zip", "B.ZIP", "x.tar.gz", "x.TGZ", "disc.iso", "lib.jar", "a.b.7z", "s.tar.zst"})
+        EXPECT_TRUE(LooksLikeArchiveName(yes)) << yes;
+    for (const char* no : {"zip", ".zip", "a.zipx", "a.txt", "a.gzip", "a.zip.part", "tar", "photo.jpg", ""})
+        EXPECT_FALSE(LooksLikeArchiveName(no)) << no;
+}
+
 TEST(ArchiveModeNames, ParseExactlyTheThreeNames) {
     for (const ArchiveMode m : {ArchiveMode::None, ArchiveMode::Indexed, ArchiveMode::All})
         EXPECT_EQ(ParseArchiveMode(ArchiveModeName(m)), m);
