@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -21,6 +22,10 @@
 #include "archives/MemberTree.h"
 
 namespace quindle {
+
+void ReadTimeZoneOnce() {
+    if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 0);
+}
 
 std::optional<ArchiveMode> ParseArchiveMode(std::string_view text) {
     for (const ArchiveMode m : {ArchiveMode::None, ArchiveMode::Indexed, ArchiveMode::All})
@@ -434,8 +439,9 @@ private:
         archive_read_set_callback_data(a, &src);
         const size_t firstMember = members_.Count();
         if (const int r = archive_read_open1(a); r != ARCHIVE_OK && r != ARCHIVE_WARN) {
-            // A compressed stream that holds no archive is a compressed file.
-            if (sig == ArchiveSignature::Compressed && !budget_.Reason() && !src.failed)
+            // A compressed stream that holds no archive (or none that can be read) is a
+            // compressed file.
+            if (sig == ArchiveSignature::Compressed && !budget_.Reason())
                 SetStatus(id, ArchiveStatus::NotArchive);
             else
                 Failed(id, a, src, firstMember);
@@ -582,6 +588,7 @@ private:
             SetStatus(id, ArchiveStatus::Skipped, kSkippedReason);
         } else if (seeks && size <= limits_.nestedBufferBytes) {
             std::string whole = std::move(head);
+            whole.reserve(size); // at most nestedBufferBytes
             if (!ReadMember(a, whole, size)) {
                 if (budget_.Reason())
                     SetStatus(id, ArchiveStatus::Partial, budget_.Reason());

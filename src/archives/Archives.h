@@ -133,6 +133,13 @@ struct ArchiveListing {
     std::string ArchivePath(size_t i) const;
 };
 
+// libarchive turns a zip member's DOS date into seconds with mktime, and glibc's mktime
+// looks at /etc/localtime again (a stat) at every call while TZ is unset: most of the time
+// a zip of small members takes to list. Called once at program start, before any thread is
+// started, this sets TZ to ":/etc/localtime" when it is unset: the same zone, read once
+// (glibc and Qt both take that value for the system's zone). Nothing else changes.
+void ReadTimeZoneOnce();
+
 // A member path longer than this (in bytes, within its own archive) is dropped.
 constexpr size_t kMaxMemberPath = 4096;
 
