@@ -414,6 +414,7 @@ private:
         }
         const char* said = archive_error_string(a);
         const char* reason = src.failed                       ? kUnreadableReason
+                             : archive_errno(a) == ENOMEM     ? kMemoryReason
                              : Contains(said, "ncrypt")       ? kEncryptedReason
                              : Contains(said, "nsupported") || Contains(said, "not supported") ? kUnsupportedReason
                                                                                                 : kDamagedReason;
