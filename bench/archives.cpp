@@ -7,8 +7,11 @@
 //                every file) against lstat of the same files.
 //   zips/lstat   listing 1,000 zip archives of 100 members each against lstat of the
 //                100,000 files they hold, had they been files of the disk.
+//   archives/plain  memorizing a disk of 100,000 files, 1,000 of them zips of 100 members,
+//                through quindle-cli add --archives indexed, against --archives none of the
+//                same disk. Goal: at most 1.3.
 //
-// Usage: archives [--mb N] [--dir DIR]. --mb sets the tarball's compressed size (a quick run:
+// Usage: archives [--mb N] [--dir DIR] [--cli QUINDLE-CLI] [--no-walk]. --mb sets the tarball's compressed size (a quick run:
 // --mb 100); --dir keeps the generated files there for the next run. Every figure is the
 // best of three runs with a warm cache.
 #include <archive.h>
@@ -131,6 +134,27 @@ void MakePlainFiles(const std::string& dir) {
     }
 }
 
+// A disk of 100,000 files: 990 folders of 100 small text files, and the 1,000 zips of `zips`
+// in ten folders of their own.
+void MakeWalkDisk(const std::string& disk, const std::string& zips) {
+    const auto pool = TextPool(8u << 20);
+    for (int f = 0; f < 990; ++f) {
+        const std::string folder = disk + "/f" + std::to_string(f);
+        fs::create_directories(folder);
+        for (int i = 0; i < 100; ++i) {
+            const int n = f * 100 + i;
+            std::ofstream out(folder + "/p" + std::to_string(n) + ".txt", std::ios::binary);
+            out << pool[static_cast<size_t>(n) % pool.size()].substr(0, 50 + static_cast<size_t>(n % 2000));
+        }
+    }
+    for (int z = 0; z < 1000; ++z) {
+        const std::string folder = disk + "/zips" + std::to_string(z / 100);
+        fs::create_directories(folder);
+        fs::copy_file(zips + "/z" + std::to_string(z) + ".zip", folder + "/z" + std::to_string(z) + ".zip",
+                      fs::copy_options::overwrite_existing);
+    }
+}
+
 std::vector<std::string> NamesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
@@ -165,12 +189,17 @@ int main(int argc, char** argv) {
     ReadTimeZoneOnce(); // as the program does
     size_t mb = 1024;
     std::string dir;
+    // The command line beside the bench folder, as built.
+    std::string cli = (fs::canonical("/proc/self/exe").parent_path().parent_path() / "quindle-cli").string();
+    bool skipWalk = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--mb" && i + 1 < argc) mb = std::stoul(argv[++i]);
         else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
+        else if (a == "--cli" && i + 1 < argc) cli = argv[++i];
+        else if (a == "--no-walk") skipWalk = true;
         else {
-            std::fprintf(stderr, "usage: archives [--mb N] [--dir DIR]\n");
+            std::fprintf(stderr, "usage: archives [--mb N] [--dir DIR] [--cli QUINDLE-CLI] [--no-walk]\n");
             return 2;
         }
     }
@@ -218,6 +247,28 @@ int main(int argc, char** argv) {
     const double statMembers = Best(3, [&] { StatNames(plain, plainNames, members); });
     std::printf("zips/lstat: %.2f (%zu zips, %zu members, %.2f s; baseline: lstat of %zu files, %.3f s)\n",
                 zipList / statMembers, zipNames.size(), members, zipList, members, statMembers);
+
+    // ---- archives/plain: the walk itself, through quindle-cli add, with and without archives
+    if (!skipWalk) {
+        const std::string disk = dir + "/disk", package = dir + "/package", config = dir + "/config";
+        if (!fs::exists(disk + "/f989/p98999.txt")) MakeWalkDisk(disk, zips);
+        fs::create_directories(package);
+        fs::create_directories(config + "/Tavrel");
+        std::ofstream(config + "/Tavrel/Quindle.conf")
+            << "[Drives]\nQ\\path=" << disk << "\nQ\\serial=77\nQ\\kind=removable\n";
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        const auto add = [&](const char* mode) {
+            const std::string command = "'" + cli + "' --package '" + package + "' add Q: --title Bench --replace --archives " +
+                                        mode + " > /dev/null 2>&1";
+            return [command] { [[maybe_unused]] const int rc = std::system(command.c_str()); };
+        };
+        add("none")(); // warm cache
+        const double none = Best(3, add("none"));
+        const double indexed = Best(3, add("indexed"));
+        std::printf("archives/plain: %.2f (100,000 files, 1,000 of them zips of 100 members: add --archives indexed "
+                    "%.2f s; baseline: add --archives none, %.2f s; goal <= 1.3)\n",
+                    indexed / none, indexed, none);
+    }
 
     if (!keep) fs::remove_all(dir);
     return 0;
