@@ -64,6 +64,9 @@ struct DiskFigures {
     uint64_t archivesUnlisted = 0; // archives that could not be listed (their note says why)
     uint64_t checksummed = 0;      // files with a checksum
     uint64_t contentUnread = 0;    // files whose content could not be read (their note says why)
+    // Which archives the walk listed, as chosen for the disk: 0 none, 1 those whose listing
+    // reads little, 2 all (the archive room's ArchiveMode).
+    uint8_t archiveMode = 0;
 };
 
 // Why a catalogue is not complete, as the user reads it: "the walk was stopped", or "the

@@ -164,6 +164,7 @@ std::string EncodeHeaderBlock(const Catalogue& cat, uint64_t bodyRaw) {
     for (uint64_t v : {f.hiddenEntries, f.archiveMembers, f.archivesListed, f.archivesUnlisted, f.checksummed,
                        f.contentUnread})
         PutU64(h, v);
+    PutU64(h, f.archiveMode);
     return h;
 }
 
@@ -191,6 +192,12 @@ bool DecodeHeaderBlock(std::string_view raw, uint32_t version, CatalogueHeader& 
         for (uint64_t* v : {&f.hiddenEntries, &f.archiveMembers, &f.archivesListed, &f.archivesUnlisted,
                             &f.checksummed, &f.contentUnread})
             *v = r.Fixed(8);
+        // The walk's choices, appended after the counts.
+        if (r.Left() >= 8) {
+            const uint64_t mode = r.Fixed(8);
+            if (mode > 2) return false;
+            f.archiveMode = static_cast<uint8_t>(mode);
+        }
     }
     // Later versions may append fields; this one reads what it knows. Each count is checked
     // alone before any sum of them, so that no sum can wrap.

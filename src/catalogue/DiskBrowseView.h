@@ -21,7 +21,13 @@ public:
     const Catalogue& Cat() const { return cat_; }
     const DiskFigures& Figures() const { return cat_.header.figures; }
     size_t Count() const { return cat_.Count(); }
-    bool IsFolder(uint32_t e) const { return cat_.kind[e] == static_cast<uint8_t>(EntryKind::Folder); }
+    // A folder, or an archive whose members were listed: both open like folders. (An
+    // archive that could not be listed is a file, with its reason in its note.)
+    bool IsFolder(uint32_t e) const {
+        if (cat_.kind[e] == static_cast<uint8_t>(EntryKind::Folder)) return true;
+        const uint8_t f = cat_.flags[e];
+        return (f & kEntryArchive) && (!(f & kEntryNoted) || (f & kEntryPartial));
+    }
 
     // The entries of folder `f`: its folders first, then the rest, each part by name
     // (ASCII case ignored; case twins in byte order).

@@ -77,6 +77,17 @@ void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool 
     else
         out += "\",\"size\":null,\"mtime\":null";
     if (c.Hidden(i)) out += ",\"hidden\":true";
+    if (c.Member(i)) {
+        size_t a = c.parent[i];
+        while (a > 0 && !c.IsArchive(a)) a = c.parent[a];
+        out += ",\"archive\":";
+        AppendJsonString(out, c.Path(a, '/'));
+    }
+    if (c.IsArchive(i) && !c.Note(i).empty()) {
+        // A listing that stopped at a bound keeps what it read; one that failed has none.
+        out += (c.flags[i] & kEntryPartial) ? ",\"archive_partial\":" : ",\"archive_error\":";
+        AppendJsonString(out, c.Note(i));
+    }
 }
 
 std::string IsoUtc(int64_t seconds) {

@@ -18,7 +18,9 @@ void AppendJsonString(std::string& out, std::string_view bytes);
 // Entry i's fields after its "path" in every command's JSON: "kind", "size", "mtime"
 // (null for both with `details` false: a disk known by its record's names only), then the
 // keys that only some entries have: "hidden": true for an entry that is hidden or lies
-// below a hidden folder. Each starts with its comma; no braces.
+// below a hidden folder; "archive", the path of the innermost archive holding a member;
+// "archive_error", why an archive could not be listed, or "archive_partial", why its
+// listing stopped. Each starts with its comma; no braces.
 void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool details = true);
 
 // "2024-05-01T12:34:56Z".

@@ -82,7 +82,7 @@ private:
                 out_.changes.push_back({k, e, kNoEntry});
                 ++(folder ? out_.counts.removedFolders : out_.counts.removedFiles);
             }
-            if (folder)
+            if (c.IsParent(e)) // a folder, or an archive with its members
                 for (uint32_t j = ch.start[e + 1]; j-- > ch.start[e];) stack.push_back(ch.order[j]);
         }
     }
@@ -128,9 +128,14 @@ private:
             } else if (a_.kind[ea] != b_.kind[eb]) {
                 Whole(a_, ca_, ea, ChangeKind::Removed);
                 Whole(b_, cb_, eb, ChangeKind::Added);
-            } else if (a_.size[ea] != b_.size[eb] || a_.mtime[ea] != b_.mtime[eb]) {
-                out_.changes.push_back({ChangeKind::Changed, ea, eb});
-                ++out_.counts.changedFiles;
+            } else {
+                if (a_.size[ea] != b_.size[eb] || a_.mtime[ea] != b_.mtime[eb]) {
+                    out_.changes.push_back({ChangeKind::Changed, ea, eb});
+                    ++out_.counts.changedFiles;
+                }
+                // An archive listed both times: what changed among its members too. (`f`
+                // is not used after this.)
+                if (a_.IsArchive(ea) && b_.IsArchive(eb)) stack.push_back(open(ea, eb));
             }
         }
     }

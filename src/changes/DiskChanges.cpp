@@ -64,7 +64,8 @@ DiskDiff DiffDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
         out.cause = out.before.cause;
         return out;
     }
-    out.after = WalkDiskCatalogue(ctx, tree, lister, d);
+    // Walked as it was memorized, so that only what changed on the disk differs.
+    out.after = WalkDiskCatalogue(ctx, tree, lister, d, WalkOptionsOf(*out.before.catalogue));
     if (!out.after || !out.after->header.figures.complete) {
         out.cause = out.after ? IncompleteCatalogueText(out.after->header.figures) : "the walk was stopped";
         return out;
@@ -90,18 +91,29 @@ std::string MemorizeResult::IncompleteLine() const { return Detailed() ? std::st
 
 MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                                   const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
-                                  const ChangedCallback& changed) {
+                                  const ChangedCallback& changed, const std::optional<WalkOptions>& options) {
     MemorizeResult r;
     // A disk memorized again: what changed since, when its old catalogue can tell.
     if (ctx.platform.FileExists(recordPath)) r.before = ReadPreviousCatalogue(recordPath, ctx.InfoSection);
+    WalkOptions walk;
+    if (options)
+        walk = *options;
+    else if (r.before && r.before->catalogue)
+        walk = WalkOptionsOf(*r.before->catalogue);
     r.complete = MemorizeDiskWithInfo(ctx, tree, lister, d, serial, recordPath, info, [&](const Catalogue& now) {
         r.figures = now.header.figures;
         if (!r.before || !r.before->catalogue || !now.header.figures.complete) return;
         const CatalogueDiff diff = DiffCatalogues(*r.before->catalogue, now);
         r.changes = diff.counts;
         if (changed && !diff.changes.empty()) changed(*r.before->catalogue, now, diff);
-    });
+    }, walk);
     return r;
+}
+
+WalkOptions WalkOptionsOf(const Catalogue& catalogue) {
+    WalkOptions options;
+    if (catalogue.header.version >= 2) options.archives = static_cast<ArchiveMode>(catalogue.header.figures.archiveMode);
+    return options;
 }
 
 } // namespace quindle

@@ -77,8 +77,14 @@ struct MemorizeResult {
 };
 // Called when something changed, while the new catalogue is still at hand (to list it).
 using ChangedCallback = std::function<void(const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff)>;
+// `options`: what the walk reads besides the names; none given, a disk memorized again
+// keeps the choice its catalogue holds (WalkOptionsOf), a new one takes the defaults.
 MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                                   const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
-                                  const ChangedCallback& changed = {});
+                                  const ChangedCallback& changed = {},
+                                  const std::optional<WalkOptions>& options = std::nullopt);
+// The choices a disk was memorized with, as its catalogue holds them; the defaults for a
+// catalogue written before they were kept.
+WalkOptions WalkOptionsOf(const Catalogue& catalogue);
 
 } // namespace quindle

@@ -124,7 +124,9 @@ int Add(AppContext& ctx, const AddOptions& o) {
     MemorizeResult result;
     bool complete = false;
     try {
-        result = MemorizeAndCompare(ctx, tree, lister, d, serial, path, info);
+        std::optional<WalkOptions> walk;
+        if (o.archives) walk = WalkOptions{*o.archives};
+        result = MemorizeAndCompare(ctx, tree, lister, d, serial, path, info, {}, walk);
         complete = result.complete;
         progress.Finish(!complete);
     } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/AppContext.h"
+#include "archives/Archives.h"
 #include "index/FileQuery.h"
 
 namespace quindle::cli {
@@ -56,6 +57,7 @@ struct AddOptions {
     char drive = 0; // 'A'..'Z'
     std::string title, description, additional;
     bool replace = false;
+    std::optional<ArchiveMode> archives; // none given: the disk's own choice, or the default
 };
 // files, show, diff, unique and remove: one disk of the package.
 struct DiskOptions {

@@ -117,6 +117,12 @@ const char* const kNoHiddenHelp = "leave out entries that are hidden or lie in a
 
 const std::vector<Choice<std::string>> kShells = {{"bash", "bash"}};
 
+// The archive room's own names, so the command line and the settings say the same.
+const std::vector<Choice<ArchiveMode>> kArchiveModes = {
+    {ArchiveModeName(ArchiveMode::None), ArchiveMode::None},
+    {ArchiveModeName(ArchiveMode::Indexed), ArchiveMode::Indexed},
+    {ArchiveModeName(ArchiveMode::All), ArchiveMode::All}};
+
 const char* const kFooter =
     "Fields are separated by tabs; messages go to stderr. Exit status, as grep's: 0 something\n"
     "listed or done, 1 nothing listed (find, locate, dupes, unique) or a walk not complete (add),\n"
@@ -271,6 +277,11 @@ CommandLine::CommandLine() {
     d.Text(c, "--description", "D", add_.description, "the disk's description");
     d.Text(c, "--additional", "A", add_.additional, "additional information on the disk");
     d.Flag(c, "--replace", add_.replace, "memorize a disk that is in the package already");
+    d.Choose<ArchiveMode>(c, "--archives", kArchiveModes,
+                          "which archives have their members listed in the catalogue: none, indexed (zip, 7z, "
+                          "rar, cab, ISO images, plain tar; compressed tarballs up to 64 MiB; the default) or "
+                          "all (a disk memorized again keeps its choice unless given)",
+                          [this](ArchiveMode m) { add_.archives = m; });
 
     c = d.Command("remove", "take the disk with that volume serial out of the package", "0 removed, 2 an error",
                   Needs::Package,

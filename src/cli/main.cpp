@@ -11,9 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "archives/Archives.h"
 #include "cli/Cli.h"
 
 int main(int argc, char** argv) {
+    // Before any thread: the archive reader dates members in local time, which otherwise
+    // re-reads the zone file for every member.
+    quindle::ReadTimeZoneOnce();
     int status = quindle::cli::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         quindle::cli::Message(std::string("cannot write the output: ") + std::strerror(errno));

@@ -56,7 +56,7 @@ void CatalogueCollector::Folder(TDirectoryOutline& tree, int n, const std::strin
     const int read = ctx_.platform.FolderFdOfLastRead(host);
     look.fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0) : open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // No descriptor to spare: the walk looks itself, through the lister's or by path.
-    if (look.fd < 0) LookAtFolder(look, read, host);
+    if (look.fd < 0) LookAtFolder(look, read, host, &archives_);
     // What the record leaves out, from the same read: the folder's hidden folders, and
     // which of its names are hidden.
     std::vector<std::string> hiddenFolders, hiddenNames;
@@ -145,11 +145,12 @@ void CatalogueCollector::LookOrHand(FolderLook look, const std::string& host) {
         looker_.Hand(std::move(look));
         return;
     }
-    LookAtFolder(look, read, host);
+    LookAtFolder(look, read, host, &archives_);
     Apply(look);
 }
 
 Catalogue CatalogueCollector::Finish(char d, const std::string& rootHost, bool stopped) {
+    if (stopped) looker_.StopListings();
     for (const FolderLook& look : looker_.Take(true)) Apply(look);
     DiskFigures f;
     const DriveInfo* drive = ctx_.platform.FindDrive(d);
@@ -166,6 +167,7 @@ Catalogue CatalogueCollector::Finish(char d, const std::string& rootHost, bool s
     f.walkEnd = static_cast<int64_t>(std::time(nullptr));
     f.unreadEntries = unread_;
     f.complete = !stopped && unread_ == 0;
+    f.archiveMode = static_cast<uint8_t>(archives_.mode);
     return builder_.Finish(std::move(f));
 }
 
@@ -180,6 +182,38 @@ void CatalogueCollector::Apply(const FolderLook& look) {
             builder_.SetEntry(static_cast<uint32_t>(look.first + i), l.kind, l.size, l.mtime);
         else
             Unread(look.where, i < look.names.size() ? look.names[i] : std::string(), l.error);
+    }
+    for (const auto& [i, listing] : look.archives) AddMembers(static_cast<uint32_t>(look.first + i), listing);
+}
+
+void CatalogueCollector::AddMembers(uint32_t file, const ArchiveListing& listing) {
+    // An archive entry is flagged before anything is added below it: that makes its members
+    // members. One that could not be listed keeps why in its note.
+    const auto mark = [&](uint32_t index, const ArchiveInfo& info) {
+        switch (info.status) {
+        case ArchiveStatus::Listed:
+            builder_.SetArchive(index, false);
+            return true;
+        case ArchiveStatus::Partial:
+            builder_.SetArchive(index, true);
+            builder_.SetNote(index, info.reason);
+            return true;
+        case ArchiveStatus::Error:
+            builder_.SetArchive(index, false);
+            builder_.SetNote(index, info.reason);
+            return false;
+        default:
+            return false;
+        }
+    };
+    if (!mark(file, listing.Info())) return;
+    std::vector<uint32_t> entryOf(listing.members.size());
+    for (size_t m = 0; m < listing.members.size(); ++m) {
+        const ArchiveMember& member = listing.members[m];
+        const uint32_t parent = member.parent == kNoIndex ? file : entryOf[member.parent];
+        entryOf[m] = builder_.Add(parent, listing.Name(m), static_cast<EntryKind>(member.kind), member.size,
+                                  member.mtime);
+        if (member.nested != kNoIndex) mark(entryOf[m], listing.archives[member.nested]);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "app/AppContext.h"
 #include "catalogue/DiskCatalogue.h"
 #include "records/EntryLooks.h"
+#include "records/WalkOptions.h"
 
 namespace quindle {
 
@@ -27,7 +28,9 @@ class CatalogueCollector {
 public:
     static constexpr uint64_t kNamedUnread = 20;
 
-    explicit CatalogueCollector(AppContext& ctx) : ctx_(ctx), start_(std::chrono::steady_clock::now()) {}
+    CatalogueCollector(AppContext& ctx, const WalkOptions& options)
+        : ctx_(ctx), start_(std::chrono::steady_clock::now()), archives_{options.archives, {}, {}},
+          looker_(0, archives_) {}
 
     // Folder item n of the tree, read by the lister (`listed`) or not; `dir` its path as
     // the user sees it, `host` its folder.
@@ -47,6 +50,8 @@ private:
     // A folder whose names could not be listed: its date alone.
     void Unlisted(uint32_t index, const std::string& dir, const std::string& host);
     void Apply(const FolderLook& look);
+    // The members of the regular file entry `file`, read as an archive, added below it.
+    void AddMembers(uint32_t file, const ArchiveListing& listing);
     // Entry `name` of folder `where` (the folder itself for "") could not be looked at.
     void Unread(const std::string& where, const std::string& name, int error);
 
@@ -60,7 +65,8 @@ private:
     };
     std::vector<OpenFolder> open_;
     uint64_t unread_ = 0; // entries that could not be looked at
-    EntryLooker looker_;  // last: its worker ends first
+    ArchiveOptions archives_; // for the folders the walk looks at itself
+    EntryLooker looker_;      // last: its worker ends first
 };
 
 } // namespace quindle

@@ -43,7 +43,8 @@ std::string SectionOf(TDirectoryOutline& tree, int n, std::string& scratch) {
 } // namespace
 
 std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
-                                         const std::string& file, const std::function<void(TIniFile32&)>& finish) {
+                                         const std::string& file, const std::function<void(TIniFile32&)>& finish,
+                                         const WalkOptions& options) {
     const std::string rootHost = tree.HostPath(1);
     const std::string notReady = "Please, make sure that disk is ready!";
     // Deferred: the store writes the file once, when the walk ends. The walk's file is no
@@ -57,7 +58,7 @@ std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tre
     ctx.AbortFlag = false;
     ctx.Progress = WalkProgress{};
     std::string scratch, sectionScratch;
-    CatalogueCollector catalogue(ctx);
+    CatalogueCollector catalogue(ctx, options);
     for (int i = 1; i <= tree.ItemCount(); ++i) {
         ctx.Pump();
         if (ctx.AbortFlag) {
@@ -111,10 +112,11 @@ void StartWalk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, c
     ResetBrowsers(tree, lister, d);
 }
 
-std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d) {
+std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+                                           const WalkOptions& options) {
     const ShareReads share(ctx.platform);
     StartWalk(ctx, tree, lister, d);
-    std::optional<WalkedCatalogue> walked = WalkDrive(ctx, tree, lister, d, std::string(), {});
+    std::optional<WalkedCatalogue> walked = WalkDrive(ctx, tree, lister, d, std::string(), {}, options);
     if (!walked) return std::nullopt;
     return std::move(*walked->catalogue);
 }

@@ -9,6 +9,7 @@
 
 #include "app/AppContext.h"
 #include "catalogue/DiskCatalogue.h"
+#include "records/WalkOptions.h"
 
 namespace quindle {
 
@@ -51,12 +52,14 @@ struct WalkedCatalogue {
 // entries are being encoded for the file; with none (""), it only collects the catalogue
 // and writes nothing.
 std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
-                                         const std::string& file, const std::function<void(TIniFile32&)>& finish);
+                                         const std::string& file, const std::function<void(TIniFile32&)>& finish,
+                                         const WalkOptions& options);
 
 // The same walk of drive d into memory only: the catalogue MemorizeDisk would write, and
 // nothing written anywhere. Pumps and stops on ctx.AbortFlag as MemorizeDisk does (the
 // catalogue is then marked partial); nothing when the program ends (ctx.Quitting). A drive
 // that is not ready throws EFileError.
-std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d);
+std::optional<Catalogue> WalkDiskCatalogue(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
+                                           const WalkOptions& options = {});
 
 } // namespace quindle

@@ -31,7 +31,7 @@ EntryKind KindOfMode(mode_t mode) {
     return EntryKind::Other;
 }
 
-void LookAtFolder(FolderLook& look, int dirfd, const std::string& host) {
+void LookAtFolder(FolderLook& look, int dirfd, const std::string& host, const ArchiveOptions* archives) {
     struct stat st;
     const auto pathOf = [&](const std::string& name) { return host == "/" ? "/" + name : host + "/" + name; };
     if (dirfd >= 0 ? fstat(dirfd, &st) == 0 : lstat(host.c_str(), &st) == 0)
@@ -44,6 +44,19 @@ void LookAtFolder(FolderLook& look, int dirfd, const std::string& host) {
                                    : lstat(pathOf(look.names[i]).c_str(), &st) == 0;
         look.found[i] = ok ? Looked(st) : Failed(errno);
     }
+    if (!archives || archives->mode == ArchiveMode::None) return;
+    // The archive reader opens each file below the folder itself, never through a link.
+    int folder = dirfd;
+    if (folder < 0) folder = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    for (size_t i = 0; i < look.names.size(); ++i) {
+        const EntryLook& l = look.found[i];
+        if (l.error != 0 || l.kind != EntryKind::File) continue;
+        ArchiveListing listing = ListArchive(folder, look.names[i].c_str(), l.size, *archives);
+        if (listing.Status() != ArchiveStatus::NotArchive && listing.Status() != ArchiveStatus::Skipped)
+            look.archives.emplace_back(static_cast<uint32_t>(i), std::move(listing));
+    }
+    if (folder != dirfd) close(folder);
 }
 
 size_t EntryLooker::DefaultMaxInFlight() {
@@ -54,13 +67,19 @@ size_t EntryLooker::DefaultMaxInFlight() {
     return std::clamp<size_t>(static_cast<size_t>(rl.rlim_cur / 8), 1, 64);
 }
 
-EntryLooker::EntryLooker(size_t maxInFlight)
+EntryLooker::EntryLooker(size_t maxInFlight, ArchiveOptions archives)
     : max_(maxInFlight > 0 ? maxInFlight : DefaultMaxInFlight()),
       // The worker is woken for a batch of folders, not for each: a wake-up per folder
       // costs both threads a switch, and the walk its processor.
-      batch_(std::clamp<size_t>(max_ / 4, 1, 16)), worker_([this] { Work(); }) {}
+      batch_(std::clamp<size_t>(max_ / 4, 1, 16)), archives_([&] {
+          ArchiveOptions o = std::move(archives);
+          o.stop = [this, asked = std::move(o.stop)] { return stopListings_.load() || (asked && asked()); };
+          return o;
+      }()),
+      worker_([this] { Work(); }) {}
 
 EntryLooker::~EntryLooker() {
+    stopListings_ = true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -117,7 +136,7 @@ void EntryLooker::Work() {
         }
         lock.unlock();
         for (FolderLook& look : batch) {
-            LookAtFolder(look, look.fd);
+            LookAtFolder(look, look.fd, std::string(), stopListings_ ? nullptr : &archives_);
             close(look.fd);
             look.fd = -1;
             // The names are given back unless the walk must name one that failed.

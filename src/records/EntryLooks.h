@@ -6,6 +6,7 @@
 // share of the process's limit, however far the worker falls behind (a slow network share).
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "archives/Archives.h"
 #include "catalogue/Catalogue.h"
 
 namespace quindle {
@@ -40,22 +42,27 @@ struct FolderLook {
     std::vector<std::string> names;
     EntryLook self;
     std::vector<EntryLook> found;
+    // The regular files of `names` that were read as archives (or tried and failed), by
+    // their position in `names`, with what they hold.
+    std::vector<std::pair<uint32_t, ArchiveListing>> archives;
 };
 
 // The catalogue's kind of what lstat found.
 EntryKind KindOfMode(mode_t mode);
 
 // Looks at the folder and its names through `dirfd` (left open), or, with dirfd < 0, by
-// their paths below `host` (the folder's host path).
-void LookAtFolder(FolderLook& look, int dirfd, const std::string& host = std::string());
+// their paths below `host` (the folder's host path). With `archives` (and a mode other than
+// None), every regular file is asked whether it is an archive and, when it is, listed.
+void LookAtFolder(FolderLook& look, int dirfd, const std::string& host = std::string(),
+                  const ArchiveOptions* archives = nullptr);
 
 // The worker. Folders handed over are looked at in order; what was looked at is taken
 // back by the walk with Take.
 class EntryLooker {
 public:
     // `maxInFlight`: folders handed over and not yet looked at, at most (0: from the
-    // process's descriptor limit).
-    explicit EntryLooker(size_t maxInFlight = 0);
+    // process's descriptor limit). `archives`: how the worker lists archives.
+    explicit EntryLooker(size_t maxInFlight = 0, ArchiveOptions archives = {ArchiveMode::None, {}, {}});
     // Closes the folders never looked at (the walk ended early) and ends the worker.
     ~EntryLooker();
     EntryLooker(const EntryLooker&) = delete;
@@ -68,6 +75,10 @@ public:
     // until every folder handed over has been looked at.
     std::deque<FolderLook> Take(bool all);
 
+    // Archives being listed stop where they are (partial), and the ones after are not read:
+    // the walk was stopped and waits for what was handed over.
+    void StopListings() { stopListings_ = true; }
+
     size_t MaxInFlight() const { return max_; }
     // A share of the soft descriptor limit, between 1 and 64.
     static size_t DefaultMaxInFlight();
@@ -76,6 +87,8 @@ private:
     void Work();
 
     size_t max_, batch_;
+    ArchiveOptions archives_;
+    std::atomic<bool> stopListings_{false};
     std::mutex mutex_;
     std::condition_variable wake_, room_;
     std::deque<FolderLook> todo_, done_; // guarded by mutex_

@@ -104,3 +104,43 @@ TEST(DiskBrowseView, RowsSortByEachKeyBothWaysWithFoldersFirstWhenAsked) {
         EXPECT_EQ(Names(d.index, rows), c.names) << int(c.key) << c.descending << c.foldersFirst;
     }
 }
+
+// An archive whose members were listed opens like a folder, with its members as entries and
+// their paths through it; one that could not be listed stays a file, its reason in its note.
+TEST(DiskBrowseView, AListedArchiveOpensLikeAFolderAndAFailedOneStaysAFile) {
+    CatalogueBuilder b;
+    const uint32_t backup = b.Add(0, "backup", EntryKind::Folder, 0, 100);
+    const uint32_t zip = b.Add(backup, "photos.zip", EntryKind::File, 400, 100);
+    const uint32_t broken = b.Add(backup, "broken.zip", EntryKind::File, 300, 100);
+    const uint32_t partial = b.Add(backup, "big.tar", EntryKind::File, 900, 100);
+    b.SetArchive(zip, false);
+    const uint32_t y2019 = b.Add(zip, "2019", EntryKind::Folder, 0, 100);
+    const uint32_t beach = b.Add(y2019, "beach.jpg", EntryKind::File, 12, 100);
+    b.SetArchive(broken, false);
+    b.SetNote(broken, "damaged archive");
+    b.SetArchive(partial, true);
+    b.SetNote(partial, "too many members");
+    const uint32_t first = b.Add(partial, "first.txt", EntryKind::File, 1, 100);
+    DiskFigures f;
+    f.root = "E:\\";
+    TDiskBrowseView view(b.Finish(f));
+
+    struct Row {
+        uint32_t entry;
+        bool opens;
+    };
+    for (const Row& r : {Row{backup, true}, Row{zip, true}, Row{partial, true}, Row{broken, false}, Row{beach, false}})
+        EXPECT_EQ(view.IsFolder(r.entry), r.opens) << view.Cat().Name(r.entry);
+    // Folders first: the two listed archives before the failed one, which is a file.
+    EXPECT_EQ(Names(view, {view.Children(backup).begin(), view.Children(backup).end()}),
+              (std::vector<std::string>{"big.tar", "photos.zip", "broken.zip"}));
+    EXPECT_EQ(view.SubfolderCount(backup), 2u);
+    EXPECT_EQ(view.EntryPath(beach), "E:\\backup\\photos.zip\\2019\\beach.jpg");
+    EXPECT_EQ(view.FolderPath(first), "E:\\backup\\big.tar");
+    EXPECT_EQ(view.Cat().Note(broken), "damaged archive");
+    // The disk's figures count what is on it: the members are apart.
+    EXPECT_EQ(view.Figures().files, 3u);
+    EXPECT_EQ(view.Figures().archiveMembers, 3u);
+    EXPECT_EQ(view.Figures().archivesListed, 2u);
+    EXPECT_EQ(view.Figures().archivesUnlisted, 1u);
+}

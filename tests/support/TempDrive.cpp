@@ -13,8 +13,10 @@ namespace quindle::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "quindle-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(fs::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& base) {
+    std::string tmpl = (fs::path(base) / "quindle-test-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }

@@ -12,6 +12,9 @@ namespace quindle::test {
 class TempDir {
 public:
     TempDir();
+    // In `base` instead of the system's temporary folder (a RAM file system for a test that
+    // makes many files).
+    explicit TempDir(const std::string& base);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -23,6 +23,17 @@ std::optional<int> ReadSetupInt(const char* name) {
     return i;
 }
 
+ArchiveMode ReadArchiveChoice() {
+    const QString v = Store().value(QStringLiteral("Memorize/Archives")).toString();
+    return ParseArchiveMode(v.toStdString()).value_or(ArchiveMode::Indexed);
+}
+
+void WriteArchiveChoice(ArchiveMode mode) {
+    QSettings& s = Store();
+    s.setValue(QStringLiteral("Memorize/Archives"), QString::fromLatin1(ArchiveModeName(mode)));
+    s.sync();
+}
+
 void WriteSetup(int top, int left, int display) {
     QSettings& s = Store();
     s.beginGroup(QStringLiteral("Setup"));

@@ -5,12 +5,17 @@
 #include <optional>
 #include <vector>
 
+#include "archives/Archives.h"
 #include "settings/UserSettings.h" // the Drives group, shared with quindle-cli
 
 namespace quindle {
 
 // An integer of group Setup; nullopt when missing or not an integer. Reading creates nothing.
 std::optional<int> ReadSetupInt(const char* name);
+// The archives a new disk's walk lists, as the package dialog last chose it: group
+// "Memorize", key "Archives" ("none", "indexed", "all"); indexed when missing or unknown.
+ArchiveMode ReadArchiveChoice();
+void WriteArchiveChoice(ArchiveMode mode);
 // Writes the three values of group Setup, in the order top, left, Display.
 void WriteSetup(int top, int left, int display);
 

@@ -1,8 +1,12 @@
 #include <QApplication>
 
+#include "archives/Archives.h"
 #include "ui/app/Application.h"
 
 int main(int argc, char** argv) {
+    // Before any thread: the archive reader dates members in local time, which otherwise
+    // re-reads the zone file for every member.
+    quindle::ReadTimeZoneOnce();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quindle"));
     QApplication::setOrganizationName(QStringLiteral("Tavrel"));

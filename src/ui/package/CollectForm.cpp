@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -188,6 +189,26 @@ void TCollectForm::CreateControls() {
     FiguresLabel->setTextFormat(Qt::PlainText);
     FiguresLabel->hide();
 
+    ArchivesLabel = new QLabel(QStringLiteral("Archives on the disk:"), this);
+    ArchivesLabel->setObjectName(QStringLiteral("ArchivesLabel"));
+    ArchivesLabel->setGeometry(8, 12, 281, 17);
+    ArchivesBox = new QComboBox(this);
+    ArchivesBox->setObjectName(QStringLiteral("ArchivesBox"));
+    ArchivesBox->setGeometry(8, 32, 281, 22);
+    // Item i is ArchiveMode i.
+    ArchivesBox->addItem(QStringLiteral("Files only, not opened"));
+    ArchivesBox->addItem(QStringLiteral("List those that read fast (zip, 7z, ISO...)"));
+    ArchivesBox->addItem(QStringLiteral("List every archive (slower)"));
+    ArchivesBox->setToolTip(QStringLiteral(
+        "Which archives have their files listed in the disk's catalogue, for Find files, Browse and the lists of "
+        "copies. Zip, 7z, rar, cab and ISO images keep an index and list fast; compressed tarballs are read "
+        "whole, up to 64 MiB unless every archive is listed."));
+    ArchivesBox->setCurrentIndex(static_cast<int>(ReadArchiveChoice()));
+    QObject::connect(ArchivesBox, &QComboBox::activated, this,
+                     [](int i) { WriteArchiveChoice(static_cast<ArchiveMode>(i)); });
+    ArchivesLabel->hide();
+    ArchivesBox->hide();
+
     ProgressStatusBar = new QStatusBar(this);
     ProgressStatusBar->setObjectName(QStringLiteral("ProgressStatusBar"));
     ProgressStatusBar->setGeometry(0, 333, 298, 17);
@@ -210,6 +231,8 @@ void TCollectForm::PrepareMode(Mode mode) {
     FiguresLabel->setVisible(mode == Mode::View);
     DisplayMode->setVisible(mode != Mode::Add);
     CollectionLB->setVisible(mode != Mode::Add);
+    ArchivesLabel->setVisible(mode == Mode::Add);
+    ArchivesBox->setVisible(mode == Mode::Add);
     switch (mode) {
     case Mode::View: {
         ActionButton->SetCaption(QStringLiteral("Close"));
@@ -560,7 +583,8 @@ void TCollectForm::AddDisk() {
                 {EditText(Edit1), EditText(Edit2), EditText(Edit3)},
                 [&](const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff) {
                     ShowChangesWindow(ctx_, ui_, &main_, EditText(Edit1), before, now, diff);
-                });
+                },
+                WalkOptions{static_cast<ArchiveMode>(ArchivesBox->currentIndex())});
         } catch (const std::exception&) {
             success = false;
         }

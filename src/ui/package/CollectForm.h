@@ -19,6 +19,7 @@
 class QAction;
 class QButtonGroup;
 class QGroupBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -63,6 +64,9 @@ public:
     TOvalButton* BrowseButton = nullptr; // View mode: browse the highlighted disk offline
     TBrowseForm* BrowseForm = nullptr;
     QLabel* FiguresLabel = nullptr; // View mode, left of Browse: the volume's figures
+    // Add mode, where the list stands in the other modes: which archives the walk lists.
+    QLabel* ArchivesLabel = nullptr;
+    QComboBox* ArchivesBox = nullptr;
     QStatusBar* ProgressStatusBar = nullptr;
 
     // ---- the disk list ----------------------------------------------------------------

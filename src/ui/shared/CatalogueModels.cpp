@@ -164,6 +164,9 @@ QVariant TCatalogueRowsModel::data(const QModelIndex& index, int role) const {
     }
     const auto entry = static_cast<uint32_t>(e);
     const Catalogue& c = index_->Cat();
+    // An archive's name tells in its tooltip why it was not listed, or not all of it.
+    if (role == Qt::ToolTipRole && col == NameColumn && c.IsArchive(entry) && !c.Note(entry).empty())
+        return NameToQ(c.Name(entry)) + QStringLiteral(": ") + NameToQ(c.Note(entry));
     switch (col) {
     case FolderColumn: return NameToQ(index_->FolderPath(entry));
     case NameColumn: return NameToQ(c.Name(entry));

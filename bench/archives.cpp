@@ -1,0 +1,275 @@
+// Listing archives.
+//
+//   targz/gzip   listing a tar.gz of about 1 GB (files of text and code from /usr/include,
+//                /usr/share and /usr/lib/python3) against `gzip -dc > /dev/null` of the same
+//                file. Goal: at most 1.1.
+//   sniff/lstat  telling 10,000 files that are no archives from archives (what the walk asks of
+//                every file) against lstat of the same files.
+//   zips/lstat   listing 1,000 zip archives of 100 members each against lstat of the
+//                100,000 files they hold, had they been files of the disk.
+//   archives/plain  memorizing a disk of 100,000 files, 1,000 of them zips of 100 members,
+//                through quindle-cli add --archives indexed, against --archives none of the
+//                same disk. Goal: at most 1.3.
+//
+// Usage: archives [--mb N] [--dir DIR] [--cli QUINDLE-CLI] [--no-walk]. --mb sets the tarball's compressed size (a quick run:
+// --mb 100); --dir keeps the generated files there for the next run. Every figure is the
+// best of three runs with a warm cache.
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archives/Archives.h"
+
+using namespace quindle;
+namespace fs = std::filesystem;
+
+namespace {
+
+double Best(int runs, const std::function<void()>& fn) {
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        fn();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return best;
+}
+
+// Text and code to fill the tarball with: up to `limit` bytes of the files below `roots`.
+std::vector<std::string> TextPool(size_t limit) {
+    std::vector<std::string> pool;
+    size_t total = 0;
+    for (const char* root : {"/usr/include", "/usr/share/doc", "/usr/lib/python3", "/usr/share/perl5"}) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+             it != fs::recursive_directory_iterator() && total < limit; it.increment(ec)) {
+            if (ec || !it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+            std::ifstream f(it->path(), std::ios::binary);
+            std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            if (s.empty() || s.size() > (4u << 20)) continue;
+            total += s.size();
+            pool.push_back(std::move(s));
+        }
+    }
+    return pool;
+}
+
+// A tar.gz of about `mb` MB, written with libarchive's writer (zlib, its default level).
+// Each member is a file of the pool behind a line naming the member, so that no two members
+// are the same; sizes and folders vary as the pool's do.
+bool MakeTarball(const std::string& path, size_t mb) {
+    const auto pool = TextPool(256u << 20);
+    if (pool.empty()) return false;
+    struct archive* a = archive_write_new();
+    archive_write_set_format_pax_restricted(a);
+    archive_write_add_filter_gzip(a);
+    if (archive_write_open_filename(a, path.c_str()) != ARCHIVE_OK) return false;
+    struct archive_entry* e = archive_entry_new();
+    std::string body;
+    for (size_t i = 0; archive_filter_bytes(a, -1) < static_cast<la_int64_t>(mb << 20); ++i) {
+        const std::string name = "src/d" + std::to_string(i / 1000) + "/f" + std::to_string(i) + ".txt";
+        body = "// " + name + "\n" + pool[i % pool.size()];
+        archive_entry_clear(e);
+        archive_entry_set_pathname(e, name.c_str());
+        archive_entry_set_filetype(e, AE_IFREG);
+        archive_entry_set_perm(e, 0644);
+        archive_entry_set_size(e, static_cast<la_int64_t>(body.size()));
+        archive_entry_set_mtime(e, 1500000000 + static_cast<time_t>(i), 0);
+        archive_write_header(a, e);
+        archive_write_data(a, body.data(), body.size());
+    }
+    archive_entry_free(e);
+    archive_write_close(a);
+    archive_write_free(a);
+    return true;
+}
+
+// 1,000 zips of 100 members of a few hundred bytes to a few KB each, deflated.
+void MakeZips(const std::string& dir) {
+    const auto pool = TextPool(4u << 20);
+    fs::create_directories(dir);
+    struct archive_entry* e = archive_entry_new();
+    for (int z = 0; z < 1000; ++z) {
+        struct archive* a = archive_write_new();
+        archive_write_set_format_zip(a);
+        archive_write_open_filename(a, (dir + "/z" + std::to_string(z) + ".zip").c_str());
+        for (int m = 0; m < 100; ++m) {
+            const std::string& text = pool[static_cast<size_t>(z * 100 + m) % pool.size()];
+            const std::string body = text.substr(0, 300 + static_cast<size_t>((z * 7 + m * 13) % 4000));
+            archive_entry_clear(e);
+            archive_entry_set_pathname(e, ("m" + std::to_string(m / 10) + "/f" + std::to_string(m) + ".txt").c_str());
+            archive_entry_set_filetype(e, AE_IFREG);
+            archive_entry_set_perm(e, 0644);
+            archive_entry_set_size(e, static_cast<la_int64_t>(body.size()));
+            archive_entry_set_mtime(e, 1500000000, 0);
+            archive_write_header(a, e);
+            archive_write_data(a, body.data(), body.size());
+        }
+        archive_write_close(a);
+        archive_write_free(a);
+    }
+    archive_entry_free(e);
+}
+
+// 10,000 files that are no archives: text, a few KB each.
+void MakePlainFiles(const std::string& dir) {
+    const auto pool = TextPool(8u << 20);
+    fs::create_directories(dir);
+    for (int i = 0; i < 10000; ++i) {
+        std::ofstream f(dir + "/p" + std::to_string(i) + ".txt", std::ios::binary);
+        const std::string& text = pool[static_cast<size_t>(i) % pool.size()];
+        f << text.substr(0, 100 + static_cast<size_t>(i % 8000));
+    }
+}
+
+// A disk of 100,000 files: 990 folders of 100 small text files, and the 1,000 zips of `zips`
+// in ten folders of their own.
+void MakeWalkDisk(const std::string& disk, const std::string& zips) {
+    const auto pool = TextPool(8u << 20);
+    for (int f = 0; f < 990; ++f) {
+        const std::string folder = disk + "/f" + std::to_string(f);
+        fs::create_directories(folder);
+        for (int i = 0; i < 100; ++i) {
+            const int n = f * 100 + i;
+            std::ofstream out(folder + "/p" + std::to_string(n) + ".txt", std::ios::binary);
+            out << pool[static_cast<size_t>(n) % pool.size()].substr(0, 50 + static_cast<size_t>(n % 2000));
+        }
+    }
+    for (int z = 0; z < 1000; ++z) {
+        const std::string folder = disk + "/zips" + std::to_string(z / 100);
+        fs::create_directories(folder);
+        fs::copy_file(zips + "/z" + std::to_string(z) + ".zip", folder + "/z" + std::to_string(z) + ".zip",
+                      fs::copy_options::overwrite_existing);
+    }
+}
+
+std::vector<std::string> NamesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every name of `dir` through ListArchive; the members listed.
+size_t ListAll(const std::string& dir, const std::vector<std::string>& names, const ArchiveOptions& o) {
+    const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t members = 0;
+    struct stat st;
+    for (const auto& n : names) {
+        if (fstatat(dfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        members += ListArchive(dfd, n.c_str(), static_cast<uint64_t>(st.st_size), o).members.size();
+    }
+    close(dfd);
+    return members;
+}
+
+// lstat of `count` names of `dir`, round and round.
+void StatNames(const std::string& dir, const std::vector<std::string>& names, size_t count) {
+    const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st;
+    for (size_t i = 0; i < count; ++i) fstatat(dfd, names[i % names.size()].c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    close(dfd);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ReadTimeZoneOnce(); // as the program does
+    size_t mb = 1024;
+    std::string dir;
+    // The command line beside the bench folder, as built.
+    std::string cli = (fs::canonical("/proc/self/exe").parent_path().parent_path() / "quindle-cli").string();
+    bool skipWalk = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--mb" && i + 1 < argc) mb = std::stoul(argv[++i]);
+        else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
+        else if (a == "--cli" && i + 1 < argc) cli = argv[++i];
+        else if (a == "--no-walk") skipWalk = true;
+        else {
+            std::fprintf(stderr, "usage: archives [--mb N] [--dir DIR] [--cli QUINDLE-CLI] [--no-walk]\n");
+            return 2;
+        }
+    }
+    const bool keep = !dir.empty();
+    if (!keep) dir = (fs::temp_directory_path() / ("quindle-archives-" + std::to_string(getpid()))).string();
+    fs::create_directories(dir);
+
+    // ---- targz/gzip
+    const std::string tarball = dir + "/src-" + std::to_string(mb) + "mb.tar.gz";
+    if (!fs::exists(tarball)) {
+        std::fprintf(stderr, "making a tar.gz of %zu MB in %s\n", mb, dir.c_str());
+        if (!MakeTarball(tarball + ".part", mb)) {
+            std::fprintf(stderr, "cannot make %s\n", tarball.c_str());
+            return 1;
+        }
+        fs::rename(tarball + ".part", tarball);
+    }
+    const std::string gzipCommand = "gzip -dc '" + tarball + "' > /dev/null";
+    if (std::system(gzipCommand.c_str()) != 0) return 1; // and a warm cache
+    const double gzip = Best(3, [&] { [[maybe_unused]] const int rc = std::system(gzipCommand.c_str()); });
+    ArchiveOptions all;
+    all.mode = ArchiveMode::All;
+    all.limits.maxMillis = 3'600'000;
+    ArchiveListing listing;
+    const double list = Best(3, [&] { listing = ListArchive(AT_FDCWD, tarball.c_str(), fs::file_size(tarball), all); });
+    std::printf("tarball: %.0f MB compressed, %zu members, %s\n", fs::file_size(tarball) / 1048576.0,
+                listing.members.size(), listing.Status() == ArchiveStatus::Listed ? "listed" : listing.Info().reason.c_str());
+    std::printf("targz/gzip: %.2f (listing %.2f s; baseline: gzip -dc > /dev/null, %.2f s; goal <= 1.1)\n",
+                list / gzip, list, gzip);
+    std::fflush(stdout);
+
+    // ---- sniff/lstat and zips/lstat
+    const std::string plain = dir + "/plain", zips = dir + "/zips";
+    if (!fs::exists(plain + "/p9999.txt")) MakePlainFiles(plain);
+    if (!fs::exists(zips + "/z999.zip")) MakeZips(zips);
+    const auto plainNames = NamesIn(plain), zipNames = NamesIn(zips);
+    const ArchiveOptions indexed;
+    ListAll(plain, plainNames, indexed);
+    const double sniff = Best(3, [&] { ListAll(plain, plainNames, indexed); });
+    const double statPlain = Best(3, [&] { StatNames(plain, plainNames, plainNames.size()); });
+    std::printf("sniff/lstat: %.2f (%.1f us a file; baseline: lstat of the same %zu files, %.1f us a file)\n",
+                sniff / statPlain, sniff / plainNames.size() * 1e6, plainNames.size(), statPlain / plainNames.size() * 1e6);
+    size_t members = 0;
+    const double zipList = Best(3, [&] { members = ListAll(zips, zipNames, indexed); });
+    const double statMembers = Best(3, [&] { StatNames(plain, plainNames, members); });
+    std::printf("zips/lstat: %.2f (%zu zips, %zu members, %.2f s; baseline: lstat of %zu files, %.3f s)\n",
+                zipList / statMembers, zipNames.size(), members, zipList, members, statMembers);
+
+    // ---- archives/plain: the walk itself, through quindle-cli add, with and without archives
+    if (!skipWalk) {
+        const std::string disk = dir + "/disk", package = dir + "/package", config = dir + "/config";
+        if (!fs::exists(disk + "/f989/p98999.txt")) MakeWalkDisk(disk, zips);
+        fs::create_directories(package);
+        fs::create_directories(config + "/Tavrel");
+        std::ofstream(config + "/Tavrel/Quindle.conf")
+            << "[Drives]\nQ\\path=" << disk << "\nQ\\serial=77\nQ\\kind=removable\n";
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        const auto add = [&](const char* mode) {
+            const std::string command = "'" + cli + "' --package '" + package + "' add Q: --title Bench --replace --archives " +
+                                        mode + " > /dev/null 2>&1";
+            return [command] { [[maybe_unused]] const int rc = std::system(command.c_str()); };
+        };
+        add("none")(); // warm cache
+        const double none = Best(3, add("none"));
+        const double indexed = Best(3, add("indexed"));
+        std::printf("archives/plain: %.2f (100,000 files, 1,000 of them zips of 100 members: add --archives indexed "
+                    "%.2f s; baseline: add --archives none, %.2f s; goal <= 1.3)\n",
+                    indexed / none, indexed, none);
+    }
+
+    if (!keep) fs::remove_all(dir);
+    return 0;
+}
