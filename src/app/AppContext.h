@@ -21,6 +21,9 @@ bool KeepFreedMemory();
 struct WalkProgress {
     long folders = 0; // folders read
     long files = 0;   // files listed (a walk that lists no files leaves it 0)
+    // Hidden folders walked for the catalogue (the record leaves them out, and the counts
+    // above with them); the walk pumps once for each, as for the folders above.
+    long hiddenFolders = 0;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 

@@ -1,8 +1,10 @@
 #pragma once
 // The disk's catalogue in memory: every folder the walk visited and every entry it listed,
-// as compact column arrays (one element per entry, entries in walk order: a folder always
+// as compact column arrays (one element per entry, entries in walk order: a parent always
 // comes before what it holds, entry 0 is the drive's root). Readers take the arrays as
-// they are; nothing is kept per entry beyond them (about 25 bytes plus the name).
+// they are; nothing is kept per entry beyond them (about 26 bytes plus the name, and 16
+// more when the disk has checksums).
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,6 +26,24 @@ const char* EntryKindName(EntryKind k);
 
 constexpr uint32_t kNoParent = UINT32_MAX;
 
+// The catalogue file's version written, and that of a catalogue built in memory. Version 1
+// (no flags, notes or checksums, no hidden folders) is still read.
+constexpr uint32_t kCatalogueVersion = 2;
+
+// What an entry is besides its kind: one byte per entry (the catalogue file's flags column).
+enum EntryFlag : uint8_t {
+    kEntryHidden = 0x01,      // hidden itself, or below a hidden folder: left out of the record
+    kEntryMember = 0x02,      // lies inside an archive
+    kEntryArchive = 0x04,     // a regular file read as an archive: its members follow as its entries
+    kEntryPartial = 0x08,     // an archive whose listing stopped before its end
+    kEntryNoted = 0x10,       // has a note (Catalogue::notes)
+    kEntryChecksummed = 0x20, // has a checksum (Catalogue::checksums)
+};
+constexpr uint8_t kEntryFlagsKnown = 0x3F;
+// Longest note, bytes.
+constexpr size_t kMaxNoteBytes = 4096;
+using Checksum128 = std::array<uint8_t, 16>; // XXH3-128 of a file's content, as the file stores it
+
 // The disk as the walk found it.
 struct DiskFigures {
     std::string fileSystem; // "ext4", "vfat", ...; "" when unknown
@@ -37,6 +57,13 @@ struct DiskFigures {
     int64_t walkEnd = 0;     // when the walk ended, seconds since 1970 UTC
     bool complete = false;   // false when the walk was stopped (Abort) or entries are unread
     uint64_t unreadEntries = 0; // entries whose size and date could not be read (lstat failed)
+    // Of the entries (counted apart from files and folders where they are members):
+    uint64_t hiddenEntries = 0;    // hidden, or below a hidden folder
+    uint64_t archiveMembers = 0;   // inside archives; files and folders leave them out
+    uint64_t archivesListed = 0;   // archives whose members were read (also in part)
+    uint64_t archivesUnlisted = 0; // archives that could not be listed (their note says why)
+    uint64_t checksummed = 0;      // files with a checksum
+    uint64_t contentUnread = 0;    // files whose content could not be read (their note says why)
 };
 
 // Why a catalogue is not complete, as the user reads it: "the walk was stopped", or "the
@@ -56,7 +83,7 @@ struct RecordBinding {
 };
 
 struct CatalogueHeader {
-    uint32_t version = 0;
+    uint32_t version = 0; // of the file read; kCatalogueVersion for one built here
     uint64_t entryCount = 0;
     uint64_t nameBytes = 0;
     DiskFigures figures;
@@ -72,17 +99,45 @@ struct Catalogue {
     std::vector<uint8_t> kind;       // EntryKind values
     std::vector<uint64_t> size;      // bytes; a folder: its regular files at any depth
     std::vector<int64_t> mtime;      // seconds since 1970 UTC
+    std::vector<uint8_t> flags;      // EntryFlag bits, Count() long (zeros in a version-1 file)
+    // The notes of the entries flagged kEntryNoted, by entry, ascending.
+    std::vector<std::pair<uint32_t, std::string>> notes;
+    // Empty when no entry has a checksum; else Count() long, meaningful where flagged
+    // kEntryChecksummed (16 bytes an entry: nearly every file has one when any has).
+    std::vector<Checksum128> checksums;
 
     size_t Count() const { return parent.size(); }
     std::string_view Name(size_t i) const {
         return {names.data() + nameStart[i], static_cast<size_t>(nameStart[i + 1] - nameStart[i])};
     }
     EntryKind Kind(size_t i) const { return static_cast<EntryKind>(kind[i]); }
+    bool Hidden(size_t i) const { return flags[i] & kEntryHidden; }
+    bool Member(size_t i) const { return flags[i] & kEntryMember; }
+    bool IsArchive(size_t i) const { return flags[i] & kEntryArchive; }
+    // Not in the record the same walk wrote: a hidden folder, anything below one, an
+    // archive's member. (The record holds the hidden files of the folders it holds.)
+    bool OutsideRecord(size_t i) const {
+        return Member(i) || (Hidden(i) && (kind[i] == static_cast<uint8_t>(EntryKind::Folder) ||
+                                           (i > 0 && Hidden(parent[i]))));
+    }
+    // Holds entries: a folder, or an archive whose members follow.
+    bool IsParent(size_t i) const { return kind[i] == static_cast<uint8_t>(EntryKind::Folder) || IsArchive(i); }
+    // The entry's note, "" when it has none.
+    std::string_view Note(size_t i) const;
+    // The entry's checksum, nullptr when it has none.
+    const Checksum128* ChecksumOf(size_t i) const {
+        return (flags[i] & kEntryChecksummed) && i < checksums.size() ? &checksums[i] : nullptr;
+    }
     // The path below the root, names joined by `sep` ("" for the root itself).
     std::string Path(size_t i, char sep = '/') const;
     // Bytes the arrays hold (their capacity), names included.
     size_t MemoryBytes() const;
 };
+
+// Whether entry i (not the root) adds to its parent's total: a folder or a regular file in a
+// folder. An archive's members never add to it (nor to the folders above): the figures and
+// folder totals count what lies on the disk, the members' own folders what lies in them.
+bool SumsIntoParent(const Catalogue& c, size_t i);
 
 // Builds a catalogue while a walk goes: folders are added before anything they hold.
 class CatalogueBuilder {
@@ -96,8 +151,20 @@ public:
         cat_.size[index] = kind == EntryKind::Folder ? 0 : size;
         cat_.mtime[index] = mtime;
     }
-    // Adds an entry of folder `parent`; returns its index. A folder's size is summed by
-    // Finish(); the size given for it is ignored.
+    // Flags entry `index` hidden: hidden itself, or below a hidden folder.
+    void SetHidden(uint32_t index) { cat_.flags[index] |= kEntryHidden; }
+    // Flags entry `index` an archive whose members are added after it (`partial`: not all
+    // of them could be read).
+    void SetArchive(uint32_t index, bool partial) {
+        cat_.flags[index] |= kEntryArchive | (partial ? kEntryPartial : 0);
+    }
+    // The entry's note (an archive's error, why a file's content could not be read), cut to
+    // kMaxNoteBytes; "" removes it.
+    void SetNote(uint32_t index, std::string_view note);
+    void SetChecksum(uint32_t index, const Checksum128& sum);
+    // Adds an entry of folder `parent` (or of an archive: the entry is then a member, as is
+    // everything below a member); returns its index. Below a hidden folder, it is hidden. A
+    // folder's size is summed by Finish(); the size given for it is ignored.
     uint32_t Add(uint32_t parent, std::string_view name, EntryKind kind, uint64_t size, int64_t mtime);
     // Sums the folder sizes and counts, fills the figures, trims the arrays and hands the
     // catalogue over.
@@ -133,7 +200,7 @@ template <class Fn> void ForEachEntryPath(const Catalogue& c, char sep, Fn fn) {
         }
         path.resize(stack.back().length);
         fn(i, std::string_view(path), c.Name(i));
-        if (c.kind[i] == static_cast<uint8_t>(EntryKind::Folder)) {
+        if (c.IsParent(i)) {
             if (!path.empty()) path += sep;
             path += c.Name(i);
             stack.push_back({static_cast<uint32_t>(i), path.size()});

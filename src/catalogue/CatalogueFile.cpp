@@ -161,10 +161,13 @@ std::string EncodeHeaderBlock(const Catalogue& cat, uint64_t bodyRaw) {
     for (uint64_t v : {b.digestLow, b.digestHigh, b.boundBytes, b.recordSize, b.recordInode}) PutU64(h, v);
     PutU64(h, static_cast<uint64_t>(b.recordMtimeNs));
     PutU64(h, f.unreadEntries);
+    for (uint64_t v : {f.hiddenEntries, f.archiveMembers, f.archivesListed, f.archivesUnlisted, f.checksummed,
+                       f.contentUnread})
+        PutU64(h, v);
     return h;
 }
 
-bool DecodeHeaderBlock(std::string_view raw, CatalogueHeader& out, uint64_t& bodyRaw) {
+bool DecodeHeaderBlock(std::string_view raw, uint32_t version, CatalogueHeader& out, uint64_t& bodyRaw) {
     Reader r(raw.data(), raw.size());
     out.entryCount = r.Fixed(8);
     out.nameBytes = r.Fixed(8);
@@ -182,11 +185,32 @@ bool DecodeHeaderBlock(std::string_view raw, CatalogueHeader& out, uint64_t& bod
     RecordBinding& b = out.binding;
     for (uint64_t* v : {&b.digestLow, &b.digestHigh, &b.boundBytes, &b.recordSize, &b.recordInode}) *v = r.Fixed(8);
     b.recordMtimeNs = static_cast<int64_t>(r.Fixed(8));
-    // Appended later: a header written before has none (and no unread entries).
-    if (r.Left() >= 8) f.unreadEntries = r.Fixed(8);
-    // Later versions may append fields; this one reads what it knows.
-    return r.Ok() && out.entryCount >= 1 && out.entryCount <= UINT32_MAX - 1 && out.nameBytes <= UINT32_MAX &&
-           f.files + f.folders == out.entryCount && f.folders >= 1 && f.unreadEntries <= out.entryCount;
+    // Appended to version 1 later: a header written before has none (and no unread entries).
+    if (version >= 2 || r.Left() >= 8) f.unreadEntries = r.Fixed(8);
+    if (version >= 2) {
+        for (uint64_t* v : {&f.hiddenEntries, &f.archiveMembers, &f.archivesListed, &f.archivesUnlisted,
+                            &f.checksummed, &f.contentUnread})
+            *v = r.Fixed(8);
+    }
+    // Later versions may append fields; this one reads what it knows. Each count is checked
+    // alone before any sum of them, so that no sum can wrap.
+    const uint64_t n = out.entryCount;
+    if (!r.Ok() || n < 1 || n > UINT32_MAX - 1 || out.nameBytes > UINT32_MAX) return false;
+    for (const uint64_t v : {f.files, f.folders, f.unreadEntries, f.hiddenEntries, f.archiveMembers,
+                             f.archivesListed, f.archivesUnlisted, f.checksummed, f.contentUnread})
+        if (v > n) return false;
+    // Members are neither files nor folders; archives, checksums and unread contents are
+    // files' (members' too).
+    const uint64_t fileLike = f.files + f.archiveMembers;
+    return f.files + f.folders + f.archiveMembers == n && f.folders >= 1 &&
+           f.archivesListed + f.archivesUnlisted <= fileLike && f.checksummed <= fileLike &&
+           f.contentUnread <= fileLike;
+}
+
+// Version 2's notes: on archives (listed or not) and on files whose content was not read.
+uint64_t MostNotes(const CatalogueHeader& h) {
+    const DiskFigures& f = h.figures;
+    return f.archivesListed + f.archivesUnlisted + f.contentUnread;
 }
 
 } // namespace
@@ -196,7 +220,25 @@ EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel
     if (n == 0 || n >= UINT32_MAX || cat.names.size() > UINT32_MAX) throw std::length_error("catalogue too large");
     // Columns: kinds, name lengths, names, parent distances, sizes (entries that are not
     // folders), modification times (differences to the entry before, zigzag).
-    size_t raw = n + cat.names.size();
+    const bool sums = !cat.checksums.empty();
+    if (cat.flags.size() != n || (sums && cat.checksums.size() != n)) throw std::length_error("catalogue columns");
+    size_t raw = 2 * n + cat.names.size();
+    size_t noted = 0;
+    uint64_t after = 0; // notes by entry, ascending (the file gives them in entry order)
+    for (const auto& [entry, note] : cat.notes) {
+        if (entry >= n || entry < after || !(cat.flags[entry] & kEntryNoted) || note.empty() ||
+            note.size() > kMaxNoteBytes)
+            throw std::length_error("catalogue notes");
+        after = uint64_t(entry) + 1;
+        raw += VarintSize(note.size()) + note.size();
+        ++noted;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (cat.flags[i] & kEntryNoted) --noted;
+        if ((cat.flags[i] & kEntryChecksummed) && !sums) throw std::length_error("catalogue checksums");
+        if (cat.flags[i] & kEntryChecksummed) raw += 16;
+    }
+    if (noted != 0) throw std::length_error("catalogue notes");
     int64_t prevTime = 0;
     for (size_t i = 0; i < n; ++i) {
         raw += VarintSize(cat.nameStart[i + 1] - cat.nameStart[i]);
@@ -220,6 +262,19 @@ EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel
         p = PutVarint(p, ZigZag(TimeStep(cat.mtime[i], prevTime)));
         prevTime = cat.mtime[i];
     }
+    std::memcpy(p, cat.flags.data(), n);
+    p += n;
+    for (const auto& note : cat.notes) {
+        p = PutVarint(p, note.second.size());
+        std::memcpy(p, note.second.data(), note.second.size());
+        p += note.second.size();
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (cat.flags[i] & kEntryChecksummed) {
+            std::memcpy(p, cat.checksums[i].data(), 16);
+            p += 16;
+        }
+    if (p != body.data() + body.size()) throw std::length_error("catalogue columns");
     EncodedEntries e;
     e.rawBytes = raw;
     AppendFrame(e.frame, NewCompressor(compressionLevel).get(), body);
@@ -270,13 +325,28 @@ bool Decompress(std::string_view frame, char* out, size_t size) {
 // entry a kind byte, a name length, a time and (all but the root) a parent distance, per
 // entry that is not a folder a size, and the names. Lengths and distances are below 2^32
 // (1 to 5 bytes of LEB128), sizes and times 64 bits (1 to 10 bytes).
+// Version 2 adds a flags byte per entry, 16 bytes per checksum and the notes (each a
+// length of 1 or 2 bytes and 1 to kMaxNoteBytes bytes), and members that are not folders
+// have sizes too.
 uint64_t FewestEntryBytes(const CatalogueHeader& h) {
     const uint64_t n = h.entryCount;
-    return 3 * n + (n - 1) + h.figures.files + h.nameBytes;
+    const uint64_t v1 = 3 * n + (n - 1) + h.figures.files + h.nameBytes;
+    if (h.version < 2) return v1;
+    return v1 + n + 16 * h.figures.checksummed + 2 * (h.figures.archivesUnlisted + h.figures.contentUnread);
 }
 uint64_t MostEntryBytes(const CatalogueHeader& h) {
     const uint64_t n = h.entryCount;
-    return 16 * n + 5 * (n - 1) + 10 * h.figures.files + h.nameBytes;
+    if (h.version < 2) return 16 * n + 5 * (n - 1) + 10 * h.figures.files + h.nameBytes;
+    return 16 * n + 5 * (n - 1) + 10 * (h.figures.files + h.figures.archiveMembers) + h.nameBytes + n +
+           16 * h.figures.checksummed + (2 + kMaxNoteBytes) * MostNotes(h);
+}
+
+// Bytes the columns take in memory beyond the names: 25 an entry for kinds, name offsets,
+// parents, sizes and times, a flags byte, 16 for checksums when the disk has any, and a
+// string per note.
+uint64_t ColumnBytes(const CatalogueHeader& h) {
+    const uint64_t n = h.entryCount;
+    return 26 * n + (h.figures.checksummed ? 16 * n : 0) + 48 * MostNotes(h) + h.nameBytes;
 }
 
 // The memory of this machine: a catalogue that needs more cannot be read here, whatever
@@ -306,7 +376,7 @@ std::optional<Parsed> ParsePreamble(std::string_view bytes, CatalogueProblem& pr
         return std::nullopt;
     Reader r(bytes.data() + 8, kCataloguePreamble - 8);
     const uint64_t version = r.Fixed(4);
-    if (version != kCatalogueVersion) {
+    if (version != 1 && version != kCatalogueVersion) {
         problem = CatalogueProblem::Unsupported;
         return std::nullopt;
     }
@@ -322,13 +392,14 @@ std::optional<Parsed> ParsePreamble(std::string_view bytes, CatalogueProblem& pr
     const auto headerRaw = FrameContentSize(frame);
     if (!headerRaw || *headerRaw == 0 || *headerRaw > kMaxHeaderBlock) return std::nullopt;
     std::string raw(*headerRaw, '\0');
-    if (!Decompress(frame, raw.data(), raw.size()) || !DecodeHeaderBlock(raw, p.header, p.bodyRaw)) return std::nullopt;
+    if (!Decompress(frame, raw.data(), raw.size()) || !DecodeHeaderBlock(raw, p.header.version, p.header, p.bodyRaw))
+        return std::nullopt;
     const CatalogueHeader& h = p.header;
     if (p.bodyRaw < FewestEntryBytes(h) || p.bodyRaw > MostEntryBytes(h) || p.bodyRaw > bodyLen * kMaxRatio ||
         bodyLen > ZSTD_compressBound(p.bodyRaw))
         return std::nullopt;
-    // Reading takes the frame, its content and the column arrays (25 bytes an entry).
-    if (bodyLen + p.bodyRaw + 25 * h.entryCount + h.nameBytes > PhysicalMemory()) {
+    // Reading takes the frame, its content and the column arrays.
+    if (bodyLen + p.bodyRaw + ColumnBytes(h) > PhysicalMemory()) {
         problem = CatalogueProblem::TooLarge;
         return std::nullopt;
     }
@@ -340,17 +411,15 @@ bool Add(uint64_t& sum, uint64_t v) { return !__builtin_add_overflow(sum, v, &su
 
 bool DecodeBody(std::string_view body, Catalogue& c) {
     const size_t n = c.header.entryCount;
+    const bool v2 = c.header.version >= 2;
+    const DiskFigures& fig = c.header.figures;
     Reader r(body.data(), body.size());
     const std::string_view kinds = r.Bytes(n);
     if (!r.Ok()) return false;
     c.kind.assign(kinds.begin(), kinds.end());
     if (c.kind[0] != static_cast<uint8_t>(EntryKind::Folder)) return false;
-    uint64_t folders = 0;
-    for (uint8_t k : c.kind) {
+    for (uint8_t k : c.kind)
         if (k >= kEntryKindCount) return false;
-        folders += k == static_cast<uint8_t>(EntryKind::Folder);
-    }
-    if (folders != c.header.figures.folders) return false;
 
     c.nameStart.resize(n + 1);
     uint64_t at = 0;
@@ -369,11 +438,12 @@ bool DecodeBody(std::string_view body, Catalogue& c) {
     if (std::memchr(names.data(), '/', names.size()) || std::memchr(names.data(), '\0', names.size())) return false;
     c.names.assign(names.begin(), names.end());
 
+    // Parents are checked once the flags are known (a version-2 archive holds entries too).
     c.parent.resize(n);
     c.parent[0] = kNoParent;
     for (size_t i = 1; i < n; ++i) {
         const uint64_t d = r.Varint();
-        if (d == 0 || d > i || c.kind[i - d] != static_cast<uint8_t>(EntryKind::Folder)) return false;
+        if (d == 0 || d > i) return false;
         c.parent[i] = static_cast<uint32_t>(i - d);
     }
     c.size.assign(n, 0);
@@ -385,15 +455,74 @@ bool DecodeBody(std::string_view body, Catalogue& c) {
         time = static_cast<int64_t>(static_cast<uint64_t>(time) + static_cast<uint64_t>(UnZigZag(r.Varint())));
         c.mtime[i] = time;
     }
+    if (!r.Ok()) return false;
+    if (v2) {
+        const std::string_view flags = r.Bytes(n);
+        if (!r.Ok()) return false;
+        c.flags.assign(flags.begin(), flags.end());
+    } else {
+        c.flags.assign(n, 0);
+    }
+
+    // What each entry is, against its parent and the header's counts.
+    const auto folder = static_cast<uint8_t>(EntryKind::Folder), file = static_cast<uint8_t>(EntryKind::File);
+    uint64_t folders = 0, hidden = 0, members = 0, archives = 0, unlisted = 0, sums = 0, notedFiles = 0, notes = 0;
+    if (c.flags[0] != 0) return false;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t f = c.flags[i], k = c.kind[i];
+        if (f & ~kEntryFlagsKnown) return false;
+        if ((f & (kEntryArchive | kEntryChecksummed)) && k != file) return false;
+        if ((f & kEntryPartial) && !(f & kEntryArchive)) return false;
+        if (i > 0) {
+            const uint32_t p = c.parent[i];
+            const uint8_t pf = c.flags[p];
+            if (c.kind[p] != folder && !(pf & kEntryArchive)) return false;
+            // Inside an archive everything is a member, and nothing else is; below a hidden
+            // folder everything is hidden.
+            if (((f & kEntryMember) != 0) != ((pf & (kEntryMember | kEntryArchive)) != 0)) return false;
+            if ((pf & kEntryHidden) && !(f & kEntryHidden)) return false;
+        }
+        if (f & kEntryMember) ++members;
+        else folders += k == folder;
+        hidden += f & kEntryHidden ? 1 : 0;
+        sums += f & kEntryChecksummed ? 1 : 0;
+        if (f & kEntryNoted) {
+            ++notes;
+            if (!(f & kEntryArchive)) ++notedFiles;
+            else if (!(f & kEntryPartial)) ++unlisted;
+        }
+        archives += f & kEntryArchive ? 1 : 0;
+    }
+    if (folders != fig.folders || hidden != fig.hiddenEntries || members != fig.archiveMembers ||
+        sums != fig.checksummed || notedFiles != fig.contentUnread || unlisted != fig.archivesUnlisted ||
+        archives != fig.archivesListed + fig.archivesUnlisted)
+        return false;
+
+    // Notes, in entry order; each takes at least 2 bytes, so their count is checked against
+    // the bytes left before any room is made for them.
+    if (notes > r.Left() / 2) return false;
+    c.notes.clear();
+    c.notes.reserve(notes);
+    for (size_t i = 0; i < n && notes > 0; ++i) {
+        if (!(c.flags[i] & kEntryNoted)) continue;
+        const uint64_t len = r.Varint();
+        if (len == 0 || len > kMaxNoteBytes || len > r.Left()) return false;
+        c.notes.emplace_back(static_cast<uint32_t>(i), std::string(r.Bytes(len)));
+        --notes;
+    }
+    // Checksums, the last column: exactly 16 bytes for each flagged entry are left.
+    if (!r.Ok() || r.Left() / 16 != sums || r.Left() % 16 != 0) return false;
+    c.checksums.clear();
+    if (sums > 0) {
+        c.checksums.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            if (c.flags[i] & kEntryChecksummed) std::memcpy(c.checksums[i].data(), r.Bytes(16).data(), 16);
+    }
     if (!r.Ok() || r.Left() != 0) return false;
     // Folder totals, and the figures the header promises.
-    for (size_t i = n; i-- > 1;) {
-        const uint8_t k = c.kind[i];
-        if ((k == static_cast<uint8_t>(EntryKind::Folder) || k == static_cast<uint8_t>(EntryKind::File)) &&
-            !Add(c.size[c.parent[i]], c.size[i]))
-            return false;
-    }
-    return c.size[0] == c.header.figures.bytes;
+    for (size_t i = n; i-- > 1;)
+        if (SumsIntoParent(c, i) && !Add(c.size[c.parent[i]], c.size[i])) return false;
+    return c.size[0] == fig.bytes;
 }
 
 } // namespace

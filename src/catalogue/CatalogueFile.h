@@ -11,7 +11,6 @@
 
 namespace quindle {
 
-constexpr uint32_t kCatalogueVersion = 1;
 constexpr char kCatalogueMagic[8] = {'Q', 'N', 'D', 'L', 'C', 'A', 'T', '\x1a'};
 constexpr size_t kCataloguePreamble = 24; // magic, version, header block and entries block lengths
 

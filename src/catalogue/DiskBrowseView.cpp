@@ -95,7 +95,7 @@ std::vector<uint32_t> TDiskBrowseView::Holding(std::string_view word) const {
     if (word.empty()) return out;
     const std::string folded = AnsiLowerCase(word);
     for (size_t i = 1; i < Count(); ++i)
-        if (HoldsFolded(cat_.Name(i), folded)) out.push_back(static_cast<uint32_t>(i));
+        if (HoldsFolded(cat_.Name(i), folded) && !cat_.OutsideRecord(i)) out.push_back(static_cast<uint32_t>(i));
     return out;
 }
 

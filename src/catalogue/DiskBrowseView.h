@@ -40,7 +40,8 @@ public:
     std::string_view Section(uint32_t e) const;
 
     // Every entry but the root whose name holds `word`, ASCII case ignored, as the search
-    // counts a record (bytes compared as they are), in walk order.
+    // counts a record (bytes compared as they are), in walk order: the entries the record
+    // holds, none that lies outside it (Catalogue::OutsideRecord).
     std::vector<uint32_t> Holding(std::string_view word) const;
     // The entries of `rows` whose name, or (with `withFolders`) whose folder's path as
     // FolderPath writes it, holds `filter` (UTF-8, ASCII case ignored) as the windows show

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "catalogue/Catalogue.h"
+
 namespace quindle {
 
 namespace {
@@ -65,6 +67,16 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
         i += n;
     }
     out += '"';
+}
+
+void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool details) {
+    out += ",\"kind\":\"";
+    out += EntryKindName(c.Kind(i));
+    if (details)
+        out += "\",\"size\":" + std::to_string(c.size[i]) + ",\"mtime\":" + std::to_string(c.mtime[i]);
+    else
+        out += "\",\"size\":null,\"mtime\":null";
+    if (c.Hidden(i)) out += ",\"hidden\":true";
 }
 
 std::string IsoUtc(int64_t seconds) {

@@ -8,10 +8,18 @@
 
 namespace quindle {
 
+struct Catalogue;
+
 // Appends `bytes` as a JSON string, quotes included. Valid UTF-8 sequences pass as they
 // are (control characters, '"' and '\' escaped); every byte of an invalid sequence
 // becomes "\udcXX".
 void AppendJsonString(std::string& out, std::string_view bytes);
+
+// Entry i's fields after its "path" in every command's JSON: "kind", "size", "mtime"
+// (null for both with `details` false: a disk known by its record's names only), then the
+// keys that only some entries have: "hidden": true for an entry that is hidden or lies
+// below a hidden folder. Each starts with its comma; no braces.
+void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool details = true);
 
 // "2024-05-01T12:34:56Z".
 std::string IsoUtc(int64_t seconds);

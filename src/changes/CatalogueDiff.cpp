@@ -32,14 +32,19 @@ std::string FilesAndFolders(uint64_t files, uint64_t folders, const char* what) 
 struct Children {
     std::vector<uint32_t> start, order;
 
-    explicit Children(const Catalogue& c) {
+    // `leaveOut`: flags of which entries (with all they hold) are not compared; 0: none.
+    // `recordOnly`: what a catalogue of version 1 held, the record's entries and folders.
+    Children(const Catalogue& c, uint8_t leaveOut, bool recordOnly) {
         const size_t n = c.Count();
+        const auto kept = [&](size_t i) { return !(c.flags[i] & leaveOut) && !(recordOnly && c.OutsideRecord(i)); };
         start.assign(n + 1, 0);
-        for (size_t i = 1; i < n; ++i) ++start[c.parent[i] + 1];
+        for (size_t i = 1; i < n; ++i)
+            if (kept(i)) ++start[c.parent[i] + 1];
         for (size_t i = 0; i < n; ++i) start[i + 1] += start[i];
-        order.resize(n > 0 ? n - 1 : 0);
+        order.resize(start[n]);
         std::vector<uint32_t> at(start.begin(), start.end() - 1);
-        for (size_t i = 1; i < n; ++i) order[at[c.parent[i]]++] = static_cast<uint32_t>(i);
+        for (size_t i = 1; i < n; ++i)
+            if (kept(i)) order[at[c.parent[i]]++] = static_cast<uint32_t>(i);
         for (size_t f = 0; f < n; ++f) {
             if (start[f + 1] - start[f] < 2) continue;
             std::sort(order.begin() + start[f], order.begin() + start[f + 1],
@@ -50,7 +55,9 @@ struct Children {
 
 class Differ {
 public:
-    Differ(const Catalogue& before, const Catalogue& after) : a_(before), b_(after), ca_(before), cb_(after) {}
+    Differ(const Catalogue& before, const Catalogue& after, DiffOptions o)
+        : a_(before), b_(after), ca_(before, o.includeHidden ? 0 : kEntryHidden, false),
+          cb_(after, o.includeHidden ? 0 : kEntryHidden, before.header.version < 2) {}
 
     CatalogueDiff Run() {
         Match(0, 0);
@@ -148,6 +155,8 @@ std::string ChangeCountsText(const ChangeCounts& c) {
     return s;
 }
 
-CatalogueDiff DiffCatalogues(const Catalogue& before, const Catalogue& after) { return Differ(before, after).Run(); }
+CatalogueDiff DiffCatalogues(const Catalogue& before, const Catalogue& after, DiffOptions options) {
+    return Differ(before, after, options).Run();
+}
 
 } // namespace quindle

@@ -42,6 +42,14 @@ struct CatalogueDiff {
 // Entries that are not folders are "files" here (links and others included). An entry
 // whose kind differs between the two (a file became a folder) is removed and added. A
 // folder is never "changed": its date moves with what it holds, which is reported.
-CatalogueDiff DiffCatalogues(const Catalogue& before, const Catalogue& after);
+//
+// Hidden entries (hidden, or below a hidden folder) are compared like the others unless
+// `includeHidden` is false, which leaves them out on both sides. A catalogue of version 1
+// held no hidden folder nor anything below one: against such a `before`, those of `after`
+// are left out, so that what the older catalogue never held does not pass for added.
+struct DiffOptions {
+    bool includeHidden = true;
+};
+CatalogueDiff DiffCatalogues(const Catalogue& before, const Catalogue& after, DiffOptions options = {});
 
 } // namespace quindle

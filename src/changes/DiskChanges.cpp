@@ -57,7 +57,7 @@ PreviousCatalogue ReadPreviousCatalogue(const std::string& recordPath, std::stri
 }
 
 DiskDiff DiffDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
-                  const std::string& recordPath) {
+                  const std::string& recordPath, DiffOptions options) {
     DiskDiff out;
     out.before = ReadPreviousCatalogue(recordPath, ctx.InfoSection);
     if (!out.before.catalogue) {
@@ -69,7 +69,7 @@ DiskDiff DiffDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
         out.cause = out.after ? IncompleteCatalogueText(out.after->header.figures) : "the walk was stopped";
         return out;
     }
-    out.diff = DiffCatalogues(*out.before.catalogue, *out.after);
+    out.diff = DiffCatalogues(*out.before.catalogue, *out.after, options);
     return out;
 }
 

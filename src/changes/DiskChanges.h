@@ -53,7 +53,7 @@ struct DiskDiff {
     CatalogueDiff diff;
 };
 DiskDiff DiffDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
-                  const std::string& recordPath);
+                  const std::string& recordPath, DiffOptions options = {});
 
 // The log line after memorizing again: "Changes since 08/12/2026 10:00:00: 2 files added".
 std::string ChangesLogLine(const std::string& memorizationDate, const ChangeCounts& counts);

@@ -32,10 +32,16 @@ void CatchStopSignals() {
 // terminal, a line every kLinesEvery folders otherwise (logs of cron jobs stay short).
 class Progress {
 public:
-    Progress(char drive, const TFileListBox& lister) : drive_(drive), lister_(lister), tty_(isatty(2) == 1) {}
+    Progress(char drive, const TFileListBox& lister, const WalkProgress& walk)
+        : drive_(drive), lister_(lister), walk_(walk), tty_(isatty(2) == 1) {}
 
-    // Called once before each directory: the previous one is done.
+    // Called once before each directory: the previous one is done. The pumps below hidden
+    // folders count no folder of the record.
     void Pump() {
+        if (walk_.hiddenFolders != hiddenSeen_) {
+            hiddenSeen_ = walk_.hiddenFolders;
+            return;
+        }
         ++pumps_;
         CountLister();
         const long folders = pumps_ - 1;
@@ -71,8 +77,9 @@ private:
 
     char drive_;
     const TFileListBox& lister_;
+    const WalkProgress& walk_;
     bool tty_;
-    long pumps_ = 0, files_ = 0;
+    long pumps_ = 0, files_ = 0, hiddenSeen_ = 0;
     std::string counted_;
 };
 
@@ -106,7 +113,7 @@ int Add(AppContext& ctx, const AddOptions& o) {
     TFileListBox lister(ctx);
     lister.SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
 
-    Progress progress(d, lister);
+    Progress progress(d, lister, ctx.Progress);
     ctx.AddToLog = [&](const std::string& line) { progress.Log(line); };
     ctx.ProcessMessages = [&] {
         progress.Pump();

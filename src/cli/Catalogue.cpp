@@ -26,9 +26,8 @@ int Files(AppContext& ctx, const DiskOptions& o) {
             if (!p.empty() && !name.empty()) p += '/';
             p += name;
             AppendJsonString(line, p);
-            line += ",\"kind\":\"";
-            line += EntryKindName(c.Kind(i));
-            line += "\",\"size\":" + std::to_string(c.size[i]) + ",\"mtime\":" + std::to_string(c.mtime[i]) + "}\n";
+            AppendEntryJsonFields(line, c, i);
+            line += "}\n";
         } else {
             line += EntryKindName(c.Kind(i));
             line += '\t' + std::to_string(c.size[i]) + '\t' + IsoUtc(c.mtime[i]) + '\t';

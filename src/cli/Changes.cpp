@@ -32,9 +32,7 @@ void AppendEntry(std::string& out, const Catalogue& c, size_t i, bool json) {
     if (json) {
         out += "\"path\":";
         AppendPath(out, c, i, true);
-        out += ",\"kind\":\"";
-        out += EntryKindName(c.Kind(i));
-        out += "\",\"size\":" + std::to_string(c.size[i]) + ",\"mtime\":" + std::to_string(c.mtime[i]);
+        AppendEntryJsonFields(out, c, i);
         return;
     }
     out += EntryKindName(c.Kind(i));

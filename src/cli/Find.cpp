@@ -12,14 +12,15 @@ namespace quindle::cli {
 
 namespace {
 
-// The entries whose name holds the word (ASCII case ignored, as the search counts), each as
+// The entries whose name holds the word (ASCII case ignored, as the search counts the
+// record: none outside it), each as
 // <TAB>folder<TAB>name with the folder written as the program writes paths ("E:\Docs\Old").
 void PrintCatalogueMatches(const Catalogue& c, const std::string& word) {
     const std::string folded = AnsiLowerCase(word);
     const std::string& root = c.header.figures.root;
     std::string line;
-    ForEachEntryPath(c, '\\', [&](size_t, std::string_view folder, std::string_view n) {
-        if (!HoldsFolded(n, folded)) return;
+    ForEachEntryPath(c, '\\', [&](size_t i, std::string_view folder, std::string_view n) {
+        if (!HoldsFolded(n, folded) || c.OutsideRecord(i)) return; // the record's entries, as counted
         line = "\t" + root;
         line += folder;
         line += '\t';

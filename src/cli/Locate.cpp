@@ -54,12 +54,8 @@ int Locate(AppContext& ctx, const LocateOptions& o) {
             AppendJsonString(line, d.title);
             line += ",\"path\":";
             AppendJsonString(line, d.RelativePath(e));
-            line += ",\"kind\":\"";
-            line += kind;
-            if (d.details)
-                line += "\",\"size\":" + std::to_string(d.cat.size[e]) + ",\"mtime\":" + std::to_string(d.cat.mtime[e]) + "}\n";
-            else
-                line += "\",\"size\":null,\"mtime\":null}\n";
+            AppendEntryJsonFields(line, d.cat, e, d.details);
+            line += "}\n";
         } else {
             line += d.serial + '\t';
             AppendOneLine(line, d.title);

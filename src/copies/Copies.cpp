@@ -15,27 +15,31 @@ uint64_t NameSizeHash(std::string_view name, uint64_t size) {
 
 namespace {
 
-bool IsFile(const Catalogue& c, size_t i) { return c.kind[i] == static_cast<uint8_t>(EntryKind::File); }
+// A regular file not left out by its flags (`leaveOut`).
+bool IsFile(const Catalogue& c, size_t i, uint8_t leaveOut) {
+    return c.kind[i] == static_cast<uint8_t>(EntryKind::File) && !(c.flags[i] & leaveOut);
+}
 
 // A slot's tag: the hash's top byte, never 0 (the empty slot's).
 uint8_t Tag(uint64_t hash) { return static_cast<uint8_t>((hash >> 56) | 1); }
 
 } // namespace
 
-Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize) {
+Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool includeHidden) {
+    const uint8_t leaveOut = includeHidden ? 0 : kEntryHidden;
     struct Keyed {
         uint64_t hash;
         FileRef ref;
     };
     size_t files = 0;
     for (const PackageDisk& d : disks)
-        for (size_t i = 1; i < d.catalogue.Count(); ++i) files += IsFile(d.catalogue, i) && d.catalogue.size[i] >= minSize;
+        for (size_t i = 1; i < d.catalogue.Count(); ++i) files += IsFile(d.catalogue, i, leaveOut) && d.catalogue.size[i] >= minSize;
     std::vector<Keyed> keyed;
     keyed.reserve(files);
     for (uint32_t d = 0; d < disks.size(); ++d) {
         const Catalogue& c = disks[d].catalogue;
         for (size_t i = 1; i < c.Count(); ++i)
-            if (IsFile(c, i) && c.size[i] >= minSize)
+            if (IsFile(c, i, leaveOut) && c.size[i] >= minSize)
                 keyed.push_back({NameSizeHash(c.Name(i), c.size[i]), {d, static_cast<uint32_t>(i)}});
     }
     // Equal hashes next to each other, in disk and walk order: `keyed` is in that order,
@@ -106,9 +110,10 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize) {
     return out;
 }
 
-UniqueFiles::UniqueFiles(const Catalogue& disk) : disk_(disk), copied_(disk.Count(), false) {
+UniqueFiles::UniqueFiles(const Catalogue& disk, bool includeHidden)
+    : disk_(disk), leaveOut_(includeHidden ? 0 : kEntryHidden), copied_(disk.Count(), false) {
     for (size_t i = 1; i < disk.Count(); ++i)
-        if (IsFile(disk, i)) keys_.push_back({NameSizeHash(disk.Name(i), disk.size[i]), static_cast<uint32_t>(i)});
+        if (IsFile(disk, i, leaveOut_)) keys_.push_back({NameSizeHash(disk.Name(i), disk.size[i]), static_cast<uint32_t>(i)});
     std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) { return a.hash < b.hash; });
     size_t slots = 16;
     while (slots < keys_.size() * 2) slots *= 2;
@@ -127,7 +132,7 @@ UniqueFiles::UniqueFiles(const Catalogue& disk) : disk_(disk), copied_(disk.Coun
 void UniqueFiles::Compare(const Catalogue& other) {
     const size_t mask = slot_.size() - 1;
     for (size_t i = 1; i < other.Count(); ++i) {
-        if (!IsFile(other, i)) continue;
+        if (!IsFile(other, i, leaveOut_)) continue;
         const std::string_view name = other.Name(i);
         const uint64_t size = other.size[i];
         const uint64_t hash = NameSizeHash(name, size);
@@ -152,7 +157,7 @@ void UniqueFiles::Compare(const Catalogue& other) {
 std::vector<uint32_t> UniqueFiles::Entries() const {
     std::vector<uint32_t> out;
     for (size_t i = 1; i < disk_.Count(); ++i)
-        if (IsFile(disk_, i) && !copied_[i]) out.push_back(static_cast<uint32_t>(i));
+        if (IsFile(disk_, i, leaveOut_) && !copied_[i]) out.push_back(static_cast<uint32_t>(i));
     return out;
 }
 

@@ -36,13 +36,16 @@ struct Copies {
 };
 
 // Groups of two or more files (on one disk or several) of at least `minSize` bytes.
-Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize);
+// `includeHidden` false leaves out the files that are hidden or lie below a hidden folder.
+Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool includeHidden = true);
 
 // The files of one disk that have no file of the same name and size on the others. The
 // disk's catalogue must outlive it; the others may be read and dropped one at a time.
 class UniqueFiles {
 public:
-    explicit UniqueFiles(const Catalogue& disk);
+    // `includeHidden` false: hidden files (hidden, or below a hidden folder) are neither
+    // listed nor taken for copies.
+    explicit UniqueFiles(const Catalogue& disk, bool includeHidden = true);
     // Marks the disk's files that `other` (another disk) holds too.
     void Compare(const Catalogue& other);
     // The disk's files with no copy found, in walk order.
@@ -59,6 +62,7 @@ private:
         bool done;    // every file of this hash is copied: nothing more to compare
     };
     const Catalogue& disk_;
+    uint8_t leaveOut_; // entry flags of the files left out
     std::vector<Key> keys_;   // the disk's files, sorted by hash
     std::vector<Slot> slot_;  // open addressing over the distinct hashes
     // One byte per slot, the top bits of its hash (never 0; 0: empty): most probes of a

@@ -143,6 +143,7 @@ bool FileQuery::EntryPasses(const IndexedDisk& d, size_t e, Scratch& s) const {
     const Catalogue& c = d.cat;
     if (!kindAllowed_[c.kind[e]]) return false;
     const QueryFilters& f = spec_.filters;
+    if (!f.includeHidden && c.Hidden(e)) return false;
     if (c.size[e] < f.minSize || c.size[e] > f.maxSize) return false;
     if (c.mtime[e] < f.after || c.mtime[e] >= f.before) return false;
     std::string_view path;

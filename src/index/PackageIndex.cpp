@@ -14,6 +14,7 @@
 #include "catalogue/DiskCatalogue.h"
 #include "index/CaseFold.h"
 #include "package/Package.h"
+#include "platform/Platform.h"
 #include "records/DiskRecord.h"
 #include "records/PackageTitles.h"
 #include "search/RecordLines.h"
@@ -99,7 +100,9 @@ Catalogue CatalogueFromRecord(const TRecordText& record, std::string_view infoSe
                 folders.emplace(line.section, lastFolder);
             }
         }
-        b.Add(lastFolder, line.key, EntryKind::File, 0, 0);
+        const uint32_t e = b.Add(lastFolder, line.key, EntryKind::File, 0, 0);
+        // The record keeps no attributes: a name tells what it can.
+        if (HiddenByName(line.key)) b.SetHidden(e);
     });
     DiskFigures f;
     f.root = root;

@@ -60,6 +60,8 @@ struct QueryFilters {
     int64_t after = std::numeric_limits<int64_t>::min(), before = std::numeric_limits<int64_t>::max();
     // Serials of the disks searched (the record's name, "439041101"); all when empty.
     std::vector<std::string> disks;
+    // Entries that are hidden or lie below a hidden folder are found too.
+    bool includeHidden = true;
 
     bool SizeOrDate() const {
         return minSize != 0 || maxSize != std::numeric_limits<uint64_t>::max() ||

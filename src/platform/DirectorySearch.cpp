@@ -418,7 +418,7 @@ struct Platform::ListingRules {
 
         uint32_t attr = isDir ? uint32_t{faDirectory} : 0u;
         if (type == DT_REG || type == DT_LNK) attr |= faArchive;
-        if (name[0] == '.') attr |= faHidden;
+        if (HiddenByName(name)) attr |= faHidden;
         if (type == DT_CHR || type == DT_BLK || type == DT_FIFO || type == DT_SOCK) attr |= faSysFile;
 
         // DOS attributes are read only where they decide something: asked for, or an
@@ -611,6 +611,21 @@ bool Platform::FindFilesIn(const std::string& host, bool isRoot, const std::stri
     return true;
 }
 
+bool Platform::FindHiddenIn(const std::string& host, bool isRoot,
+                            const std::function<void(const SearchRec&)>& fn) const {
+    // Asked right after the folder was listed: its kept read serves once more, when the
+    // folder is unchanged since.
+    if (shareRepeatedRead_ && snapshot_ && snapshot_->host == host) snapshot_->fresh = true;
+    constexpr uint32_t kLeftOut = faHidden | faSysFile;
+    return FindFilesIn(
+        host, isRoot, "*", faDirectory | kLeftOut | faReadOnly | faArchive,
+        [&](const SearchRec& r) {
+            if (r.Name == "." || r.Name == "..") return;
+            if (r.Attr & ((r.Attr & faDirectory) ? kLeftOut : faHidden)) fn(r);
+        },
+        kLeftOut);
+}
+
 int Platform::FolderFdOfLastRead(const std::string& host) const {
     if (!snapshot_) return -1;
     const DirSnapshot& s = *snapshot_;
@@ -634,7 +649,7 @@ int Platform::FileGetAttr(const std::string& path) const {
     if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR)) attr |= faReadOnly;
     const auto slash = host->find_last_of('/');
     const std::string name = host->substr(slash + 1);
-    if (!name.empty() && name[0] == '.') attr |= faHidden;
+    if (HiddenByName(name)) attr |= faHidden;
     const std::string parent = slash == 0 ? "/" : host->substr(0, slash);
     const int dirfd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirfd >= 0) {

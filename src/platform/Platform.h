@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Drives.h"
@@ -80,6 +81,13 @@ public:
     // when it is a drive's root, where "." and ".." are not reported.
     bool FindFilesIn(const std::string& host, bool isRoot, const std::string& pattern, uint32_t searchAttr,
                      const std::function<void(const SearchRec&)>& fn, uint32_t needAttrs = 0) const;
+    // The entries of host folder `host` that a search leaves out unless it asks for hidden
+    // (or, for folders, system) entries: folders hidden or system by the rule of FindFiles
+    // (a name beginning with ".", the DOS attributes), on this folder's device only; other
+    // entries hidden. Attr as FindFiles gives it; no "." and "..". While repeated reads are
+    // shared, the read of `host` just made serves this one too. False when the folder
+    // cannot be read.
+    bool FindHiddenIn(const std::string& host, bool isRoot, const std::function<void(const SearchRec&)>& fn) const;
     int FileGetAttr(const std::string& path) const; // -1 on failure
     bool FileSetAttr(const std::string& path, uint32_t attr) const;
     bool DeleteFile(const std::string& path) const;
@@ -117,6 +125,10 @@ private:
     };
     mutable std::vector<DosDevice> dosDevices_;
 };
+
+// Whether a name alone makes an entry hidden (it begins with "."), whatever its DOS
+// attributes say.
+inline bool HiddenByName(std::string_view name) { return !name.empty() && name[0] == '.'; }
 
 // Host path helpers shared by the core.
 std::string HostJoin(const std::string& dir, const std::string& name);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
 #include "platform/CodePage.h"
+#include "platform/Platform.h"
 #include "records/DiskWalk.h"
 #include "records/FileSystemType.h"
 
@@ -18,6 +20,17 @@ namespace quindle {
 
 namespace {
 int64_t Seconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec); }
+} // namespace
+
+namespace {
+
+// "E:\Docs" and "a" give "E:\Docs\a"; "E:\" and "a" give "E:\a".
+std::string ShownChild(const std::string& dir, const std::string& name) {
+    std::string path = dir;
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    return path + name;
+}
+
 } // namespace
 
 void CatalogueCollector::Folder(TDirectoryOutline& tree, int n, const std::string& dir, const std::string& host,
@@ -34,28 +47,104 @@ void CatalogueCollector::Folder(TDirectoryOutline& tree, int n, const std::strin
     open_.push_back({node, index});
     if (!listed) {
         // Its names are in neither the record nor the catalogue; its own date is.
-        struct stat st;
-        if (lstat(host.c_str(), &st) == 0)
-            builder_.SetTime(index, Seconds(st.st_mtim));
-        else
-            Unread(dir, {}, errno);
+        Unlisted(index, dir, host);
         return;
     }
+    FolderLook look = Listed(index, dir, lister.Items());
+    // The folder as the lister read it, kept open for the worker (a copy of the
+    // lister's descriptor, which the next search closes).
+    const int read = ctx_.platform.FolderFdOfLastRead(host);
+    look.fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0) : open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // No descriptor to spare: the walk looks itself, through the lister's or by path.
+    if (look.fd < 0) LookAtFolder(look, read, host);
+    // What the record leaves out, from the same read: the folder's hidden folders, and
+    // which of its names are hidden.
+    std::vector<std::string> hiddenFolders, hiddenNames;
+    ctx_.platform.FindHiddenIn(host, n == 1, [&](const SearchRec& r) {
+        ((r.Attr & faDirectory) ? hiddenFolders : hiddenNames).push_back(r.Name);
+    });
+    if (!hiddenNames.empty()) {
+        std::sort(hiddenNames.begin(), hiddenNames.end());
+        for (size_t j = 0; j < look.names.size(); ++j)
+            if (std::binary_search(hiddenNames.begin(), hiddenNames.end(), look.names[j]))
+                builder_.SetHidden(static_cast<uint32_t>(look.first + j));
+    }
+    if (look.fd >= 0) looker_.Hand(std::move(look));
+    else Apply(look);
+    if (!hiddenFolders.empty()) HiddenFolders(index, dir, host, std::move(hiddenFolders));
+}
+
+FolderLook CatalogueCollector::Listed(uint32_t index, const std::string& dir, const std::vector<std::string>& names) {
     FolderLook look;
     look.folder = index;
     look.where = dir;
-    look.names = lister.Items();
+    look.names = names;
     look.first = static_cast<uint32_t>(builder_.Count());
     for (const std::string& name : look.names) builder_.Add(index, name, EntryKind::File, 0, 0);
-    // The folder as the lister read it, kept open for the worker (a copy of the
-    // lister's descriptor, which the next search closes).
+    return look;
+}
+
+void CatalogueCollector::Unlisted(uint32_t index, const std::string& dir, const std::string& host) {
+    struct stat st;
+    if (lstat(host.c_str(), &st) == 0)
+        builder_.SetTime(index, Seconds(st.st_mtim));
+    else
+        Unread(dir, {}, errno);
+}
+
+void CatalogueCollector::HiddenFolders(uint32_t parent, const std::string& dir, const std::string& host,
+                                       std::vector<std::string> names) {
+    // Depth first, each folder's entries right after it, as the tree's folders come.
+    struct Pending {
+        uint32_t parent;
+        std::string name, dir, host;
+    };
+    std::vector<Pending> stack;
+    const auto push = [&](uint32_t p, const std::string& d, const std::string& h, std::vector<std::string>& sub) {
+        std::sort(sub.begin(), sub.end());
+        for (auto it = sub.rbegin(); it != sub.rend(); ++it)
+            stack.push_back({p, *it, ShownChild(d, *it), HostJoin(h, *it)});
+    };
+    push(parent, dir, host, names);
+    std::vector<std::string> files, folders;
+    std::string scratch;
+    while (!stack.empty()) {
+        // The walk's own pace: one pump a folder, and Abort ends it here.
+        ++ctx_.Progress.hiddenFolders;
+        ctx_.Pump();
+        if (ctx_.AbortFlag) return;
+        for (const FolderLook& look : looker_.Take(false)) Apply(look);
+        const Pending p = std::move(stack.back());
+        stack.pop_back();
+        const uint32_t index = builder_.Add(p.parent, p.name, EntryKind::Folder, 0, 0);
+        builder_.SetHidden(index); // and so everything added below it
+        files.clear();
+        folders.clear();
+        // Everything in it, hidden or not; folders on another file system are left out by
+        // the search, and links are files, never followed.
+        const bool read = ctx_.platform.FindFilesIn(
+            p.host, false, "*", faDirectory | faHidden | faSysFile | faReadOnly | faArchive,
+            [&](const SearchRec& r) {
+                if (!(r.Attr & faDirectory)) files.push_back(r.Name);
+                else if (r.Name != "." && r.Name != "..") folders.push_back(r.Name);
+            });
+        if (!read) {
+            ctx_.Log("Skipped " + OneLineName(p.dir, scratch) + ": the folder cannot be read");
+            Unlisted(index, p.dir, p.host);
+            continue;
+        }
+        LookOrHand(Listed(index, p.dir, files), p.host);
+        push(index, p.dir, p.host, folders);
+    }
+}
+
+void CatalogueCollector::LookOrHand(FolderLook look, const std::string& host) {
     const int read = ctx_.platform.FolderFdOfLastRead(host);
     look.fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0) : open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (look.fd >= 0) {
         looker_.Hand(std::move(look));
         return;
     }
-    // No descriptor to spare: the walk looks itself, through the lister's or by path.
     LookAtFolder(look, read, host);
     Apply(look);
 }

@@ -14,8 +14,11 @@ class TDirectoryOutline;
 class TFileListBox;
 class TOutlineNode;
 
-// What the walk collects beside the record: one entry per folder visited and per name listed.
-// The walk stays on its own thread; the entries of each folder it lists are looked at
+// What the walk collects beside the record: one entry per folder visited and per name listed,
+// and the entries the record leaves out: the hidden folders of each folder listed, with
+// everything below them (the walk reads them itself, pumping once per folder as it does for
+// the tree's, and stopping on Abort). Hidden entries are flagged so, as are the record's
+// hidden files. The walk stays on its own thread; the entries of each folder it lists are looked at
 // (lstat) by an EntryLooker meanwhile, which hands its findings back folder by folder. An
 // entry that cannot be looked at keeps its name, as the record does, but has no size or
 // date: it is counted and named in the log (the first kNamedUnread), and the catalogue is
@@ -34,6 +37,15 @@ public:
     Catalogue Finish(char d, const std::string& rootHost, bool stopped);
 
 private:
+    // Adds the names of a folder listed (entry `index`, read through `host` just now, `dir`
+    // as the user sees it): hands them to the looker, or looks at them here.
+    FolderLook Listed(uint32_t index, const std::string& dir, const std::vector<std::string>& names);
+    void LookOrHand(FolderLook look, const std::string& host);
+    // The hidden folders `names` of folder entry `parent` (`dir`, `host`), and all below.
+    void HiddenFolders(uint32_t parent, const std::string& dir, const std::string& host,
+                       std::vector<std::string> names);
+    // A folder whose names could not be listed: its date alone.
+    void Unlisted(uint32_t index, const std::string& dir, const std::string& host);
     void Apply(const FolderLook& look);
     // Entry `name` of folder `where` (the folder itself for "") could not be looked at.
     void Unread(const std::string& where, const std::string& name, int error);

@@ -78,14 +78,16 @@ std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tre
             catalogue.Folder(tree, i, dir, host, false, lister);
             continue;
         }
-        catalogue.Folder(tree, i, dir, host, true, lister);
         const auto& names = lister.Items();
         ++ctx.Progress.folders;
         ctx.Progress.files += static_cast<long>(names.size());
-        if (!store) continue;
-        const std::string section = SectionOf(tree, i, sectionScratch);
-        for (size_t j = 0; j < names.size(); ++j)
-            store->WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
+        if (store) {
+            const std::string section = SectionOf(tree, i, sectionScratch);
+            for (size_t j = 0; j < names.size(); ++j)
+                store->WriteString(section, OneLineName(names[j], scratch), std::to_string(j + 1));
+        }
+        // Last: below the folder's hidden folders, the catalogue pumps as the walk does.
+        catalogue.Folder(tree, i, dir, host, true, lister);
     }
     if (ctx.Quitting) return std::nullopt; // the caller removes the file
     WalkedCatalogue walked;

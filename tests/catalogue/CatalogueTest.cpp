@@ -96,7 +96,7 @@ TEST(CatalogueFile, RoundTripsAndRefusesDamageWithItsReason) {
         CatalogueProblem problem;
     };
     std::string newer = file, flipped = file, foreign = "\r\n[Docs]\r\na=1\r\n" + file;
-    newer[8] = 2;
+    newer[8] = 3;
     flipped[file.size() - 6] ^= 0x10;
     const Case cases[] = {
         {"empty", "", CatalogueProblem::Damaged},
@@ -143,7 +143,7 @@ TEST(CatalogueWalk, HoldsEveryFolderAndListedEntryWithSizesDatesAndFigures) {
     e.MakeFile("Docs/Old/a.doc", "aaaa");
     e.MakeFile("DOCS/tab\tname", "x");
     e.MakeFile("Docs/Old/Deep/\xe9t\xe9?*=[\\", "123");
-    e.MakeFile(".hidden/inside.txt", "not walked");
+    e.MakeFile(".hidden/inside.txt", "walked too");
     e.MakeDir("Empty");
     ASSERT_EQ(symlink("Docs", (e.path() + "/link").c_str()), 0);
     ASSERT_EQ(mkfifo((e.path() + "/Docs/pipe").c_str(), 0600), 0);
@@ -156,8 +156,10 @@ TEST(CatalogueWalk, HoldsEveryFolderAndListedEntryWithSizesDatesAndFigures) {
     struct stat linkSt;
     ASSERT_EQ(lstat((e.path() + "/link").c_str(), &linkSt), 0);
     const std::map<std::string, std::pair<std::string, uint64_t>> expected = {
-        {"", {"folder", 15}},
+        {"", {"folder", 25}},
         {"root.txt", {"file", 5}},
+        {".hidden", {"folder", 10}},
+        {".hidden/inside.txt", {"file", 10}},
         {"link", {"link", static_cast<uint64_t>(linkSt.st_size)}},
         {"DOCS", {"folder", 1}},
         {"DOCS/tab\tname", {"file", 1}},
@@ -177,9 +179,10 @@ TEST(CatalogueWalk, HoldsEveryFolderAndListedEntryWithSizesDatesAndFigures) {
     EXPECT_EQ(entries.at("Docs/a.doc").mtime, 1000000000);
     EXPECT_EQ(entries.at("Docs/Old").mtime, 1100000000);
     const DiskFigures& f = c.header.figures;
-    EXPECT_EQ(f.files, 7u);
-    EXPECT_EQ(f.folders, 6u);
-    EXPECT_EQ(f.bytes, 15u);
+    EXPECT_EQ(f.files, 8u);
+    EXPECT_EQ(f.folders, 7u);
+    EXPECT_EQ(f.bytes, 25u);
+    EXPECT_EQ(f.hiddenEntries, 2u);
     EXPECT_EQ(f.root, "E:\\");
     EXPECT_TRUE(f.complete);
     EXPECT_GT(f.capacity, 0u);

@@ -1,6 +1,7 @@
 // The catalogue reader on arbitrary bytes: it either refuses them with a reason or gives a
 // catalogue whose arrays hold every promise readers rely on (parents before children and
-// folders, names inside the blob, folder sizes the sums of their contents, figures that
+// parents folders or archives, flags that agree with their parents, notes and checksums
+// where flagged, names inside the blob, folder sizes the sums of their contents, figures that
 // match the entries), and that encodes back to the same catalogue. The header alone reads
 // as the whole file's header.
 //
@@ -9,7 +10,7 @@
 //
 // Input: the first byte chooses.
 //   0 (mod 4): the rest is a catalogue file as it stands.
-//   2 (mod 4): the rest is a catalogue opened up: two bytes (little-endian) of length L,
+//   2 (mod 4): the rest is a catalogue opened up (version 1 with bit 3 of the first byte set, else 2): two bytes (little-endian) of length L,
 //     L bytes of header block as it is before compression, then the entries block's frame.
 //     The header block is compressed with its checksum and the preamble's lengths are set,
 //     so every count, size and claim of the header can be changed (the dictionary,
@@ -40,28 +41,50 @@ namespace {
 
 void CheckInvariants(const Catalogue& c) {
     const size_t n = c.Count();
-    if (n == 0 || c.nameStart.size() != n + 1 || c.kind.size() != n || c.size.size() != n || c.mtime.size() != n)
+    if (n == 0 || c.nameStart.size() != n + 1 || c.kind.size() != n || c.size.size() != n || c.mtime.size() != n ||
+        c.flags.size() != n || (!c.checksums.empty() && c.checksums.size() != n))
         Fail("column lengths");
     if (c.nameStart[0] != 0 || c.nameStart[n] != c.names.size() || c.parent[0] != kNoParent || !c.Name(0).empty() ||
-        c.Kind(0) != EntryKind::Folder)
+        c.Kind(0) != EntryKind::Folder || c.flags[0] != 0)
         Fail("root");
     std::vector<uint64_t> sums(n, 0);
-    uint64_t folders = 0;
+    uint64_t folders = 0, files = 0, members = 0, hidden = 0, checksummed = 0, archives = 0, unlisted = 0,
+             unread = 0;
+    size_t noted = 0;
     for (size_t i = n; i-- > 0;) {
+        const uint8_t f = c.flags[i];
         if (c.nameStart[i] > c.nameStart[i + 1]) Fail("name offsets");
         if (c.kind[i] >= kEntryKindCount) Fail("kind");
-        if (c.Kind(i) == EntryKind::Folder) {
-            ++folders;
-            if (c.size[i] != sums[i]) Fail("folder size");
-        }
+        if (f & ~kEntryFlagsKnown) Fail("flags");
+        if ((f & (kEntryArchive | kEntryChecksummed)) && c.Kind(i) != EntryKind::File) Fail("archive or checksum kind");
+        if ((f & kEntryChecksummed) && !c.ChecksumOf(i)) Fail("checksum");
+        if (((f & kEntryNoted) != 0) != !c.Note(i).empty() || c.Note(i).size() > kMaxNoteBytes) Fail("note");
+        noted += (f & kEntryNoted) ? 1 : 0;
+        if (c.Kind(i) == EntryKind::Folder && c.size[i] != sums[i]) Fail("folder size");
+        if (f & kEntryMember) ++members;
+        else ++(c.Kind(i) == EntryKind::Folder ? folders : files);
+        hidden += f & kEntryHidden ? 1 : 0;
+        checksummed += f & kEntryChecksummed ? 1 : 0;
+        archives += f & kEntryArchive ? 1 : 0;
+        if ((f & kEntryNoted) && (f & kEntryArchive) && !(f & kEntryPartial)) ++unlisted;
+        if ((f & kEntryNoted) && !(f & kEntryArchive)) ++unread;
         if (i == 0) break;
-        if (c.parent[i] >= i || c.Kind(c.parent[i]) != EntryKind::Folder) Fail("parent");
+        const uint32_t p = c.parent[i];
+        if (p >= i || !c.IsParent(p)) Fail("parent");
+        if (((f & kEntryMember) != 0) != ((c.flags[p] & (kEntryMember | kEntryArchive)) != 0)) Fail("member");
+        if (c.Hidden(p) && !(f & kEntryHidden)) Fail("hidden");
         if (c.Name(i).empty() || c.Name(i).find('/') != std::string_view::npos) Fail("name");
-        if (c.Kind(i) == EntryKind::Folder || c.Kind(i) == EntryKind::File) sums[c.parent[i]] += c.size[i];
+        if (SumsIntoParent(c, i)) sums[p] += c.size[i];
         (void)c.Path(i);
     }
+    if (noted != c.notes.size()) Fail("notes");
+    for (size_t k = 1; k < c.notes.size(); ++k)
+        if (c.notes[k - 1].first >= c.notes[k].first) Fail("notes order");
     const DiskFigures& f = c.header.figures;
-    if (f.folders != folders || f.files != n - folders || f.bytes != c.size[0]) Fail("figures");
+    if (f.folders != folders || f.files != files || f.bytes != c.size[0] || f.archiveMembers != members ||
+        f.hiddenEntries != hidden || f.checksummed != checksummed || f.archivesUnlisted != unlisted ||
+        f.archivesListed + f.archivesUnlisted != archives || f.contentUnread != unread)
+        Fail("figures");
 }
 
 // The file readers on the same bytes: the same catalogue or the same reason.
@@ -95,7 +118,8 @@ void CheckFile(std::string_view bytes) {
     const std::string again = EncodeCatalogue(*cat);
     const auto back = DecodeCatalogue(again, problem);
     if (!back || back->names != cat->names || back->parent != cat->parent || back->kind != cat->kind ||
-        back->size != cat->size || back->mtime != cat->mtime || back->nameStart != cat->nameStart)
+        back->size != cat->size || back->mtime != cat->mtime || back->nameStart != cat->nameStart ||
+        back->flags != cat->flags || back->notes != cat->notes || back->checksums != cat->checksums)
         Fail("round trip");
 }
 
@@ -110,14 +134,16 @@ void SetU64(std::string& s, size_t at, uint64_t v) {
 
 // The file of an opened-up catalogue (see the top): the header block compressed with its
 // checksum, the preamble's lengths those of the parts.
-std::string Assemble(std::string_view opened, bool agree) {
+std::string Assemble(std::string_view opened, bool agree, uint32_t version) {
     if (opened.size() < 2) return {};
     const size_t len = static_cast<uint8_t>(opened[0]) | size_t(static_cast<uint8_t>(opened[1])) << 8;
     std::string header(opened.substr(2, len));
     const std::string_view entries = opened.substr(std::min(opened.size(), 2 + len));
-    // Offsets in the header block: entry count 0, entries size 16, files 28, folders 36.
+    // Offsets in the header block: entry count 0, entries size 16, files 28, folders 36;
+    // version 2's members 40 bytes before its end.
     if (agree && header.size() >= 44) {
-        SetU64(header, 28, GetU64(header, 0) - GetU64(header, 36));
+        const uint64_t members = version == 2 && header.size() >= 44 + 48 ? GetU64(header, header.size() - 40) : 0;
+        SetU64(header, 28, GetU64(header, 0) - GetU64(header, 36) - members);
         const unsigned long long announced = ZSTD_getFrameContentSize(entries.data(), entries.size());
         if (announced != ZSTD_CONTENTSIZE_UNKNOWN && announced != ZSTD_CONTENTSIZE_ERROR) SetU64(header, 16, announced);
     }
@@ -129,7 +155,7 @@ std::string Assemble(std::string_view opened, bool agree) {
     if (ZSTD_isError(n)) Fail("cannot compress a header block");
     frame.resize(n);
     std::string file(kCatalogueMagic, sizeof kCatalogueMagic);
-    for (const uint64_t v : {uint64_t(kCatalogueVersion), uint64_t(frame.size())})
+    for (const uint64_t v : {uint64_t(version), uint64_t(frame.size())})
         for (int i = 0; i < 4; ++i) file += static_cast<char>(v >> (8 * i));
     for (int i = 0; i < 8; ++i) file += static_cast<char>(uint64_t(entries.size()) >> (8 * i));
     return file + frame + std::string(entries);
@@ -145,11 +171,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if ((data[0] & 3) == 2) {
-        CheckFile(Assemble(rest, data[0] & 4));
+        CheckFile(Assemble(rest, data[0] & 4, data[0] & 8 ? 1 : kCatalogueVersion));
         return 0;
     }
     // Described entries: a byte of kind (low 2 bits) and parent choice, a byte of name
-    // length (1..8), the name; size and time from the same bytes.
+    // length (1..8), the name; size and time from the same bytes. The name's first byte
+    // flags the entry: bit 0 hidden, bit 1 an archive (a file; it holds what follows as a
+    // folder does), bit 2 a partial listing, bit 3 a note, bit 4 a checksum (a file).
     CatalogueBuilder b;
     std::vector<uint32_t> folders{0};
     size_t at = 0;
@@ -165,7 +193,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint32_t parent = folders[(k >> 2) % folders.size()];
         const auto kind = static_cast<EntryKind>(k & 3);
         const uint32_t i = b.Add(parent, name, kind, uint64_t(k) << (k % 40), int64_t(k) * 1000003 - 7000000);
-        if (kind == EntryKind::Folder) folders.push_back(i);
+        const auto fl = static_cast<uint8_t>(name[0]);
+        if (fl & 1) b.SetHidden(i);
+        if ((fl & 2) && kind == EntryKind::File) b.SetArchive(i, fl & 4);
+        if (fl & 8) b.SetNote(i, std::string(1 + (fl >> 4) * 300, 'n'));
+        if ((fl & 16) && kind == EntryKind::File) b.SetChecksum(i, Checksum128{fl, k});
+        if (kind == EntryKind::Folder || ((fl & 2) && kind == EntryKind::File)) folders.push_back(i);
     }
     DiskFigures f;
     f.fileSystem = "ext4";
@@ -175,7 +208,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CatalogueProblem problem;
     const auto back = DecodeCatalogue(file, problem);
     if (!back || back->names != cat.names || back->size != cat.size || back->mtime != cat.mtime ||
-        back->parent != cat.parent)
+        back->parent != cat.parent || back->flags != cat.flags || back->notes != cat.notes ||
+        back->checksums != cat.checksums)
         Fail("a written catalogue does not read back");
     CheckInvariants(*back);
     // Damage it where the input says: cut, or change one byte.

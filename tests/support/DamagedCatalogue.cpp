@@ -113,8 +113,9 @@ void DamageCatalogue(const std::string& path, CatalogueDamage how) {
     case CatalogueDamage::HugeCount: {
         Parts p = Split(file);
         const uint64_t n = UINT32_MAX - 1, folders = GetU64(p.header, kFolders);
-        // As few bytes as that many entries can take, in a frame no shorter than zstd needs.
-        const uint64_t raw = 4 * n - 1 + (n - folders) + GetU64(p.header, kNameBytes);
+        // As few bytes as that many entries can take (version 2: a flags byte each), in a
+        // frame no shorter than zstd needs.
+        const uint64_t raw = 5 * n - 1 + (n - folders) + GetU64(p.header, kNameBytes);
         SetU64(p.header, kEntryCount, n);
         SetU64(p.header, kFiles, n - folders);
         SetU64(p.header, kEntriesRaw, raw);

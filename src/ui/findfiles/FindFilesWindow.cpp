@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFont>
@@ -191,6 +192,11 @@ TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* par
     DiskBox->addItem(QStringLiteral("All disks"));
     DiskBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     filters->addWidget(DiskBox, 1);
+    HiddenBox = new QCheckBox(QStringLiteral("Hidden files"), this);
+    HiddenBox->setObjectName(QStringLiteral("HiddenBox"));
+    HiddenBox->setChecked(true);
+    HiddenBox->setToolTip(QStringLiteral("Also find hidden files and everything in hidden folders"));
+    filters->addWidget(HiddenBox);
     layout->addLayout(filters);
 
     Model = new TFileHitsModel(this);
@@ -248,6 +254,7 @@ TFindFilesWindow::TFindFilesWindow(AppContext& ctx, UiServices& ui, QWidget* par
     if (watch_) connect(watch_, &DiskWatch::ConnectedChanged, this, &TFindFilesWindow::ShowConnected);
     connect(KindBox, &QComboBox::currentIndexChanged, this, &TFindFilesWindow::StartQuery);
     connect(DiskBox, &QComboBox::currentIndexChanged, this, &TFindFilesWindow::StartQuery);
+    connect(HiddenBox, &QCheckBox::toggled, this, &TFindFilesWindow::StartQuery);
 }
 
 TFindFilesWindow::~TFindFilesWindow() {
@@ -274,6 +281,7 @@ void TFindFilesWindow::StartQuery() {
     QueryFilters& f = spec.filters;
     static const EntryKind kinds[] = {EntryKind::File, EntryKind::Folder, EntryKind::Link, EntryKind::Other};
     if (KindBox->currentIndex() > 0) f.kinds = {kinds[KindBox->currentIndex() - 1]};
+    f.includeHidden = HiddenBox->isChecked();
     QString bad;
     const auto size = [&](QLineEdit* e, uint64_t& into) {
         const std::string t = FromQ(e->text().trimmed());

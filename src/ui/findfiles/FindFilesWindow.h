@@ -18,6 +18,7 @@
 #include "index/PackageIndex.h"
 #include "ui/app/UiServices.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -74,6 +75,7 @@ public:
     QLineEdit* AfterEdit = nullptr;
     QLineEdit* BeforeEdit = nullptr;
     QComboBox* DiskBox = nullptr;
+    QCheckBox* HiddenBox = nullptr; // "Hidden files": checked finds them too
     QTableView* ResultsView = nullptr;
     QLabel* StatusLabel = nullptr;
     TOvalButton* CopyButton = nullptr;

@@ -1,5 +1,6 @@
 // Package > Find files...: typing finds the files of every disk, filters narrow them, Enter
 // opens the folder of a connected disk or names the disk to insert, copy and CSV.
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
@@ -219,4 +220,41 @@ TEST(FindFilesWindow, ADamagedCatalogueIsNamedAndTypingGoesOn) {
         EXPECT_EQ(w->Model->index(1, TFileHitsModel::ColSize).data().toString(), "");
     }
     w->close();
+}
+
+// "Hidden files", checked at first, finds what hidden folders hold and hidden files, on a
+// disk with a catalogue and, by their names, on a disk known by its record only.
+TEST(FindFilesWindow, HiddenFilesCheckBoxLeavesHiddenEntriesOut) {
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    Application app(ui, progDir.path() + "/quindle");
+    TempDrive e{'E', 77u};
+    e.MakeFile("Docs/report.txt", "r");
+    e.MakeFile("Docs/.report.swp", "s");
+    e.MakeFile(".trash/old report.txt", "o");
+    e.MapInto(app.ctx.platform);
+    ASSERT_TRUE(MemorizeDiskWithInfo(app.ctx, app.MainForm->DirectoryOutline1, app.MainForm->FileListBox1, 'E', "77",
+                                     RecordPath(app.ctx, "77"), {"Holiday", "", ""}));
+    WriteHostFile(app.ctx.PackageFolder + "88.dat", "\r\n[F:\\]\r\n.report.bak=1\r\nreport.doc=2\r\n\r\n[" + kInfo +
+                                                        "]\r\nVolume Serial=88\r\nTitle=Attic\r\n");
+    app.MainForm->FindFiles1->trigger();
+    TFindFilesWindow* w = app.MainForm->FindFilesWindow;
+    ASSERT_TRUE(w);
+    Settle(*w);
+    ASSERT_TRUE(w->HiddenBox);
+    EXPECT_EQ(w->HiddenBox->text(), "Hidden files");
+    EXPECT_TRUE(w->HiddenBox->isChecked());
+    QTest::keyClicks(w->QueryEdit, "report");
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), (QStringList{"Attic|F:\\.report.bak|file", "Attic|F:\\report.doc|file",
+                                            "Holiday|E:\\.trash\\old report.txt|file",
+                                            "Holiday|E:\\Docs\\.report.swp|file", "Holiday|E:\\Docs\\report.txt|file"}));
+    QTest::mouseClick(w->HiddenBox, Qt::LeftButton);
+    EXPECT_FALSE(w->HiddenBox->isChecked());
+    Settle(*w);
+    EXPECT_EQ(Rows(*w->Model), (QStringList{"Attic|F:\\report.doc|file", "Holiday|E:\\Docs\\report.txt|file"}));
+    EXPECT_TRUE(w->StatusLabel->text().startsWith("2 found in ")) << w->StatusLabel->text().toStdString();
+    w->HiddenBox->setChecked(true);
+    Settle(*w);
+    EXPECT_EQ(w->Model->rowCount(), 5);
 }
