@@ -1,5 +1,7 @@
 #include "catalogue/EntryText.h"
 
+#include "checksums/Checksum.h"
+
 #include <ctime>
 
 #include "catalogue/Catalogue.h"
@@ -77,6 +79,7 @@ void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool 
     else
         out += "\",\"size\":null,\"mtime\":null";
     if (c.Hidden(i)) out += ",\"hidden\":true";
+    if (const Checksum128* sum = c.ChecksumOf(i)) out += ",\"xxh128\":\"" + Checksum{*sum}.Hex() + '"';
 }
 
 std::string IsoUtc(int64_t seconds) {

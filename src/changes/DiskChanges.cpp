@@ -90,7 +90,8 @@ std::string MemorizeResult::IncompleteLine() const { return Detailed() ? std::st
 
 MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                                   const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
-                                  const ChangedCallback& changed) {
+                                  const ChangedCallback& changed, std::optional<WalkOptions> options) {
+    if (!options) options = KeptWalkOptions(recordPath, ctx.InfoSection);
     MemorizeResult r;
     // A disk memorized again: what changed since, when its old catalogue can tell.
     if (ctx.platform.FileExists(recordPath)) r.before = ReadPreviousCatalogue(recordPath, ctx.InfoSection);
@@ -100,8 +101,15 @@ MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFil
         const CatalogueDiff diff = DiffCatalogues(*r.before->catalogue, now);
         r.changes = diff.counts;
         if (changed && !diff.changes.empty()) changed(*r.before->catalogue, now, diff);
-    });
+    }, *options);
     return r;
+}
+
+WalkOptions KeptWalkOptions(const std::string& recordPath, std::string_view infoSection) {
+    WalkOptions o;
+    const DiskCatalogueHeader h = OpenDiskCatalogueHeader(recordPath, infoSection);
+    if (h.header) o.checksums = h.header->figures.checksummed > 0 || h.header->figures.contentUnread > 0;
+    return o;
 }
 
 } // namespace quindle

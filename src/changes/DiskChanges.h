@@ -77,8 +77,16 @@ struct MemorizeResult {
 };
 // Called when something changed, while the new catalogue is still at hand (to list it).
 using ChangedCallback = std::function<void(const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff)>;
+// `options`: what the walk collects besides; nothing keeps the disk's own choice (its last
+// catalogue's: KeptWalkOptions).
 MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                                   const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
-                                  const ChangedCallback& changed = {});
+                                  const ChangedCallback& changed = {},
+                                  std::optional<WalkOptions> options = std::nullopt);
+
+// The choices the disk of record `recordPath` was memorized with, as its catalogue's header
+// tells them: checksums when any file has one or could not be read for one. A disk without
+// a catalogue gets the defaults.
+WalkOptions KeptWalkOptions(const std::string& recordPath, std::string_view infoSection);
 
 } // namespace quindle

@@ -56,11 +56,13 @@ struct AddOptions {
     char drive = 0; // 'A'..'Z'
     std::string title, description, additional;
     bool replace = false;
+    bool checksums = false; // the content's checksum of every regular file
 };
 // files, show, diff, unique and remove: one disk of the package.
 struct DiskOptions {
     uint32_t serial = 0;
     bool json = false;
+    bool content = false; // unique: copies by size and checksum, whatever their names
 };
 struct LocateOptions {
     std::vector<std::string> terms; // joined and split by ParseQuery
@@ -71,6 +73,7 @@ struct LocateOptions {
 struct DupesOptions {
     uint64_t minSize = 1; // empty files are never copies
     bool json = false;
+    bool content = false; // by size and checksum, whatever their names
 };
 
 // The commands.
@@ -85,6 +88,7 @@ int Locate(AppContext& ctx, const LocateOptions& o);
 int Diff(AppContext& ctx, const DiskOptions& o);
 int Dupes(AppContext& ctx, const DupesOptions& o);
 int Unique(AppContext& ctx, const DiskOptions& o);
+int Verify(AppContext& ctx, const DiskOptions& o);
 
 // The whole command line: parses argv (without the program's name), runs the command and
 // gives the exit status; parse errors and --help are answered here.

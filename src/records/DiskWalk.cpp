@@ -6,6 +6,7 @@
 #include "browse/FileListBox.h"
 #include "platform/Errors.h"
 #include "records/CatalogueCollector.h"
+#include "records/ChecksumPhase.h"
 #include "records/IniFile.h"
 
 namespace quindle {
@@ -43,7 +44,8 @@ std::string SectionOf(TDirectoryOutline& tree, int n, std::string& scratch) {
 } // namespace
 
 std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
-                                         const std::string& file, const std::function<void(TIniFile32&)>& finish) {
+                                         const std::string& file, const std::function<void(TIniFile32&)>& finish,
+                                         const WalkOptions& options) {
     const std::string rootHost = tree.HostPath(1);
     const std::string notReady = "Please, make sure that disk is ready!";
     // Deferred: the store writes the file once, when the walk ends. The walk's file is no
@@ -88,6 +90,10 @@ std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tre
         }
         // Last: below the folder's hidden folders, the catalogue pumps as the walk does.
         catalogue.Folder(tree, i, dir, host, true, lister);
+    }
+    if (options.checksums && !ctx.AbortFlag) {
+        // Its last figures stay in ctx.Progress.reading for the caller's summary.
+        ChecksumEntries(ctx, catalogue.Collected(), rootHost, d);
     }
     if (ctx.Quitting) return std::nullopt; // the caller removes the file
     WalkedCatalogue walked;

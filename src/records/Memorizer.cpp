@@ -36,14 +36,14 @@ std::string GetVolumeSerial(const AppContext& ctx, char d) {
 
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
                   const std::function<void(TIniFile32&)>& finish,
-                  const std::function<void(const Catalogue&)>& onWalked) {
+                  const std::function<void(const Catalogue&)>& onWalked, const WalkOptions& options) {
     const ShareReads share(ctx.platform);
     StartWalk(ctx, tree, lister, d);
 
     const std::string temp = CreateWalkFile(path);
     std::string catalogueTemp;
     try {
-        std::optional<WalkedCatalogue> walked = WalkDrive(ctx, tree, lister, d, temp, finish);
+        std::optional<WalkedCatalogue> walked = WalkDrive(ctx, tree, lister, d, temp, finish, options);
         if (!walked) {
             unlink(temp.c_str());
             return;
@@ -103,7 +103,7 @@ void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister
 
 bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                           const std::string& serial, const std::string& path, const DiskInfoFields& info,
-                          const std::function<void(const Catalogue&)>& walked) {
+                          const std::function<void(const Catalogue&)>& walked, const WalkOptions& options) {
     // Written also when the walk stopped on Abort: the partial record keeps its information.
     // It goes into the walk's file before that replaces the record, so no record is ever
     // seen without its information section.
@@ -113,7 +113,7 @@ bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox
             WriteDiskInfo(ctx, walked, serial, NowAsMemorizationDate(), info.title, info.description,
                           info.additional);
         },
-        walked);
+        walked, options);
     return !ctx.AbortFlag;
 }
 

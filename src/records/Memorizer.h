@@ -42,9 +42,10 @@ std::string GetVolumeSerial(const AppContext& ctx, char d);
 // any error (the file cannot be written) propagate, leaving the old record as it was and
 // no file of the walk behind.
 // `walked`, when given, receives the new catalogue once both files are in place.
+// `options`: what the walk collects besides (the checksums).
 void MemorizeDisk(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d, const std::string& path,
                   const std::function<void(TIniFile32& walked)>& finish = {},
-                  const std::function<void(const Catalogue&)>& walked = {});
+                  const std::function<void(const Catalogue&)>& walked = {}, const WalkOptions& options = {});
 
 // What the user types for a disk: the information section's three free texts.
 struct DiskInfoFields {
@@ -60,6 +61,7 @@ struct DiskInfoFields {
 // `walked` as for MemorizeDisk.
 bool MemorizeDiskWithInfo(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                           const std::string& serial, const std::string& path, const DiskInfoFields& info,
-                          const std::function<void(const Catalogue&)>& walked = {});
+                          const std::function<void(const Catalogue&)>& walked = {},
+                          const WalkOptions& options = {});
 
 } // namespace quindle
