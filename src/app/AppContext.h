@@ -24,6 +24,9 @@ struct WalkProgress {
     // Hidden folders walked for the catalogue (the record leaves them out, and the counts
     // above with them); the walk pumps once for each, as for the folders above.
     long hiddenFolders = 0;
+    // Once a walk reads the files' content (checksums): "1.23 GB of 2.00 GB, 850 MB/s,
+    // 1 s left"; "" before.
+    std::string reading;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 

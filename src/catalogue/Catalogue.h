@@ -176,6 +176,8 @@ public:
     // catalogue over.
     Catalogue Finish(DiskFigures figures);
     size_t Count() const { return cat_.Count(); }
+    // The entries added so far (a folder's size is not summed yet).
+    const Catalogue& Entries() const { return cat_; }
 
 private:
     Catalogue cat_;

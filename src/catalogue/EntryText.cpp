@@ -1,5 +1,7 @@
 #include "catalogue/EntryText.h"
 
+#include "checksums/Checksum.h"
+
 #include <ctime>
 
 #include "catalogue/Catalogue.h"
@@ -88,6 +90,7 @@ void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool 
         out += (c.flags[i] & kEntryPartial) ? ",\"archive_partial\":" : ",\"archive_error\":";
         AppendJsonString(out, c.Note(i));
     }
+    if (const Checksum128* sum = c.ChecksumOf(i)) out += ",\"xxh128\":\"" + Checksum{*sum}.Hex() + '"';
 }
 
 std::string IsoUtc(int64_t seconds) {

@@ -112,7 +112,9 @@ MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFil
 
 WalkOptions WalkOptionsOf(const Catalogue& catalogue) {
     WalkOptions options;
-    if (catalogue.header.version >= 2) options.archives = static_cast<ArchiveMode>(catalogue.header.figures.archiveMode);
+    const DiskFigures& f = catalogue.header.figures;
+    if (catalogue.header.version >= 2) options.archives = static_cast<ArchiveMode>(f.archiveMode);
+    options.checksums = f.checksummed > 0 || f.contentUnread > 0;
     return options;
 }
 

@@ -83,7 +83,8 @@ MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFil
                                   const std::string& serial, const std::string& recordPath, const DiskInfoFields& info,
                                   const ChangedCallback& changed = {},
                                   const std::optional<WalkOptions>& options = std::nullopt);
-// The choices a disk was memorized with, as its catalogue holds them; the defaults for a
+// The choices a disk was memorized with, as its catalogue holds them: its archive choice,
+// and checksums when any file has one or could not be read for one; the defaults for a
 // catalogue written before they were kept.
 WalkOptions WalkOptionsOf(const Catalogue& catalogue);
 

@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
 #include "changes/DiskChanges.h"
@@ -38,6 +40,16 @@ public:
     // Called once before each directory: the previous one is done. The pumps below hidden
     // folders count no folder of the record.
     void Pump() {
+        // The checksum phase: the bytes read, the pace and the time left, at most a few
+        // times a second (a line a minute in a log).
+        if (!walk_.reading.empty()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - shownAt_ < (tty_ ? std::chrono::milliseconds(250) : std::chrono::milliseconds(60000))) return;
+            shownAt_ = now;
+            reading_ = walk_.reading;
+            WriteAll(2, (tty_ ? "\r\x1b[K" : "") + std::string(1, drive_) + ": " + reading_ + (tty_ ? "" : "\n"));
+            return;
+        }
         if (walk_.hiddenFolders != hiddenSeen_) {
             hiddenSeen_ = walk_.hiddenFolders;
             return;
@@ -58,6 +70,7 @@ public:
         CountLister();
         const long folders = stopped ? pumps_ - 1 : pumps_;
         WriteAll(2, (tty_ ? "\r\x1b[K" : "") + Text(folders > 0 ? folders : 0) + "\n");
+        if (!walk_.reading.empty()) WriteAll(2, std::string(1, drive_) + ": checksums: " + walk_.reading + "\n");
     }
 
 private:
@@ -81,6 +94,8 @@ private:
     bool tty_;
     long pumps_ = 0, files_ = 0, hiddenSeen_ = 0;
     std::string counted_;
+    std::string reading_; // the checksum phase's last figures
+    std::chrono::steady_clock::time_point shownAt_{};
 };
 
 } // namespace
@@ -124,8 +139,13 @@ int Add(AppContext& ctx, const AddOptions& o) {
     MemorizeResult result;
     bool complete = false;
     try {
+        // Neither choice given: a disk memorized again keeps its own.
         std::optional<WalkOptions> walk;
-        if (o.archives) walk = WalkOptions{*o.archives};
+        if (o.archives || o.checksums) {
+            walk = WalkOptions{};
+            if (o.archives) walk->archives = *o.archives;
+            walk->checksums = o.checksums;
+        }
         result = MemorizeAndCompare(ctx, tree, lister, d, serial, path, info, {}, walk);
         complete = result.complete;
         progress.Finish(!complete);
@@ -146,6 +166,9 @@ int Add(AppContext& ctx, const AddOptions& o) {
     // catalogue without their sizes and dates, which is no complete memorization.
     if (const std::string line = result.IncompleteLine(); !line.empty()) Message(line);
     if (const std::string line = result.ChangesLine(); !line.empty()) Message(line);
+    if (o.checksums && result.figures)
+        Message(std::to_string(result.figures->checksummed) + " checksums, " +
+                std::to_string(result.figures->contentUnread) + " files could not be read");
     return result.Detailed() ? kOk : kNotFound;
 }
 

@@ -57,7 +57,9 @@ int Show(AppContext& ctx, const DiskOptions& o) {
         {"description", info.description}, {"additional", info.additional}, {"filesystem", f.fileSystem}};
     const std::pair<const char*, uint64_t> numbers[] = {{"files", f.files}, {"folders", f.folders},
                                                         {"bytes", f.bytes}, {"capacity", f.capacity},
-                                                        {"free", f.freeBytes}, {"unread", f.unreadEntries}};
+                                                        {"free", f.freeBytes}, {"unread", f.unreadEntries},
+                                                        {"checksummed", f.checksummed},
+                                                        {"unreadable", f.contentUnread}};
     std::string out;
     if (o.json) {
         out = "{";

@@ -7,6 +7,7 @@
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
 #include "catalogue/EntryText.h"
+#include "checksums/Checksum.h"
 #include "copies/Copies.h"
 #include "changes/DiskChanges.h"
 #include "cli/Cli.h"
@@ -142,22 +143,42 @@ int Diff(AppContext& ctx, const DiskOptions& o) {
     return r.diff.counts.None() ? kOk : kNotFound;
 }
 
+// With --content: a disk whose catalogue holds no checksum takes no part, and is named.
+// True when it was left out.
+bool LeftOutWithoutChecksums(const DiskInfo& disk, const Catalogue& c) {
+    if (!c.checksums.empty()) return false;
+    Message("disk " + disk.serial + " left out: it has no checksums (memorize it with quindle-cli add " +
+            c.header.figures.root.substr(0, 2) + " --checksums --replace)");
+    return true;
+}
+
 int Dupes(AppContext& ctx, const DupesOptions& o) {
     const PackageCatalogues p = LoadCatalogues(ctx);
-    const Copies copies = FindCopies(p.disks, o.minSize, !o.noHidden);
+    const CopyMatch match = o.content ? CopyMatch::Content : CopyMatch::NameSize;
+    if (o.content)
+        for (const PackageDisk& disk : p.disks) LeftOutWithoutChecksums(disk.info, disk.catalogue);
+    const Copies copies = FindCopies(p.disks, o.minSize, !o.noHidden, match);
     const bool json = o.json;
     Lines out;
     for (const CopyGroup& g : copies.groups) {
         std::string& line = out.Line();
         const FileRef& firstRef = copies.refs[g.first];
         const std::string_view name = p.disks[firstRef.disk].catalogue.Name(firstRef.entry);
+        // By content, a group is its checksum: the names may differ.
+        const std::string sum =
+            o.content ? Checksum{*p.disks[firstRef.disk].catalogue.ChecksumOf(firstRef.entry)}.Hex() : std::string();
         if (json) {
-            line += "{\"name\":";
-            AppendJsonString(line, name);
-            line += ",\"size\":" + std::to_string(g.size) + ",\"copies\":[";
+            if (o.content) {
+                line += "{\"size\":" + std::to_string(g.size) + ",\"xxh128\":\"" + sum + "\",\"copies\":[";
+            } else {
+                line += "{\"name\":";
+                AppendJsonString(line, name);
+                line += ",\"size\":" + std::to_string(g.size) + ",\"copies\":[";
+            }
         } else {
             line += std::to_string(g.count) + '\t' + std::to_string(g.size) + '\t';
-            AppendOneLine(line, name);
+            if (o.content) line += sum;
+            else AppendOneLine(line, name);
             line += '\n';
         }
         for (uint32_t k = 0; k < g.count; ++k) {
@@ -195,11 +216,18 @@ int Unique(AppContext& ctx, const DiskOptions& o) {
     const Catalogue& own = *disk.catalogue;
     std::vector<std::string> others = PackageRecordFiles(ctx);
     std::erase(others, file);
-    UniqueFiles unique(own, !o.noHidden);
+    if (o.content && own.checksums.empty())
+        throw std::runtime_error("disk " + serial + " has no checksums (quindle-cli add " +
+                                 own.header.figures.root.substr(0, 2) + " --checksums --replace)");
+    UniqueFiles unique(own, !o.noHidden, o.content ? CopyMatch::Content : CopyMatch::NameSize);
     uint64_t compared = 0, skipped = 0;
     ForEachPackageDisk(ctx.PackageFolder, others, ctx.InfoSection, [&](LoadedDisk& other) {
         if (!other.catalogue) {
             LeftOut(other.info, other.reason);
+            ++skipped;
+            return;
+        }
+        if (o.content && LeftOutWithoutChecksums(other.info, *other.catalogue)) {
             ++skipped;
             return;
         }

@@ -58,12 +58,14 @@ struct AddOptions {
     std::string title, description, additional;
     bool replace = false;
     std::optional<ArchiveMode> archives; // none given: the disk's own choice, or the default
+    bool checksums = false; // the content's checksum of every regular file
 };
 // files, show, diff, unique and remove: one disk of the package.
 struct DiskOptions {
     uint32_t serial = 0;
     bool json = false;
     bool noHidden = false; // files, diff, unique: leave hidden entries out
+    bool content = false; // unique: copies by size and checksum, whatever their names
 };
 struct LocateOptions {
     std::vector<std::string> terms; // joined and split by ParseQuery
@@ -76,6 +78,7 @@ struct DupesOptions {
     uint64_t minSize = 1; // empty files are never copies
     bool json = false;
     bool noHidden = false;
+    bool content = false; // by size and checksum, whatever their names
 };
 
 // The commands.
@@ -90,6 +93,7 @@ int Locate(AppContext& ctx, const LocateOptions& o);
 int Diff(AppContext& ctx, const DiskOptions& o);
 int Dupes(AppContext& ctx, const DupesOptions& o);
 int Unique(AppContext& ctx, const DiskOptions& o);
+int Verify(AppContext& ctx, const DiskOptions& o);
 
 // The whole command line: parses argv (without the program's name), runs the command and
 // gives the exit status; parse errors and --help are answered here.

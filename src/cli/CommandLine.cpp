@@ -126,7 +126,7 @@ const std::vector<Choice<ArchiveMode>> kArchiveModes = {
 const char* const kFooter =
     "Fields are separated by tabs; messages go to stderr. Exit status, as grep's: 0 something\n"
     "listed or done, 1 nothing listed (find, locate, dupes, unique) or a walk not complete (add),\n"
-    "2 an error; diff: 0 nothing changed, 1 something did.\n"
+    "2 an error; diff and verify: 0 nothing changed, 1 something did.\n"
     "Options may come before or after the command; 'quindle-cli COMMAND --help' tells more.";
 
 // CLI11's help, with each command listed with its arguments ("files SERIAL") and the
@@ -282,6 +282,8 @@ CommandLine::CommandLine() {
                           "rar, cab, ISO images, plain tar; compressed tarballs up to 64 MiB; the default) or "
                           "all (a disk memorized again keeps its choice unless given)",
                           [this](ArchiveMode m) { add_.archives = m; });
+    d.Flag(c, "--checksums", add_.checksums,
+           "store the checksum (XXH3-128) of every regular file's content: reads every byte");
 
     c = d.Command("remove", "take the disk with that volume serial out of the package", "0 removed, 2 an error",
                   Needs::Package,
@@ -306,6 +308,11 @@ CommandLine::CommandLine() {
          "JSON Lines: \"change\", \"path\", \"kind\", \"size\", \"mtime\" (\"old_size\", \"old_mtime\")", Diff},
         {"unique", "files of the disk with no copy on any other disk", "0 some listed, 1 none, 2 an error",
          "JSON Lines as files --json writes them", Unique},
+        {"verify", "read the disk in its drive again and compare it with its catalogue; writes nothing",
+         "0 all the same, 1 something differs, 2 the disk is in no drive, has no valid catalogue, or another error",
+         "JSON Lines: \"status\", \"path\", \"kind\", \"size\", \"mtime\" (\"silent\", \"old_size\", "
+         "\"old_mtime\", \"error\")",
+         Verify},
     };
     for (const auto& k : diskCommands) {
         const auto run = k.run;
@@ -314,6 +321,9 @@ CommandLine::CommandLine() {
         d.Serial(c, disk_.serial, "the disk's volume serial (unsigned decimal)");
         d.Flag(c, "--json", disk_.json, k.json);
         if (std::string_view(k.name) != "show") d.Flag(c, "--no-hidden", disk_.noHidden, kNoHiddenHelp);
+        if (run == Unique)
+            d.Flag(c, "--content", disk_.content,
+                   "copies by size and checksum, whatever their names (disks without checksums are left out)");
     }
 
     c = d.Command("locate", "files of every disk matching all TERMs: serial, title, kind, size, date, path",
@@ -342,8 +352,11 @@ CommandLine::CommandLine() {
                   [this](AppContext& ctx) { return Dupes(ctx, dupes_); });
     d.Size(c, "--min-size", "leave out files under SIZE bytes (default 1)",
            [this](uint64_t v) { dupes_.minSize = v; });
-    d.Flag(c, "--json", dupes_.json, "JSON Lines: \"name\", \"size\", \"copies\" [{\"serial\", \"path\"}]");
+    d.Flag(c, "--json", dupes_.json,
+           "JSON Lines: \"name\" (\"xxh128\" with --content), \"size\", \"copies\" [{\"serial\", \"path\"}]");
     d.Flag(c, "--no-hidden", dupes_.noHidden, kNoHiddenHelp);
+    d.Flag(c, "--content", dupes_.content,
+           "files of the same size and checksum, whatever their names (disks without checksums are left out)");
 
     c = d.Command("completion", "print the completion script of a shell (bash)", "0", Needs::Nothing,
                   [this](AppContext&) {

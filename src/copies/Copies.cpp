@@ -20,12 +20,28 @@ bool IsFile(const Catalogue& c, size_t i, uint8_t leaveOut) {
     return c.kind[i] == static_cast<uint8_t>(EntryKind::File) && !(c.flags[i] & leaveOut);
 }
 
+// A file that takes part: a regular file, not left out, with a checksum when contents match.
+bool Takes(const Catalogue& c, size_t i, uint8_t leaveOut, CopyMatch m) {
+    return IsFile(c, i, leaveOut) && (m == CopyMatch::NameSize || c.ChecksumOf(i));
+}
+
+uint64_t KeyHash(const Catalogue& c, size_t i, CopyMatch m) {
+    if (m == CopyMatch::NameSize) return NameSizeHash(c.Name(i), c.size[i]);
+    return XXH3_64bits_withSeed(c.ChecksumOf(i)->data(), c.ChecksumOf(i)->size(), c.size[i]);
+}
+
+// The same key: size, and name or checksum.
+bool SameKey(const Catalogue& a, size_t i, const Catalogue& b, size_t j, CopyMatch m) {
+    if (a.size[i] != b.size[j]) return false;
+    return m == CopyMatch::NameSize ? a.Name(i) == b.Name(j) : *a.ChecksumOf(i) == *b.ChecksumOf(j);
+}
+
 // A slot's tag: the hash's top byte, never 0 (the empty slot's).
 uint8_t Tag(uint64_t hash) { return static_cast<uint8_t>((hash >> 56) | 1); }
 
 } // namespace
 
-Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool includeHidden) {
+Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool includeHidden, CopyMatch match) {
     const uint8_t leaveOut = includeHidden ? 0 : kEntryHidden;
     struct Keyed {
         uint64_t hash;
@@ -33,14 +49,14 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool 
     };
     size_t files = 0;
     for (const PackageDisk& d : disks)
-        for (size_t i = 1; i < d.catalogue.Count(); ++i) files += IsFile(d.catalogue, i, leaveOut) && d.catalogue.size[i] >= minSize;
+        for (size_t i = 1; i < d.catalogue.Count(); ++i) files += Takes(d.catalogue, i, leaveOut, match) && d.catalogue.size[i] >= minSize;
     std::vector<Keyed> keyed;
     keyed.reserve(files);
     for (uint32_t d = 0; d < disks.size(); ++d) {
         const Catalogue& c = disks[d].catalogue;
         for (size_t i = 1; i < c.Count(); ++i)
-            if (IsFile(c, i, leaveOut) && c.size[i] >= minSize)
-                keyed.push_back({NameSizeHash(c.Name(i), c.size[i]), {d, static_cast<uint32_t>(i)}});
+            if (Takes(c, i, leaveOut, match) && c.size[i] >= minSize)
+                keyed.push_back({KeyHash(c, i, match), {d, static_cast<uint32_t>(i)}});
     }
     // Equal hashes next to each other, in disk and walk order: `keyed` is in that order,
     // and a stable radix sort by hash keeps it (16 bits a pass, four passes).
@@ -62,6 +78,14 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool 
     }
     const auto name = [&](const FileRef& r) { return disks[r.disk].catalogue.Name(r.entry); };
     const auto size = [&](const FileRef& r) { return disks[r.disk].catalogue.size[r.entry]; };
+    const auto same = [&](const FileRef& a, const FileRef& b) {
+        return SameKey(disks[a.disk].catalogue, a.entry, disks[b.disk].catalogue, b.entry, match);
+    };
+    const auto keyLess = [&](const FileRef& a, const FileRef& b) {
+        if (size(a) != size(b)) return size(a) < size(b);
+        if (match == CopyMatch::NameSize) return name(a) < name(b);
+        return *disks[a.disk].catalogue.ChecksumOf(a.entry) < *disks[b.disk].catalogue.ChecksumOf(b.entry);
+    };
 
     Copies out;
     std::vector<FileRef> run;
@@ -75,15 +99,11 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool 
             // stable sort keeps disk and walk order within each; a run of one name (the
             // rule) needs none.
             bool one = true;
-            for (size_t k = 1; k < run.size() && one; ++k) one = size(run[k]) == size(run[0]) && name(run[k]) == name(run[0]);
-            if (!one)
-                std::stable_sort(run.begin(), run.end(), [&](const FileRef& a, const FileRef& b) {
-                    if (size(a) != size(b)) return size(a) < size(b);
-                    return name(a) < name(b);
-                });
+            for (size_t k = 1; k < run.size() && one; ++k) one = same(run[k], run[0]);
+            if (!one) std::stable_sort(run.begin(), run.end(), keyLess);
             for (size_t g = 0; g < run.size();) {
                 size_t h = g + 1;
-                while (h < run.size() && size(run[h]) == size(run[g]) && name(run[h]) == name(run[g])) ++h;
+                while (h < run.size() && same(run[h], run[g])) ++h;
                 if (h - g >= 2) {
                     CopyGroup group;
                     group.size = size(run[g]);
@@ -110,10 +130,10 @@ Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool 
     return out;
 }
 
-UniqueFiles::UniqueFiles(const Catalogue& disk, bool includeHidden)
-    : disk_(disk), leaveOut_(includeHidden ? 0 : kEntryHidden), copied_(disk.Count(), false) {
+UniqueFiles::UniqueFiles(const Catalogue& disk, bool includeHidden, CopyMatch match)
+    : disk_(disk), leaveOut_(includeHidden ? 0 : kEntryHidden), match_(match), copied_(disk.Count(), false) {
     for (size_t i = 1; i < disk.Count(); ++i)
-        if (IsFile(disk, i, leaveOut_)) keys_.push_back({NameSizeHash(disk.Name(i), disk.size[i]), static_cast<uint32_t>(i)});
+        if (Takes(disk, i, leaveOut_, match_)) keys_.push_back({KeyHash(disk, i, match_), static_cast<uint32_t>(i)});
     std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) { return a.hash < b.hash; });
     size_t slots = 16;
     while (slots < keys_.size() * 2) slots *= 2;
@@ -132,10 +152,8 @@ UniqueFiles::UniqueFiles(const Catalogue& disk, bool includeHidden)
 void UniqueFiles::Compare(const Catalogue& other) {
     const size_t mask = slot_.size() - 1;
     for (size_t i = 1; i < other.Count(); ++i) {
-        if (!IsFile(other, i, leaveOut_)) continue;
-        const std::string_view name = other.Name(i);
-        const uint64_t size = other.size[i];
-        const uint64_t hash = NameSizeHash(name, size);
+        if (!Takes(other, i, leaveOut_, match_)) continue;
+        const uint64_t hash = KeyHash(other, i, match_);
         const uint8_t tag = Tag(hash);
         for (size_t s = hash & mask; tag_[s] != 0; s = (s + 1) & mask) {
             if (tag_[s] != tag) continue;
@@ -145,7 +163,7 @@ void UniqueFiles::Compare(const Catalogue& other) {
             bool all = true;
             for (size_t k = slot.key - 1; k < keys_.size() && keys_[k].hash == hash; ++k) {
                 const uint32_t e = keys_[k].entry;
-                if (!copied_[e] && disk_.size[e] == size && disk_.Name(e) == name) copied_[e] = true;
+                if (!copied_[e] && SameKey(disk_, e, other, i, match_)) copied_[e] = true;
                 all = all && copied_[e];
             }
             slot.done = all;
@@ -157,7 +175,7 @@ void UniqueFiles::Compare(const Catalogue& other) {
 std::vector<uint32_t> UniqueFiles::Entries() const {
     std::vector<uint32_t> out;
     for (size_t i = 1; i < disk_.Count(); ++i)
-        if (IsFile(disk_, i, leaveOut_) && !copied_[i]) out.push_back(static_cast<uint32_t>(i));
+        if (Takes(disk_, i, leaveOut_, match_) && !copied_[i]) out.push_back(static_cast<uint32_t>(i));
     return out;
 }
 

@@ -13,6 +13,10 @@
 
 namespace quindle {
 
+// What makes two regular files copies: the same name and size, or the same size and
+// content, whatever their names (only files with a checksum take part then).
+enum class CopyMatch : uint8_t { NameSize, Content };
+
 // A file of one disk: disks[disk].catalogue entry `entry`.
 struct FileRef {
     uint32_t disk;
@@ -37,7 +41,8 @@ struct Copies {
 
 // Groups of two or more files (on one disk or several) of at least `minSize` bytes.
 // `includeHidden` false leaves out the files that are hidden or lie below a hidden folder.
-Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool includeHidden = true);
+Copies FindCopies(const std::vector<PackageDisk>& disks, uint64_t minSize, bool includeHidden = true,
+                  CopyMatch match = CopyMatch::NameSize);
 
 // The files of one disk that have no file of the same name and size on the others. The
 // disk's catalogue must outlive it; the others may be read and dropped one at a time.
@@ -45,7 +50,7 @@ class UniqueFiles {
 public:
     // `includeHidden` false: hidden files (hidden, or below a hidden folder) are neither
     // listed nor taken for copies.
-    explicit UniqueFiles(const Catalogue& disk, bool includeHidden = true);
+    explicit UniqueFiles(const Catalogue& disk, bool includeHidden = true, CopyMatch match = CopyMatch::NameSize);
     // Marks the disk's files that `other` (another disk) holds too.
     void Compare(const Catalogue& other);
     // The disk's files with no copy found, in walk order.
@@ -63,6 +68,7 @@ private:
     };
     const Catalogue& disk_;
     uint8_t leaveOut_; // entry flags of the files left out
+    CopyMatch match_;
     std::vector<Key> keys_;   // the disk's files, sorted by hash
     std::vector<Slot> slot_;  // open addressing over the distinct hashes
     // One byte per slot, the top bits of its hash (never 0; 0: empty): most probes of a

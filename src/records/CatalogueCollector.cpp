@@ -149,6 +149,11 @@ void CatalogueCollector::LookOrHand(FolderLook look, const std::string& host) {
     Apply(look);
 }
 
+CatalogueBuilder& CatalogueCollector::Collected() {
+    for (const FolderLook& look : looker_.Take(true)) Apply(look);
+    return builder_;
+}
+
 Catalogue CatalogueCollector::Finish(char d, const std::string& rootHost, bool stopped) {
     if (stopped) looker_.StopListings();
     for (const FolderLook& look : looker_.Take(true)) Apply(look);

@@ -36,6 +36,9 @@ public:
     // the user sees it, `host` its folder.
     void Folder(TDirectoryOutline& tree, int n, const std::string& dir, const std::string& host, bool listed,
                 TFileListBox& lister);
+    // Every entry collected, each folder's looks applied: for a phase that adds to them
+    // before Finish (the checksums).
+    CatalogueBuilder& Collected();
     // The catalogue of what was collected, with drive d's figures; `stopped`: the walk ended early.
     Catalogue Finish(char d, const std::string& rootHost, bool stopped);
 

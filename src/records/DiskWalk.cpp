@@ -6,6 +6,7 @@
 #include "browse/FileListBox.h"
 #include "platform/Errors.h"
 #include "records/CatalogueCollector.h"
+#include "records/ChecksumPhase.h"
 #include "records/IniFile.h"
 
 namespace quindle {
@@ -89,6 +90,10 @@ std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tre
         }
         // Last: below the folder's hidden folders, the catalogue pumps as the walk does.
         catalogue.Folder(tree, i, dir, host, true, lister);
+    }
+    if (options.checksums && !ctx.AbortFlag) {
+        // Its last figures stay in ctx.Progress.reading for the caller's summary.
+        ChecksumEntries(ctx, catalogue.Collected(), rootHost, d);
     }
     if (ctx.Quitting) return std::nullopt; // the caller removes the file
     WalkedCatalogue walked;

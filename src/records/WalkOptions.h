@@ -9,6 +9,8 @@ namespace quindle {
 struct WalkOptions {
     // Which archives have their members listed in the catalogue.
     ArchiveMode archives = ArchiveMode::Indexed;
+    // The XXH3-128 of every regular file's content (not the members of archives).
+    bool checksums = false;
 };
 
 } // namespace quindle
