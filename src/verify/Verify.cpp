@@ -91,6 +91,7 @@ public:
         struct stat st;
         fstat(rootFd, &st);
         dev_ = st.st_dev;
+        Idle();
         std::vector<Work> stack{{rootFd, 0, std::string()}};
         while (!stack.empty() && !out_.cancelled) {
             Work w = std::move(stack.back());
@@ -101,8 +102,8 @@ public:
         for (const Work& w : stack)
             if (w.fd >= 0) close(w.fd);
         while (reader_.Outstanding() > 0) {
-            Results(reader_.Take(std::chrono::milliseconds(100)));
             Idle();
+            Results(reader_.Take(std::chrono::milliseconds(100)));
         }
         std::sort(out_.items.begin(), out_.items.end(),
                   [](const VerifyItem& a, const VerifyItem& b) { return a.path < b.path; });

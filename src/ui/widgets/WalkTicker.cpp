@@ -25,6 +25,8 @@ QString WalkTicker::Figures(const WalkProgress& p, bool withFiles, std::chrono::
     const long tenths =
         static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - p.started).count() / 100);
     const long seconds = tenths / 10;
+    // The checksum phase: bytes read, the pace and the time left.
+    if (!p.reading.empty()) return QStringLiteral("checksums: ") + QString::fromStdString(p.reading);
     QString text = Counted(static_cast<uint64_t>(std::max(0L, p.folders)), "folder", "folders");
     if (withFiles) text += QStringLiteral(", ") + Counted(static_cast<uint64_t>(std::max(0L, p.files)), "file", "files");
     // "4.2 s" for a short walk, "12:05" once it takes minutes.
