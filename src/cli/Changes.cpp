@@ -184,6 +184,7 @@ int Dupes(AppContext& ctx, const std::vector<std::string>& args) {
                 AppendJsonString(line, disk.Serial());
                 line += ",\"path\":";
                 AppendPath(line, disk.catalogue, r.entry, true);
+                if (disk.catalogue.Hidden(r.entry)) line += ",\"hidden\":true";
                 line += '}';
             } else {
                 line += '\t' + disk.Serial() + '\t';
