@@ -189,6 +189,7 @@ int Dupes(AppContext& ctx, const DupesOptions& o) {
                 AppendJsonString(line, disk.Serial());
                 line += ",\"path\":";
                 AppendPath(line, disk.catalogue, r.entry, true);
+                if (disk.catalogue.Hidden(r.entry)) line += ",\"hidden\":true";
                 line += '}';
             } else {
                 line += '\t' + disk.Serial() + '\t';

@@ -265,6 +265,12 @@ TEST(ChangesCli, HiddenEntriesAreListedAndNoHiddenLeavesThemOut) {
          "3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t6\tF:\\a.txt\n"
          "2\t1\tsetup.exe\n\t5\tE:\\setup.exe\n\t6\tF:\\.backup\\Docs\\setup.exe\n"},
         {{"dupes", "--no-hidden"}, 0, "3\t3\ta.txt\n\t5\tE:\\a.txt\n\t5\tE:\\Docs\\a.txt\n\t6\tF:\\a.txt\n"},
+        {{"dupes", "--json", "--min-size", "1"},
+         0,
+         "{\"name\":\"a.txt\",\"size\":3,\"copies\":[{\"serial\":\"5\",\"path\":\"a.txt\"},"
+         "{\"serial\":\"5\",\"path\":\"Docs/a.txt\"},{\"serial\":\"6\",\"path\":\"a.txt\"}]}\n"
+         "{\"name\":\"setup.exe\",\"size\":1,\"copies\":[{\"serial\":\"5\",\"path\":\"setup.exe\"},"
+         "{\"serial\":\"6\",\"path\":\".backup/Docs/setup.exe\",\"hidden\":true}]}\n"},
         // setup.exe's only copy is hidden: with hidden files left out, it has none.
         {{"unique", "5", "--no-hidden", "--json"},
          0,
