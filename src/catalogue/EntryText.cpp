@@ -90,7 +90,8 @@ void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool 
         out += (c.flags[i] & kEntryPartial) ? ",\"archive_partial\":" : ",\"archive_error\":";
         AppendJsonString(out, c.Note(i));
     }
-    if (const Checksum128* sum = c.ChecksumOf(i)) out += ",\"xxh128\":\"" + Checksum{*sum}.Hex() + '"';
+    // The content's checksum goes with the size and date it was read at.
+    if (const Checksum128* sum = details ? c.ChecksumOf(i) : nullptr) out += ",\"xxh128\":\"" + Checksum{*sum}.Hex() + '"';
 }
 
 std::string IsoUtc(int64_t seconds) {
