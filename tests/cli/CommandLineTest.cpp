@@ -52,16 +52,17 @@ struct CommandSpec {
 const CommandSpec kCommands[] = {
     {"list", "", {"--json"}},
     {"find", " WORD", {"--names", "--all"}},
-    {"add", " DRIVE", {"--title", "--description", "--additional", "--replace"}},
+    {"add", " DRIVE", {"--title", "--description", "--additional", "--replace", "--checksums"}},
     {"remove", " SERIAL", {}},
     {"drives", "", {}},
-    {"files", " SERIAL", {"--json"}},
+    {"files", " SERIAL", {"--json", "--no-hidden"}},
     {"show", " SERIAL", {"--json"}},
-    {"diff", " SERIAL", {"--json"}},
-    {"unique", " SERIAL", {"--json"}},
+    {"diff", " SERIAL", {"--json", "--no-hidden"}},
+    {"unique", " SERIAL", {"--json", "--no-hidden", "--content"}},
+    {"verify", " SERIAL", {"--json"}},
     {"locate", " TERM...",
-     {"--kind", "--min-size", "--max-size", "--after", "--before", "--disk", "--sort", "--reverse", "--json"}},
-    {"dupes", "", {"--min-size", "--json"}},
+     {"--kind", "--min-size", "--max-size", "--after", "--before", "--disk", "--sort", "--reverse", "--json", "--no-hidden"}},
+    {"dupes", "", {"--min-size", "--json", "--no-hidden", "--content"}},
     {"completion", " SHELL", {}},
 };
 
