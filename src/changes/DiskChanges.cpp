@@ -110,12 +110,21 @@ MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFil
     return r;
 }
 
-WalkOptions WalkOptionsOf(const Catalogue& catalogue) {
+namespace {
+WalkOptions OptionsOfHeader(const CatalogueHeader& h) {
     WalkOptions options;
-    const DiskFigures& f = catalogue.header.figures;
-    if (catalogue.header.version >= 2) options.archives = static_cast<ArchiveMode>(f.archiveMode);
+    const DiskFigures& f = h.figures;
+    if (h.version >= 2) options.archives = static_cast<ArchiveMode>(f.archiveMode);
     options.checksums = f.checksummed > 0 || f.contentUnread > 0;
     return options;
+}
+} // namespace
+
+WalkOptions WalkOptionsOf(const Catalogue& catalogue) { return OptionsOfHeader(catalogue.header); }
+
+WalkOptions KeptWalkOptions(const std::string& recordPath, std::string_view infoSection) {
+    const DiskCatalogueHeader h = OpenDiskCatalogueHeader(recordPath, infoSection);
+    return h.header ? OptionsOfHeader(*h.header) : WalkOptions{};
 }
 
 } // namespace quindle

@@ -87,5 +87,8 @@ MemorizeResult MemorizeAndCompare(AppContext& ctx, TDirectoryOutline& tree, TFil
 // and checksums when any file has one or could not be read for one; the defaults for a
 // catalogue written before they were kept.
 WalkOptions WalkOptionsOf(const Catalogue& catalogue);
+// The same, read from the header of the catalogue of record `recordPath` alone; the
+// defaults for a disk without one.
+WalkOptions KeptWalkOptions(const std::string& recordPath, std::string_view infoSection);
 
 } // namespace quindle

@@ -139,13 +139,10 @@ int Add(AppContext& ctx, const AddOptions& o) {
     MemorizeResult result;
     bool complete = false;
     try {
-        // Neither choice given: a disk memorized again keeps its own.
-        std::optional<WalkOptions> walk;
-        if (o.archives || o.checksums) {
-            walk = WalkOptions{};
-            if (o.archives) walk->archives = *o.archives;
-            walk->checksums = o.checksums;
-        }
+        // Checksums are read when asked for; the archive choice, not given, stays the disk's.
+        WalkOptions walk = KeptWalkOptions(path, ctx.InfoSection);
+        if (o.archives) walk.archives = *o.archives;
+        walk.checksums = o.checksums;
         result = MemorizeAndCompare(ctx, tree, lister, d, serial, path, info, {}, walk);
         complete = result.complete;
         progress.Finish(!complete);
