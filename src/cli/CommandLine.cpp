@@ -320,7 +320,8 @@ CommandLine::CommandLine() {
                       [this, run](AppContext& ctx) { return run(ctx, disk_); });
         d.Serial(c, disk_.serial, "the disk's volume serial (unsigned decimal)");
         d.Flag(c, "--json", disk_.json, k.json);
-        if (std::string_view(k.name) != "show") d.Flag(c, "--no-hidden", disk_.noHidden, kNoHiddenHelp);
+        // The commands that list entries; verify reads every file the catalogue holds.
+        if (run == Files || run == Diff || run == Unique) d.Flag(c, "--no-hidden", disk_.noHidden, kNoHiddenHelp);
         if (run == Unique)
             d.Flag(c, "--content", disk_.content,
                    "copies by size and checksum, whatever their names (disks without checksums are left out)");

@@ -77,9 +77,9 @@ std::string Close(Opened o) {
 }
 
 // Offsets in the version-2 header block of the counts appended after the unread entries,
-// from its end.
-constexpr size_t kHiddenCount = 48, kMembers = 40, kListed = 32, kUnlisted = 24, kChecksummed = 16,
-                 kContentUnread = 8;
+// from its end (the walk's archive choice comes last).
+constexpr size_t kHiddenCount = 56, kMembers = 48, kListed = 40, kUnlisted = 32, kChecksummed = 24,
+                 kContentUnread = 16, kArchiveChoice = 8;
 
 Checksum128 Sum(uint8_t seed) {
     Checksum128 s;
@@ -297,6 +297,7 @@ TEST(CatalogueFormat, DamagedVersion2ColumnsAreRefusedWithoutAllocatingWhatTheyC
         {"archives not listed off", [&](Opened& o) { SetU64(o.header, o.header.size() - kUnlisted, 2); }},
         {"unread contents off", [&](Opened& o) { SetU64(o.header, o.header.size() - kContentUnread, 0); }},
         {"the header cut before its counts", [&](Opened& o) { o.header.resize(o.header.size() - kContentUnread); }},
+        {"an archive choice none of the three", [&](Opened& o) { SetU64(o.header, o.header.size() - kArchiveChoice, 3); }},
     };
     CatalogueProblem problem = CatalogueProblem::None;
     ASSERT_TRUE(DecodeCatalogue(Close(good), problem)) << "the file opened and closed again reads";
