@@ -129,21 +129,30 @@ struct DCtxFree {
     void operator()(ZSTD_DCtx* c) const { ZSTD_freeDCtx(c); }
 };
 
-// Appends one zstd frame of `raw` with its content checksum to out.
-void AppendFrame(std::string& out, ZSTD_CCtx* cctx, std::string_view raw) {
+// One compressor per thread, kept between frames: setting up its tables for every small
+// catalogue cost more than compressing it. One grown past a few MiB for a large disk is
+// let go after its frame rather than held for the life of the program.
+thread_local std::unique_ptr<ZSTD_CCtx, CCtxFree> tCompressor;
+constexpr size_t kKeptCompressorBytes = size_t(4) << 20;
+
+ZSTD_CCtx* Compressor(int level) {
+    if (!tCompressor) tCompressor.reset(ZSTD_createCCtx());
+    if (!tCompressor) throw std::bad_alloc();
+    ZSTD_CCtx_reset(tCompressor.get(), ZSTD_reset_session_and_parameters);
+    ZSTD_CCtx_setParameter(tCompressor.get(), ZSTD_c_checksumFlag, 1);
+    ZSTD_CCtx_setParameter(tCompressor.get(), ZSTD_c_compressionLevel, level);
+    return tCompressor.get();
+}
+
+// Appends one zstd frame of `raw` with its content checksum to out, at the given level.
+void AppendFrame(std::string& out, int level, std::string_view raw) {
+    ZSTD_CCtx* cctx = Compressor(level);
     const size_t at = out.size();
     out.resize(at + ZSTD_compressBound(raw.size()));
     const size_t n = ZSTD_compress2(cctx, out.data() + at, out.size() - at, raw.data(), raw.size());
+    if (ZSTD_sizeof_CCtx(cctx) > kKeptCompressorBytes) tCompressor.reset();
     if (ZSTD_isError(n)) throw std::length_error(ZSTD_getErrorName(n));
     out.resize(at + n);
-}
-
-std::unique_ptr<ZSTD_CCtx, CCtxFree> NewCompressor(int level) {
-    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
-    if (!cctx) throw std::bad_alloc();
-    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_checksumFlag, 1);
-    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, level);
-    return cctx;
 }
 
 std::string EncodeHeaderBlock(const Catalogue& cat, uint64_t bodyRaw) {
@@ -284,7 +293,7 @@ EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel
     if (p != body.data() + body.size()) throw std::length_error("catalogue columns");
     EncodedEntries e;
     e.rawBytes = raw;
-    AppendFrame(e.frame, NewCompressor(compressionLevel).get(), body);
+    AppendFrame(e.frame, compressionLevel, body);
     return e;
 }
 
@@ -292,7 +301,7 @@ std::string EncodeCatalogue(const Catalogue& cat, const EncodedEntries& entries,
     std::string out(kCatalogueMagic, sizeof kCatalogueMagic);
     PutU32(out, kCatalogueVersion);
     out.resize(kCataloguePreamble);
-    AppendFrame(out, NewCompressor(compressionLevel).get(), EncodeHeaderBlock(cat, entries.rawBytes));
+    AppendFrame(out, compressionLevel, EncodeHeaderBlock(cat, entries.rawBytes));
     const uint64_t headerLen = out.size() - kCataloguePreamble;
     out += entries.frame;
     const uint64_t bodyLen = entries.frame.size();
