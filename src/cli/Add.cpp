@@ -138,11 +138,12 @@ int Add(AppContext& ctx, const AddOptions& o) {
 
     MemorizeResult result;
     bool complete = false;
+    WalkOptions walk;
     try {
-        // Checksums are read when asked for; the archive choice, not given, stays the disk's.
-        WalkOptions walk = KeptWalkOptions(path, ctx.InfoSection);
+        // A choice not given stays the disk's (the defaults for a new disk).
+        walk = KeptWalkOptions(path, ctx.InfoSection);
         if (o.archives) walk.archives = *o.archives;
-        walk.checksums = o.checksums;
+        if (o.checksums) walk.checksums = *o.checksums;
         result = MemorizeAndCompare(ctx, tree, lister, d, serial, path, info, {}, walk);
         complete = result.complete;
         progress.Finish(!complete);
@@ -163,7 +164,7 @@ int Add(AppContext& ctx, const AddOptions& o) {
     // catalogue without their sizes and dates, which is no complete memorization.
     if (const std::string line = result.IncompleteLine(); !line.empty()) Message(line);
     if (const std::string line = result.ChangesLine(); !line.empty()) Message(line);
-    if (o.checksums && result.figures)
+    if (walk.checksums && result.figures)
         Message(std::to_string(result.figures->checksummed) + " checksums, " +
                 std::to_string(result.figures->contentUnread) + " files could not be read");
     return result.Detailed() ? kOk : kNotFound;

@@ -58,7 +58,7 @@ struct AddOptions {
     std::string title, description, additional;
     bool replace = false;
     std::optional<ArchiveMode> archives; // none given: the disk's own choice, or the default
-    bool checksums = false; // the content's checksum of every regular file
+    std::optional<bool> checksums; // the content's checksum of every regular file; none given: the disk's own choice
 };
 // files, show, diff, unique and remove: one disk of the package.
 struct DiskOptions {

@@ -179,6 +179,13 @@ public:
         c->add_flag(name, target, help)->disable_flag_override();
     }
 
+    // A pair of flags that set `target` on and off; neither given leaves it empty.
+    void Switch(CLI::App* c, const std::string& on, const std::string& off, std::optional<bool>& target,
+                const std::string& helpOn, const std::string& helpOff) {
+        c->add_flag_callback(on, [&target] { target = true; }, helpOn);
+        c->add_flag_callback(off, [&target] { target = false; }, helpOff);
+    }
+
     // An option (name with "--") or a positional argument (name in capitals) whose text
     // `store` checks and keeps; the last of a repeated option wins unless `repeatable`,
     // and a repeatable positional argument takes every argument left.
@@ -282,8 +289,10 @@ CommandLine::CommandLine() {
                           "rar, cab, ISO images, plain tar; compressed tarballs up to 64 MiB; the default) or "
                           "all (a disk memorized again keeps its choice unless given)",
                           [this](ArchiveMode m) { add_.archives = m; });
-    d.Flag(c, "--checksums", add_.checksums,
-           "store the checksum (XXH3-128) of every regular file's content: reads every byte");
+    d.Switch(c, "--checksums", "--no-checksums", add_.checksums,
+             "store the checksum (XXH3-128) of every regular file's content: reads every byte (a disk memorized "
+             "again keeps its choice unless given)",
+             "store no checksums, for a disk memorized with them before");
 
     c = d.Command("remove", "take the disk with that volume serial out of the package", "0 removed, 2 an error",
                   Needs::Package,

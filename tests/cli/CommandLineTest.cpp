@@ -52,7 +52,7 @@ struct CommandSpec {
 const CommandSpec kCommands[] = {
     {"list", "", {"--json"}},
     {"find", " WORD", {"--names", "--all"}},
-    {"add", " DRIVE", {"--title", "--description", "--additional", "--replace", "--archives", "--checksums"}},
+    {"add", " DRIVE", {"--title", "--description", "--additional", "--replace", "--archives", "--checksums", "--no-checksums"}},
     {"remove", " SERIAL", {}},
     {"drives", "", {}},
     {"files", " SERIAL", {"--json", "--no-hidden"}},

@@ -83,10 +83,20 @@ TEST(ChecksumsCli, AddStoresWhatXxhsumPrintsForFilesAroundTheBlockBoundaries) {
     const Result show = rig.Cli({"show", "51"});
     EXPECT_NE(show.out.find("checksummed\t" + std::to_string(names.size()) + "\n"), std::string::npos) << show.out;
     EXPECT_NE(show.out.find("unreadable\t0\n"), std::string::npos);
-    // Memorize again keeps the choice, and leaves it when it was not made.
-    EXPECT_TRUE(quindle::KeptWalkOptions(rig.Record(rig.e), "Special Information about this disk by Quindle").checksums);
+    // Memorize again keeps the disk's choice unless another is given.
+    const auto kept = [&] {
+        return quindle::KeptWalkOptions(rig.Record(rig.e), "Special Information about this disk by Quindle").checksums;
+    };
+    EXPECT_TRUE(kept());
     ASSERT_EQ(rig.Cli({"add", "E:", "--title", "T", "--replace"}).status, 0);
-    EXPECT_FALSE(quindle::KeptWalkOptions(rig.Record(rig.e), "Special Information about this disk by Quindle").checksums);
+    EXPECT_TRUE(kept());
+    EXPECT_NE(rig.Cli({"show", "51"}).out.find("checksummed\t" + std::to_string(names.size()) + "\n"),
+              std::string::npos);
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "T", "--replace", "--no-checksums"}).status, 0);
+    EXPECT_FALSE(kept());
+    EXPECT_NE(rig.Cli({"show", "51"}).out.find("checksummed\t0\n"), std::string::npos);
+    ASSERT_EQ(rig.Cli({"add", "E:", "--title", "T", "--replace"}).status, 0);
+    EXPECT_FALSE(kept());
 }
 
 TEST(ChecksumsCli, VerifyTellsEachKindOfDifference) {

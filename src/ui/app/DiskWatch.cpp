@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "changes/DiskChanges.h"
 #include "package/Package.h"
 #include "records/DiskRecord.h"
 #include "records/IniFile.h"
@@ -132,7 +133,8 @@ void DiskWatch::UpdateConnected1Click() {
         result = MemorizeAndCompare(ctx_, main_.DirectoryOutline1, main_.FileListBox1, d.letter, d.serial, record, info,
                                     [&](const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff) {
                                         ShowChangesWindow(ctx_, ui_, &main_, disk.Name(), before, now, diff);
-                                    });
+                                    },
+                                    KeptWalkOptions(record, ctx_.InfoSection)); // the disk's own archives and checksums
     } catch (const std::exception&) {
         result.complete = false;
     }

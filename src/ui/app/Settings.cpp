@@ -34,6 +34,16 @@ void WriteArchiveChoice(ArchiveMode mode) {
     s.sync();
 }
 
+bool ReadChecksumChoice() {
+    return Store().value(QStringLiteral("Memorize/Checksums"), false).toBool();
+}
+
+void WriteChecksumChoice(bool on) {
+    QSettings& s = Store();
+    s.setValue(QStringLiteral("Memorize/Checksums"), on);
+    s.sync();
+}
+
 void WriteSetup(int top, int left, int display) {
     QSettings& s = Store();
     s.beginGroup(QStringLiteral("Setup"));

@@ -16,6 +16,10 @@ std::optional<int> ReadSetupInt(const char* name);
 // "Memorize", key "Archives" ("none", "indexed", "all"); indexed when missing or unknown.
 ArchiveMode ReadArchiveChoice();
 void WriteArchiveChoice(ArchiveMode mode);
+// Whether a new disk's walk stores checksums, as the package dialog last chose it: group
+// "Memorize", key "Checksums" (true or false); false when missing.
+bool ReadChecksumChoice();
+void WriteChecksumChoice(bool on);
 // Writes the three values of group Setup, in the order top, left, Display.
 void WriteSetup(int top, int left, int display);
 

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -208,6 +209,15 @@ void TCollectForm::CreateControls() {
                      [](int i) { WriteArchiveChoice(static_cast<ArchiveMode>(i)); });
     ArchivesLabel->hide();
     ArchivesBox->hide();
+    ChecksumsBox = new QCheckBox(QStringLiteral("Checksums"), this);
+    ChecksumsBox->setObjectName(QStringLiteral("ChecksumsBox"));
+    ChecksumsBox->setGeometry(8, 58, 281, 20);
+    ChecksumsBox->setToolTip(QStringLiteral(
+        "Store the checksum of every file's content, to verify the disk later and to find copies whatever their "
+        "names. Every byte of the disk is read: it takes as long as copying the disk."));
+    ChecksumsBox->setChecked(ReadChecksumChoice());
+    QObject::connect(ChecksumsBox, &QCheckBox::clicked, this, [](bool on) { WriteChecksumChoice(on); });
+    ChecksumsBox->hide();
 
     ProgressStatusBar = new QStatusBar(this);
     ProgressStatusBar->setObjectName(QStringLiteral("ProgressStatusBar"));
@@ -233,6 +243,7 @@ void TCollectForm::PrepareMode(Mode mode) {
     CollectionLB->setVisible(mode != Mode::Add);
     ArchivesLabel->setVisible(mode == Mode::Add);
     ArchivesBox->setVisible(mode == Mode::Add);
+    ChecksumsBox->setVisible(mode == Mode::Add);
     switch (mode) {
     case Mode::View: {
         ActionButton->SetCaption(QStringLiteral("Close"));
@@ -584,7 +595,7 @@ void TCollectForm::AddDisk() {
                 [&](const Catalogue& before, const Catalogue& now, const CatalogueDiff& diff) {
                     ShowChangesWindow(ctx_, ui_, &main_, EditText(Edit1), before, now, diff);
                 },
-                WalkOptions{static_cast<ArchiveMode>(ArchivesBox->currentIndex())});
+                WalkOptions{static_cast<ArchiveMode>(ArchivesBox->currentIndex()), ChecksumsBox->isChecked()});
         } catch (const std::exception&) {
             success = false;
         }

@@ -19,6 +19,7 @@
 class QAction;
 class QButtonGroup;
 class QGroupBox;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -67,6 +68,8 @@ public:
     // Add mode, where the list stands in the other modes: which archives the walk lists.
     QLabel* ArchivesLabel = nullptr;
     QComboBox* ArchivesBox = nullptr;
+    // Add only: store the checksum of every file's content (remembered for the next disk).
+    QCheckBox* ChecksumsBox = nullptr;
     QStatusBar* ProgressStatusBar = nullptr;
 
     // ---- the disk list ----------------------------------------------------------------

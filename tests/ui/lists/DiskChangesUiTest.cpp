@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QTableView>
 #include <QFile>
@@ -23,7 +24,9 @@
 #include <memory>
 #include <string>
 
+#include "catalogue/CatalogueFile.h"
 #include "catalogue/DiskCatalogue.h"
+#include "changes/DiskChanges.h"
 #include "catalogue/EntryText.h"
 #include "records/DiskRecord.h"
 #include "ui/app/DiskWatch.h"
@@ -183,6 +186,50 @@ TEST(DiskChangesUi, ADiskOfThePackageAppearsIsMarkedAndIsUpdatedInOneStep) {
     w.FilterEdit->setText("B.DOC");
     EXPECT_EQ(w.ShownRows(), 1);
     delete &w;
+}
+
+TEST(DiskChangesUi, TheChecksumsBoxIsRememberedAndMemorizeAgainKeepsEachDisksChoices) {
+    Rig rig;
+    const std::string record = rig.app->ctx.PackageFolder + std::to_string(kSerial) + ".dat";
+    const auto checksummed = [&] {
+        CatalogueProblem problem;
+        const auto cat = ReadCatalogueFile(CataloguePathOf(record), problem);
+        return cat ? cat->header.figures.checksummed : uint64_t(99);
+    };
+    rig.main->Add1Click();
+    ASSERT_FALSE(rig.form->ChecksumsBox->isHidden());
+    EXPECT_FALSE(rig.form->ChecksumsBox->isChecked()); // off for a first disk
+    QTest::mouseClick(rig.form->ChecksumsBox, Qt::LeftButton, {}, QPoint(8, 10));
+    ASSERT_TRUE(rig.form->ChecksumsBox->isChecked());
+    rig.form->ArchivesBox->setCurrentIndex(0);
+    rig.form->Edit1->setText("Backup");
+    rig.form->ActionButton->OnClick(rig.form->ActionButton);
+    ASSERT_EQ(rig.ui.boxes.back().text, "Ok, the disk has been memorized!");
+    EXPECT_EQ(checksummed(), 2u); // readme.txt and Docs/a.doc
+    EXPECT_EQ(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle")
+                  .value("Memorize/Checksums")
+                  .toBool(),
+              true);
+
+    // The box is the choice for the next new disk; Memorize again keeps the disk's own.
+    rig.main->Add1Click();
+    EXPECT_TRUE(rig.form->ChecksumsBox->isChecked());
+    QTest::mouseClick(rig.form->ChecksumsBox, Qt::LeftButton, {}, QPoint(8, 10));
+    rig.form->AbortButton->OnClick(rig.form->AbortButton);
+    EXPECT_FALSE(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle")
+                     .value("Memorize/Checksums")
+                     .toBool());
+    rig.e.MakeFile("Docs/b.doc", "b");
+    DiskWatch& watch = *rig.app->Watch;
+    watch.MountTableChanged();
+    ASSERT_TRUE(watch.UpdateConnected1->isEnabled());
+    watch.UpdateConnected1->trigger();
+    EXPECT_EQ(rig.LastLog(1), "Ok, the disk has been memorized!");
+    EXPECT_EQ(checksummed(), 3u);
+    const WalkOptions kept = KeptWalkOptions(record, kInfo);
+    EXPECT_TRUE(kept.checksums);
+    EXPECT_EQ(kept.archives, ArchiveMode::None);
+    for (TEntryListWindow* w : rig.main->findChildren<TEntryListWindow*>()) delete w;
 }
 
 TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
