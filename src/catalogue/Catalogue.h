@@ -110,6 +110,8 @@ struct Catalogue {
     std::vector<Checksum128> checksums;
 
     size_t Count() const { return parent.size(); }
+    // Any file's content has a checksum: the disk takes part in copies by content.
+    bool HasChecksums() const { return !checksums.empty(); }
     std::string_view Name(size_t i) const {
         return {names.data() + nameStart[i], static_cast<size_t>(nameStart[i + 1] - nameStart[i])};
     }

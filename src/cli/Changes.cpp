@@ -146,7 +146,7 @@ int Diff(AppContext& ctx, const DiskOptions& o) {
 // With --content: a disk whose catalogue holds no checksum takes no part, and is named.
 // True when it was left out.
 bool LeftOutWithoutChecksums(const DiskInfo& disk, const Catalogue& c) {
-    if (!c.checksums.empty()) return false;
+    if (c.HasChecksums()) return false;
     Message("disk " + disk.serial + " left out: it has no checksums (memorize it with quindle-cli add " +
             c.header.figures.root.substr(0, 2) + " --checksums --replace)");
     return true;
@@ -217,7 +217,7 @@ int Unique(AppContext& ctx, const DiskOptions& o) {
     const Catalogue& own = *disk.catalogue;
     std::vector<std::string> others = PackageRecordFiles(ctx);
     std::erase(others, file);
-    if (o.content && own.checksums.empty())
+    if (o.content && !own.HasChecksums())
         throw std::runtime_error("disk " + serial + " has no checksums (quindle-cli add " +
                                  own.header.figures.root.substr(0, 2) + " --checksums --replace)");
     UniqueFiles unique(own, !o.noHidden, o.content ? CopyMatch::Content : CopyMatch::NameSize);

@@ -67,7 +67,7 @@ int Verify(AppContext& ctx, const DiskOptions& o) {
                                  "; memorize it again before verifying (quindle-cli add " + std::string(1, *d) +
                                  ": --replace)");
     const Catalogue& c = *before.catalogue;
-    if (c.checksums.empty())
+    if (!c.HasChecksums())
         Message("disk " + serial + " has no checksums: sizes and dates are compared, not contents");
 
     struct sigaction sa {};

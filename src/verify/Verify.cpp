@@ -84,7 +84,7 @@ public:
     }
 
     VerifyResult Run() {
-        out_.withChecksums = !c_.checksums.empty();
+        out_.withChecksums = c_.HasChecksums();
         const int rootFd = open((root_.empty() ? std::string("/") : root_).c_str(),
                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (rootFd < 0) throw std::runtime_error("the drive's folder cannot be read: " + std::string(std::strerror(errno)));

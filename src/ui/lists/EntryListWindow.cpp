@@ -1,6 +1,7 @@
 #include "ui/lists/EntryListWindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
@@ -19,6 +20,7 @@
 #include <thread>
 
 #include "catalogue/EntryText.h"
+#include "checksums/Checksum.h"
 #include "changes/CatalogueDiff.h"
 #include "copies/Copies.h"
 #include "index/CaseFold.h"
@@ -119,9 +121,18 @@ TEntryListWindow::TEntryListWindow(AppContext& ctx, UiServices& ui, QWidget* par
     setWindowTitle(caption);
     resize(760, 480);
     auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
     DiskBox = new QComboBox(this);
     DiskBox->hide();
-    layout->addWidget(DiskBox);
+    top->addWidget(DiskBox, 1);
+    ContentBox = new QCheckBox(QStringLiteral("By content"), this);
+    ContentBox->setToolTip(QStringLiteral(
+        "Copies are files of the same size and checksum, whatever their names. Only disks memorized with "
+        "checksums take part."));
+    ContentBox->hide();
+    top->addWidget(ContentBox);
+    top->addStretch(0);
+    layout->addLayout(top);
     FilterEdit = new QLineEdit(this);
     FilterEdit->setPlaceholderText(QStringLiteral("Filter: names holding..."));
     layout->addWidget(FilterEdit);
@@ -342,29 +353,42 @@ TEntryListWindow* ShowCopiesWindow(AppContext& ctx, UiServices& ui, QWidget* par
                                     {"Copies", ColumnKind::Count},
                                     {"Disk"},
                                     {"Serial"},
-                                    {"Path"}});
+                                    {"Path"},
+                                    {"Checksum"}});
+    const auto show = [w, folder = ctx.PackageFolder, info = ctx.InfoSection, files = PackageRecordFiles(ctx)] {
+        const CopyMatch match = w->ContentBox->isChecked() ? CopyMatch::Content : CopyMatch::NameSize;
+        w->Load([folder, info, files, match](LoadProgress& progress) {
+            PackageCatalogues p = LoadPackageCatalogues(folder, files, info, 2, &progress);
+            EntryRows rows;
+            if (p.cancelled) return rows;
+            if (match == CopyMatch::Content)
+                for (const PackageDisk& d : p.disks)
+                    if (!d.catalogue.HasChecksums()) p.skipped.push_back({d.info, "no checksums"});
+            const Copies copies = FindCopies(p.disks, 1, true, match);
+            rows.cells.reserve(copies.refs.size() * 7);
+            for (const CopyGroup& g : copies.groups)
+                for (uint32_t k = 0; k < g.count; ++k) {
+                    const FileRef& r = copies.refs[g.first + k];
+                    const PackageDisk& d = p.disks[r.disk];
+                    const std::string_view name = d.catalogue.Name(r.entry);
+                    const auto sum = d.catalogue.ChecksumOf(r.entry);
+                    rows.Add({NameToQ(name), Number(g.size), Number(g.count), NameToQ(d.info.Name()), ToQ(d.Serial()),
+                              EntryPath(d.catalogue, r.entry), sum ? ToQ(Checksum{*sum}.Hex()) : QString()},
+                             name);
+                }
+            rows.summary = Counted(copies.groups.size(), "group of copies", "groups of copies") +
+                           QStringLiteral(", ") + Counted(copies.copyFiles, "file", "files") + QStringLiteral("; ") +
+                           Counted(copies.spareBytes, "byte", "bytes") +
+                           QStringLiteral(" in copies beyond the first of each") +
+                           (match == CopyMatch::Content ? QStringLiteral(", by content") : QString()) +
+                           LeftOut(p.skipped);
+            return rows;
+        });
+    };
+    QObject::connect(w->ContentBox, &QCheckBox::toggled, w, show);
+    w->ContentBox->show();
     w->show();
-    w->Load([folder = ctx.PackageFolder, info = ctx.InfoSection, files = PackageRecordFiles(ctx)](LoadProgress& progress) {
-        const PackageCatalogues p = LoadPackageCatalogues(folder, files, info, 2, &progress);
-        EntryRows rows;
-        if (p.cancelled) return rows;
-        const Copies copies = FindCopies(p.disks, 1);
-        rows.cells.reserve(copies.refs.size() * 6);
-        for (const CopyGroup& g : copies.groups)
-            for (uint32_t k = 0; k < g.count; ++k) {
-                const FileRef& r = copies.refs[g.first + k];
-                const PackageDisk& d = p.disks[r.disk];
-                const std::string_view name = d.catalogue.Name(r.entry);
-                rows.Add({NameToQ(name), Number(g.size), Number(g.count), NameToQ(d.info.Name()), ToQ(d.Serial()),
-                          EntryPath(d.catalogue, r.entry)},
-                         name);
-            }
-        rows.summary = Counted(copies.groups.size(), "group of copies", "groups of copies") + QStringLiteral(", ") +
-                       Counted(copies.copyFiles, "file", "files") + QStringLiteral("; ") +
-                       Counted(copies.spareBytes, "byte", "bytes") +
-                       QStringLiteral(" in copies beyond the first of each") + LeftOut(p.skipped);
-        return rows;
-    });
+    show();
     return w;
 }
 
@@ -374,9 +398,11 @@ TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* par
     const std::vector<std::string> files = PackageRecordFiles(ctx);
     for (const std::string& file : files)
         w->DiskBox->addItem(NameToQ(ReadDiskInfo(ctx.PackageFolder + file, ctx.InfoSection).NameWithSerial()));
-    const auto show = [w, files, folder = ctx.PackageFolder, info = ctx.InfoSection](int index) {
+    const auto show = [w, files, folder = ctx.PackageFolder, info = ctx.InfoSection] {
+        const int index = w->DiskBox->currentIndex();
         if (index < 0 || index >= static_cast<int>(files.size())) return;
-        w->Load([files, folder, info, index](LoadProgress& progress) {
+        const CopyMatch match = w->ContentBox->isChecked() ? CopyMatch::Content : CopyMatch::NameSize;
+        w->Load([files, folder, info, index, match](LoadProgress& progress) {
             EntryRows rows;
             // The disk's own catalogue is held throughout; the others are read one at a time.
             const LoadedDisk own = LoadPackageDisk(folder, files[static_cast<size_t>(index)], info);
@@ -386,9 +412,14 @@ TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* par
                 return rows;
             }
             const Catalogue& disk = *own.catalogue;
+            if (match == CopyMatch::Content && !disk.HasChecksums()) {
+                rows.summary = NameToQ(own.info.NameWithSerial()) +
+                               QStringLiteral(" has no checksums: memorize it again with Checksums ticked");
+                return rows;
+            }
             std::vector<std::string> others = files;
             others.erase(others.begin() + index);
-            UniqueFiles unique(disk);
+            UniqueFiles unique(disk, true, match);
             uint64_t compared = 0;
             std::vector<PackageCatalogues::Skipped> skipped;
             ForEachPackageDisk(
@@ -396,6 +427,10 @@ TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* par
                 [&](LoadedDisk& other) {
                     if (!other.catalogue) {
                         skipped.push_back({std::move(other.info), std::move(other.reason)});
+                        return;
+                    }
+                    if (match == CopyMatch::Content && !other.catalogue->HasChecksums()) {
+                        skipped.push_back({std::move(other.info), "no checksums"});
                         return;
                     }
                     unique.Compare(*other.catalogue);
@@ -413,15 +448,19 @@ TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* par
                          EntryPathBytes(disk, i));
             }
             rows.summary = Counted(entries.size(), "file", "files") + QStringLiteral(", ") +
-                           Counted(bytes, "byte", "bytes") + QStringLiteral(" with no copy on the ") +
+                           Counted(bytes, "byte", "bytes") + QStringLiteral(" with no copy") +
+                           (match == CopyMatch::Content ? QStringLiteral(" by content") : QString()) +
+                           QStringLiteral(" on the ") +
                            Counted(compared, "other disk", "other disks") + LeftOut(skipped);
             return rows;
         });
     };
     QObject::connect(w->DiskBox, &QComboBox::currentIndexChanged, w, show);
+    QObject::connect(w->ContentBox, &QCheckBox::toggled, w, show);
     w->DiskBox->show();
+    w->ContentBox->show();
     w->show();
-    show(w->DiskBox->currentIndex());
+    show();
     return w;
 }
 

@@ -18,6 +18,7 @@
 #include "app/AppContext.h"
 #include "ui/app/UiServices.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -103,6 +104,9 @@ public:
     TOvalButton* CancelButton = nullptr;
     TOvalButton* SaveButton = nullptr;
     QComboBox* DiskBox = nullptr; // the unique view's disk; hidden elsewhere
+    // Copies and unique views: copies by size and checksum, whatever their names; hidden
+    // elsewhere.
+    QCheckBox* ContentBox = nullptr;
 
     void SaveButtonClick();
     void CancelButtonClick();

@@ -270,15 +270,15 @@ TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
     ASSERT_EQ(w->ShownRows(), 4);
     // Largest total first; disks by title with the serial beside; sorting by a column
     // sorts numbers as numbers.
-    EXPECT_EQ(w->ShownRow(0), QStringList({"big.iso", "10", "2", "Second", "6", "F:\\big.iso"}));
-    EXPECT_EQ(w->ShownRow(3), QStringList({"a.doc", "1", "2", "Second", "6", "F:\\x\\a.doc"}));
+    EXPECT_EQ(w->ShownRow(0), QStringList({"big.iso", "10", "2", "Second", "6", "F:\\big.iso", ""}));
+    EXPECT_EQ(w->ShownRow(3), QStringList({"a.doc", "1", "2", "Second", "6", "F:\\x\\a.doc", ""}));
     w->List->sortByColumn(1, Qt::AscendingOrder);
     EXPECT_EQ(w->ShownRow(0)[1], "1");
     EXPECT_EQ(w->ShownRow(3)[1], "10");
     w->FilterEdit->setText("A.DOC"); // case folded as Find files folds it
     EXPECT_EQ(w->ShownRows(), 2);
-    EXPECT_EQ(w->CsvText(), "Name,Size,Copies,Disk,Serial,Path\r\na.doc,1,2,Backup,439041101,E:\\Docs\\a.doc\r\n"
-                            "a.doc,1,2,Second,6,F:\\x\\a.doc\r\n");
+    EXPECT_EQ(w->CsvText(), "Name,Size,Copies,Disk,Serial,Path,Checksum\r\na.doc,1,2,Backup,439041101,E:\\Docs\\a.doc,\r\n"
+                            "a.doc,1,2,Second,6,F:\\x\\a.doc,\r\n");
     delete w;
 
     w = open(rig.app->Unique1);
@@ -297,6 +297,71 @@ TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
     w->DiskBox->setCurrentIndex(2);
     QTRY_VERIFY_WITH_TIMEOUT(!w->Loading(), 10000);
     EXPECT_EQ(w->Summary().toStdString(), "Broken (99) has no details until it is memorized again (the catalogue is damaged)");
+    EXPECT_EQ(w->ShownRows(), 0);
+    delete w;
+}
+
+TEST(DiskChangesUi, ByContentFindsCopiesWhateverTheirNamesAndNamesTheDisksWithoutChecksums) {
+    Rig rig;
+    const auto add = [&](char letter, const QString& title, bool checksums) {
+        rig.main->DriveComboBox1.BuildList();
+        rig.main->DriveComboBox1.SetDrive(letter);
+        rig.main->Add1Click();
+        rig.form->ChecksumsBox->setChecked(checksums);
+        rig.form->Edit1->setText(title);
+        rig.form->ActionButton->OnClick(rig.form->ActionButton);
+        return rig.ui.boxes.back().text;
+    };
+    rig.e.MakeFile("Photos/beach.jpg", "sand and sea");
+    ASSERT_EQ(add('E', "Backup", true), "Ok, the disk has been memorized!");
+    TempDrive f('F', 6u);
+    f.MapInto(rig.app->ctx.platform);
+    f.MakeFile("old/IMG_0001.JPG", "sand and sea"); // the same photo under another name
+    f.MakeFile("Docs/a.doc", "A");                  // the same name and size, another content
+    ASSERT_EQ(add('F', "Second", true), "Ok, the disk has been memorized!");
+    TempDrive g('G', 7u);
+    g.MapInto(rig.app->ctx.platform);
+    g.MakeFile("beach.jpg", "sand and sea");
+    ASSERT_EQ(add('G', "Plain", false), "Ok, the disk has been memorized!");
+    const auto loaded = [](TEntryListWindow* w) { return QTest::qWaitFor([w] { return !w->Loading(); }, 10000); };
+
+    rig.app->Copies1->trigger();
+    auto windows = rig.main->findChildren<TEntryListWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    TEntryListWindow* w = windows[0];
+    ASSERT_TRUE(loaded(w));
+    ASSERT_FALSE(w->ContentBox->isHidden());
+    EXPECT_EQ(w->ShownRows(), 4); // by name and size: Docs/a.doc on E and F, beach.jpg on E and G
+    w->ContentBox->click();
+    ASSERT_TRUE(loaded(w));
+    EXPECT_EQ(w->Summary().toStdString(), "1 group of copies, 2 files; 12 bytes in copies beyond the first of each, by "
+                                          "content; 1 disk left out: Plain (7): no checksums");
+    ASSERT_EQ(w->ShownRows(), 2);
+    const QStringList first = w->ShownRow(0), second = w->ShownRow(1);
+    EXPECT_EQ(first[5], "E:\\Photos\\beach.jpg");
+    EXPECT_EQ(second[5], "F:\\old\\IMG_0001.JPG");
+    EXPECT_EQ(first[6].size(), 32);
+    EXPECT_EQ(first[6], second[6]);
+    delete w;
+
+    rig.app->Unique1->trigger();
+    w = rig.main->findChildren<TEntryListWindow*>().value(0);
+    ASSERT_TRUE(w && loaded(w));
+    // By name, E's photo has a copy on G; by content, on F only, and a.doc has none.
+    EXPECT_EQ(w->ShownRows(), 1); // readme.txt
+    w->ContentBox->click();
+    ASSERT_TRUE(loaded(w));
+    QStringList paths;
+    for (int r = 0; r < w->ShownRows(); ++r) paths << w->ShownRow(r)[3];
+    paths.sort();
+    EXPECT_EQ(paths, QStringList({"E:\\Docs\\a.doc", "E:\\readme.txt"}));
+    EXPECT_NE(w->Summary().toStdString().find("with no copy by content on the 1 other disk; 1 disk left out: Plain (7): "
+                                              "no checksums"),
+              std::string::npos)
+        << w->Summary().toStdString();
+    w->DiskBox->setCurrentIndex(2); // a disk without checksums has nothing to compare by content
+    ASSERT_TRUE(loaded(w));
+    EXPECT_EQ(w->Summary().toStdString(), "Plain (7) has no checksums: memorize it again with Checksums ticked");
     EXPECT_EQ(w->ShownRows(), 0);
     delete w;
 }
