@@ -8,6 +8,11 @@
 //                   xxhsum -H2 > /dev/null. Goal: at most 1.1.
 //   memory        - peak resident growth while the reader reads (goal: under 64 MB)
 //   cache kept    - share of the disk's pages still cached after the reader (goal: 100 %)
+//   checksums/xxhsum - `quindle-cli add --checksums` of the disk mapped as a drive, the whole
+//                   command as a person runs it; same baseline. Goal: at most 1.1.
+//   verify/xxhsum - `quindle-cli verify` of that disk; same baseline. Goal: at most 1.1.
+//   memory (add)  - the command's peak resident size with checksums less the same add's with
+//                   --no-checksums (goal: under 64 MB plus the catalogue); verify's likewise
 // and the same cold: every page of the disk's files evicted first (POSIX_FADV_DONTNEED,
 // after a sync; no root needed, and nothing else's pages leave the cache). With
 // --drop-caches, as root, the whole page cache is dropped instead (/proc/sys/vm/drop_caches),
@@ -16,14 +21,19 @@
 // The checksums are checked against xxhsum's.
 //
 // Usage: checksums [--dir DIR] [--scale S] [--runs N] [--drop-caches] [--no-cold]
-//                  [--threads N] [--chunk BYTES] [--older-way]
+//                  [--threads N] [--chunk BYTES] [--older-way] [--cli QUINDLE-CLI] [--no-cli]
 //   --scale 0.1 makes a tenth of the disk (2,000 files, 200 MB; the largest 20 MB);
 //   --threads and --chunk set the reader's (for tuning; the figures are for its defaults);
-//   --older-way keeps the reader from RWF_DONTCACHE, as on kernels before 6.14.
+//   --older-way keeps the reader from RWF_DONTCACHE, as on kernels before 6.14;
+//   --cli names the command line (the one built beside the bench by default); --no-cli
+//   leaves its figures out.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -281,6 +291,67 @@ std::map<std::string, std::string> XxhsumAll(const std::string& data) {
     return sums;
 }
 
+// One run of the command line: its time, its peak resident size and its exit status.
+struct CliRun {
+    double seconds = 0;
+    long maxRssKiB = 0;
+    int status = -1;
+};
+
+CliRun RunCli(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t io;
+    posix_spawn_file_actions_init(&io);
+    posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&io, 2, "/dev/null", O_WRONLY, 0);
+    CliRun run;
+    const auto t0 = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        struct rusage usage {};
+        if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+        run.maxRssKiB = usage.ru_maxrss;
+    }
+    run.seconds = Seconds(t0);
+    posix_spawn_file_actions_destroy(&io);
+    return run;
+}
+
+// The command line's figures: the disk mapped as drive Q of a package of its own.
+struct CliFigures {
+    double add = 1e9, verify = 1e9, plainAdd = 1e9;
+    long addKiB = 0, verifyKiB = 0, plainKiB = 0;
+    uint64_t catalogueBytes = 0;
+};
+
+class CliBench {
+public:
+    CliBench(std::string cli, const std::string& dir, const std::string& data) : cli_(std::move(cli)) {
+        package_ = dir + "/package";
+        const std::string config = dir + "/config";
+        fs::create_directories(package_);
+        fs::create_directories(config + "/Tavrel");
+        std::ofstream(config + "/Tavrel/Quindle.conf") << "[Drives]\nQ\\path=" << data << "\nQ\\serial=88\n";
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    }
+    CliRun Add(bool checksums) const {
+        return RunCli({cli_, "--package", package_, "add", "Q:", "--title", "Bench", "--replace", "--archives", "none",
+                       checksums ? "--checksums" : "--no-checksums"});
+    }
+    CliRun Verify() const { return RunCli({cli_, "--package", package_, "verify", "88"}); }
+    uint64_t CatalogueBytes() const {
+        std::error_code ec;
+        const auto n = fs::file_size(package_ + "/88.cat", ec);
+        return ec ? 0 : n;
+    }
+
+private:
+    std::string cli_, package_;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -288,6 +359,9 @@ int main(int argc, char** argv) {
     double scale = 1;
     int runs = 3;
     bool dropAll = false, cold = true;
+    // The command line beside the bench folder, as built.
+    std::string cli = (fs::canonical("/proc/self/exe").parent_path().parent_path() / "quindle-cli").string();
+    bool withCli = true;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--dir" && i + 1 < argc) dir = argv[++i];
@@ -298,9 +372,11 @@ int main(int argc, char** argv) {
         else if (a == "--threads" && i + 1 < argc) readerOptions.threads = static_cast<unsigned>(std::atoi(argv[++i]));
         else if (a == "--chunk" && i + 1 < argc) readerOptions.chunkBytes = static_cast<size_t>(std::atoll(argv[++i]));
         else if (a == "--older-way") readerOptions.kernelDropBehind = false;
+        else if (a == "--cli" && i + 1 < argc) cli = argv[++i];
+        else if (a == "--no-cli") withCli = false;
         else {
             std::fprintf(stderr, "usage: checksums [--dir DIR] [--scale S] [--runs N] [--drop-caches] [--no-cold] "
-                                 "[--threads N] [--chunk BYTES] [--older-way]\n");
+                                 "[--threads N] [--chunk BYTES] [--older-way] [--cli QUINDLE-CLI] [--no-cli]\n");
             return 2;
         }
     }
@@ -355,6 +431,37 @@ int main(int argc, char** argv) {
     std::printf("cache kept: %.1f %% of the disk's pages cached after the warm reads (goal: 100 %%)\n",
                 100.0 * static_cast<double>(cachedWarm) / static_cast<double>(std::max<uint64_t>(pages, 1)));
 
+    // The commands a person runs: add --checksums and verify.
+    const CliBench commands(cli, dir, data);
+    CliFigures c;
+    if (withCli) {
+        for (int i = 0; i < runs; ++i) {
+            const CliRun plain = commands.Add(false), add = commands.Add(true), verify = commands.Verify();
+            if (plain.status != 0 || add.status != 0 || verify.status != 0) {
+                std::fprintf(stderr, "%s: add %d, add --checksums %d, verify %d (expected 0 each)\n", cli.c_str(),
+                             plain.status, add.status, verify.status);
+                return 1;
+            }
+            c.plainAdd = std::min(c.plainAdd, plain.seconds);
+            c.add = std::min(c.add, add.seconds);
+            c.verify = std::min(c.verify, verify.seconds);
+            c.plainKiB = std::max(c.plainKiB, plain.maxRssKiB);
+            c.addKiB = std::max(c.addKiB, add.maxRssKiB);
+            c.verifyKiB = std::max(c.verifyKiB, verify.maxRssKiB);
+            base = std::min(base, Baseline(data));
+        }
+        c.catalogueBytes = commands.CatalogueBytes();
+        std::printf("warm: add --checksums %.3f s, verify %.3f s, add --no-checksums %.3f s; xxhsum %.3f s\n", c.add,
+                    c.verify, c.plainAdd, base);
+        std::printf("checksums/xxhsum: %.2f (goal <= 1.1)\n", c.add / base);
+        std::printf("verify/xxhsum: %.2f (goal <= 1.1)\n", c.verify / base);
+        std::printf("memory (add): %.1f MB peak growth over add --no-checksums (%.1f MB), catalogue file %s "
+                    "(goal < 64 MB plus the catalogue)\n",
+                    (c.addKiB - c.plainKiB) / 1024.0, c.plainKiB / 1024.0, ByteSizeText(c.catalogueBytes).c_str());
+        std::printf("memory (verify): %.1f MB peak growth over add --no-checksums (goal < 64 MB plus the catalogue)\n",
+                    (c.verifyKiB - c.plainKiB) / 1024.0);
+    }
+
     if (cold) {
         double coldBase = 1e9, coldOurs = 1e9;
         uint64_t left = 0;
@@ -373,6 +480,18 @@ int main(int argc, char** argv) {
         std::printf("hash/xxhsum cold: %.2f (goal <= 1.1)\n", coldOurs / coldBase);
         std::printf("cache left: %s of the disk left cached by the cold read (goal: none)\n",
                     ByteSizeText(left * static_cast<uint64_t>(sysconf(_SC_PAGESIZE))).c_str());
+        if (withCli) {
+            double coldAdd = 1e9, coldVerify = 1e9;
+            for (int i = 0; i < runs; ++i) {
+                MakeCold(data, files, dropAll);
+                coldAdd = std::min(coldAdd, commands.Add(true).seconds);
+                MakeCold(data, files, dropAll);
+                coldVerify = std::min(coldVerify, commands.Verify().seconds);
+            }
+            std::printf("cold: add --checksums %.3f s, verify %.3f s\n", coldAdd, coldVerify);
+            std::printf("checksums/xxhsum cold: %.2f (goal <= 1.1)\n", coldAdd / coldBase);
+            std::printf("verify/xxhsum cold: %.2f (goal <= 1.1)\n", coldVerify / coldBase);
+        }
         Baseline(data); // warm again for whoever runs next
     }
     return 0;
