@@ -362,11 +362,28 @@ public:
     explicit Lister(const ArchiveOptions& o) : options_(o), limits_(o.limits), budget_(o) {}
 
     ArchiveListing RunFile(int fd, uint64_t size, ArchiveSignature sig) {
+        // A small archive is read whole, at once: the reader then jumps from header to header
+        // in memory, where each jump would otherwise cost a read of its own (a zip of a
+        // hundred members: two hundred reads).
+        if (size <= kReadWholeBytes) {
+            std::string bytes(static_cast<size_t>(size), '\0');
+            size_t got = 0;
+            while (got < bytes.size()) {
+                const ssize_t n = pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                got += static_cast<size_t>(n);
+            }
+            // A file that shrank or cannot be read is left to the reader below, which says so.
+            if (got == bytes.size()) return RunBytes(bytes, sig);
+        }
         // A compressed stream is read straight through: large blocks. Elsewhere the reader
         // jumps from header to header and reads little at each.
         FileSource src(budget_, fd, size, sig == ArchiveSignature::Compressed ? (1u << 20) : (128u << 10));
         return Run(src, sig, size);
     }
+    // Archives up to this size are read whole before they are listed.
+    static constexpr uint64_t kReadWholeBytes = uint64_t{1} << 20;
     ArchiveListing RunBytes(std::string_view bytes, ArchiveSignature sig) {
         MemorySource src(budget_, bytes);
         return Run(src, sig, bytes.size());

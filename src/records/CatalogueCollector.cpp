@@ -51,6 +51,7 @@ void CatalogueCollector::Folder(TDirectoryOutline& tree, int n, const std::strin
         return;
     }
     FolderLook look = Listed(index, dir, lister.Items());
+    look.host = host;
     // The folder as the lister read it, kept open for the worker (a copy of the
     // lister's descriptor, which the next search closes).
     const int read = ctx_.platform.FolderFdOfLastRead(host);
@@ -139,6 +140,7 @@ void CatalogueCollector::HiddenFolders(uint32_t parent, const std::string& dir, 
 }
 
 void CatalogueCollector::LookOrHand(FolderLook look, const std::string& host) {
+    look.host = host;
     const int read = ctx_.platform.FolderFdOfLastRead(host);
     look.fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0) : open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (look.fd >= 0) {
@@ -149,9 +151,10 @@ void CatalogueCollector::LookOrHand(FolderLook look, const std::string& host) {
     Apply(look);
 }
 
-CatalogueBuilder& CatalogueCollector::Collected() {
+void CatalogueCollector::FinishChecksums() {
+    if (!checksums_) return;
     for (const FolderLook& look : looker_.Take(true)) Apply(look);
-    return builder_;
+    checksums_->Finish();
 }
 
 Catalogue CatalogueCollector::Finish(char d, const std::string& rootHost, bool stopped) {
@@ -183,9 +186,14 @@ void CatalogueCollector::Apply(const FolderLook& look) {
         Unread(look.where, {}, look.self.error);
     for (size_t i = 0; i < look.found.size(); ++i) {
         const EntryLook& l = look.found[i];
-        if (l.error == 0)
-            builder_.SetEntry(static_cast<uint32_t>(look.first + i), l.kind, l.size, l.mtime);
-        else
+        const auto entry = static_cast<uint32_t>(look.first + i);
+        if (l.error == 0) {
+            builder_.SetEntry(entry, l.kind, l.size, l.mtime);
+            // Read while the walk goes on (the names may be gone from the look: the
+            // catalogue has them).
+            if (checksums_ && l.kind == EntryKind::File)
+                checksums_->Hand(entry, HostJoin(look.host, std::string(builder_.Entries().Name(entry))), l.size);
+        } else
             Unread(look.where, i < look.names.size() ? look.names[i] : std::string(), l.error);
     }
     for (const auto& [i, listing] : look.archives) AddMembers(static_cast<uint32_t>(look.first + i), listing);

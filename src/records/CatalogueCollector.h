@@ -1,11 +1,13 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/AppContext.h"
 #include "catalogue/DiskCatalogue.h"
+#include "records/ChecksumPhase.h"
 #include "records/EntryLooks.h"
 #include "records/WalkOptions.h"
 
@@ -28,17 +30,19 @@ class CatalogueCollector {
 public:
     static constexpr uint64_t kNamedUnread = 20;
 
-    CatalogueCollector(AppContext& ctx, const WalkOptions& options)
+    // `d`: the drive walked, for the log.
+    CatalogueCollector(AppContext& ctx, char d, const WalkOptions& options)
         : ctx_(ctx), start_(std::chrono::steady_clock::now()), archives_{options.archives, {}, {}},
+          checksums_(options.checksums ? std::make_unique<ChecksumPhase>(ctx, builder_, d) : nullptr),
           looker_(0, archives_) {}
 
     // Folder item n of the tree, read by the lister (`listed`) or not; `dir` its path as
     // the user sees it, `host` its folder.
     void Folder(TDirectoryOutline& tree, int n, const std::string& dir, const std::string& host, bool listed,
                 TFileListBox& lister);
-    // Every entry collected, each folder's looks applied: for a phase that adds to them
-    // before Finish (the checksums).
-    CatalogueBuilder& Collected();
+    // With checksums: waits until every regular file collected has been read, storing
+    // their checksums (see ChecksumPhase).
+    void FinishChecksums();
     // The catalogue of what was collected, with drive d's figures; `stopped`: the walk ended early.
     Catalogue Finish(char d, const std::string& rootHost, bool stopped);
 
@@ -69,6 +73,8 @@ private:
     std::vector<OpenFolder> open_;
     uint64_t unread_ = 0; // entries that could not be looked at
     ArchiveOptions archives_; // for the folders the walk looks at itself
+    // With checksums: reads each regular file once the walk has looked at it.
+    std::unique_ptr<ChecksumPhase> checksums_;
     EntryLooker looker_;      // last: its worker ends first
 };
 

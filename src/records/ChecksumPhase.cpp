@@ -4,19 +4,17 @@
 #include <chrono>
 
 #include "catalogue/Catalogue.h"
-#include "checksums/ChecksumReader.h"
 #include "checksums/ProgressText.h"
 #include "platform/CodePage.h"
-#include "platform/Platform.h"
 #include "records/DiskWalk.h"
 
 namespace quindle {
 
 namespace {
 
-// Pumps at about this pace while files are handed over (the reader calls back only when
-// its queue is full).
-constexpr uint64_t kPumpEvery = 256;
+// Results are stored, and the walk pumps, at about this pace while files are handed over
+// (the reader calls back only when its queue is full).
+constexpr uint64_t kStoreEvery = 256;
 
 // "E:\Docs\a.txt" for the log.
 std::string ShownPath(const Catalogue& c, size_t i, char d) {
@@ -27,65 +25,47 @@ std::string ShownPath(const Catalogue& c, size_t i, char d) {
 
 } // namespace
 
-ChecksumPhaseResult ChecksumEntries(AppContext& ctx, CatalogueBuilder& builder, const std::string& rootHost, char d) {
-    ChecksumPhaseResult out;
-    const Catalogue& c = builder.Entries();
-    const auto wanted = [&c](size_t i) { return c.Kind(i) == EntryKind::File && !c.Member(i); };
-    uint64_t total = 0;
-    for (size_t i = 1; i < c.Count(); ++i)
-        if (wanted(i)) total += c.size[i];
-
-    ChecksumReader reader;
-    const auto show = [&] {
-        const ChecksumProgress p = reader.Progress();
-        ctx.Progress.reading = ReadProgressText(std::min(p.bytesDone, total), total, p.seconds);
-    };
-    const auto store = [&](const std::vector<ChecksumResult>& results) {
-        for (const ChecksumResult& r : results) {
-            const auto i = static_cast<uint32_t>(r.id);
-            if (r.status == ChecksumStatus::Done) {
-                builder.SetChecksum(i, r.sum.bytes);
-                ++out.files;
-                out.bytes += r.size;
-            } else if (r.status != ChecksumStatus::Cancelled) {
-                const std::string why = ChecksumProblemText(r);
-                builder.SetNote(i, why);
-                ++out.unreadable;
-                ctx.Log("Cannot read the content of " + ShownPath(c, i, d) + ": " + why);
-            }
+void ChecksumPhase::Store(const std::vector<ChecksumResult>& results) {
+    for (const ChecksumResult& r : results) {
+        const auto i = static_cast<uint32_t>(r.id);
+        if (r.status == ChecksumStatus::Done) {
+            builder_.SetChecksum(i, r.sum.bytes);
+            ++out_.files;
+            out_.bytes += r.size;
+        } else if (r.status != ChecksumStatus::Cancelled) {
+            const std::string why = ChecksumProblemText(r);
+            builder_.SetNote(i, why);
+            ++out_.unreadable;
+            ctx_.Log("Cannot read the content of " + ShownPath(builder_.Entries(), i, d_) + ": " + why);
         }
-    };
-    const auto idle = [&] {
-        show();
-        ctx.Pump();
-        if (ctx.AbortFlag) reader.Cancel();
-    };
-
-    idle();
-    uint64_t handed = 0;
-    // Paths from the catalogue's own name bytes below the root's host folder.
-    ForEachEntryPath(c, '/', [&](size_t i, std::string_view folder, std::string_view name) {
-        if (!wanted(i) || reader.IsCancelled()) return;
-        std::string path = rootHost;
-        if (path.empty() || path.back() != '/') path += '/';
-        if (!folder.empty()) {
-            path += folder;
-            path += '/';
-        }
-        path += name;
-        reader.Submit({i, std::move(path), c.size[i]}, idle);
-        if (++handed % kPumpEvery == 0) {
-            idle();
-            store(reader.Take());
-        }
-    });
-    while (reader.Outstanding() > 0) {
-        store(reader.Take(std::chrono::milliseconds(100)));
-        idle();
     }
-    out.stopped = reader.IsCancelled();
+}
+
+void ChecksumPhase::Idle() {
+    ctx_.Pump();
+    if (ctx_.AbortFlag) reader_.Cancel();
+}
+
+void ChecksumPhase::Hand(uint32_t entry, std::string path, uint64_t size) {
+    if (reader_.IsCancelled()) return;
+    reader_.Submit({entry, std::move(path), size}, [this] { Idle(); });
+    if (++handed_ % kStoreEvery == 0) Store(reader_.Take());
+}
+
+ChecksumPhaseResult ChecksumPhase::Finish() {
+    const auto show = [&] {
+        const ChecksumProgress p = reader_.Progress();
+        ctx_.Progress.reading = ReadProgressText(std::min(p.bytesDone, p.bytesTotal), p.bytesTotal, p.seconds);
+    };
     show();
-    return out;
+    while (reader_.Outstanding() > 0) {
+        Store(reader_.Take(std::chrono::milliseconds(100)));
+        show();
+        Idle();
+    }
+    out_.stopped = reader_.IsCancelled();
+    show();
+    return out_;
 }
 
 } // namespace quindle

@@ -59,7 +59,7 @@ std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tre
     ctx.AbortFlag = false;
     ctx.Progress = WalkProgress{};
     std::string scratch, sectionScratch;
-    CatalogueCollector catalogue(ctx, options);
+    CatalogueCollector catalogue(ctx, d, options);
     for (int i = 1; i <= tree.ItemCount(); ++i) {
         ctx.Pump();
         if (ctx.AbortFlag) {
@@ -91,10 +91,7 @@ std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tre
         // Last: below the folder's hidden folders, the catalogue pumps as the walk does.
         catalogue.Folder(tree, i, dir, host, true, lister);
     }
-    if (options.checksums && !ctx.AbortFlag) {
-        // Its last figures stay in ctx.Progress.reading for the caller's summary.
-        ChecksumEntries(ctx, catalogue.Collected(), rootHost, d);
-    }
+    if (!ctx.AbortFlag) catalogue.FinishChecksums();
     if (ctx.Quitting) return std::nullopt; // the caller removes the file
     WalkedCatalogue walked;
     walked.catalogue = std::make_unique<Catalogue>(catalogue.Finish(d, rootHost, ctx.AbortFlag));

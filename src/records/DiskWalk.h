@@ -50,8 +50,9 @@ struct WalkedCatalogue {
 // stopped because the program ends. With a record file `file`, the walk writes the record
 // into it as well (handing the store to `finish` before it is saved) and the catalogue's
 // entries are being encoded for the file; with none (""), it only collects the catalogue
-// and writes nothing. With options.checksums, the walk then reads every regular file's
-// content for its checksum (ChecksumEntries), stopping on Abort as the tree walk does.
+// and writes nothing. With options.checksums, every regular file's content is read for its
+// checksum while the walk goes on, and the walk then waits for the last (ChecksumPhase),
+// stopping on Abort as the tree walk does.
 std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tree, TFileListBox& lister, char d,
                                          const std::string& file, const std::function<void(TIniFile32&)>& finish,
                                          const WalkOptions& options);

@@ -39,6 +39,7 @@ struct FolderLook {
     int fd = -1;
     uint32_t folder = 0, first = 0;
     std::string where;
+    std::string host; // the folder's host path
     std::vector<std::string> names;
     EntryLook self;
     std::vector<EntryLook> found;
