@@ -1,5 +1,7 @@
 #include "changes/CatalogueDiff.h"
 
+#include "checksums/ProgressText.h"
+
 #include <algorithm>
 
 namespace quindle {
@@ -15,15 +17,11 @@ const char* ChangeKindName(ChangeKind k) {
 
 namespace {
 
-std::string Counted(uint64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string FilesAndFolders(uint64_t files, uint64_t folders, const char* what) {
     std::string s;
-    if (files) s = Counted(files, "file", "files");
+    if (files) s = CountedText(files, "file", "files");
     if (files && folders) s += " and ";
-    if (folders) s += Counted(folders, "folder", "folders");
+    if (folders) s += CountedText(folders, "folder", "folders");
     return s + " " + what;
 }
 
@@ -153,7 +151,7 @@ std::string ChangeCountsText(const ChangeCounts& c) {
     if (c.addedFiles || c.addedFolders) parts.push_back(FilesAndFolders(c.addedFiles, c.addedFolders, "added"));
     if (c.removedFiles || c.removedFolders)
         parts.push_back(FilesAndFolders(c.removedFiles, c.removedFolders, "removed"));
-    if (c.changedFiles) parts.push_back(Counted(c.changedFiles, "file", "files") + " changed");
+    if (c.changedFiles) parts.push_back(CountedText(c.changedFiles, "file", "files") + " changed");
     if (parts.empty()) return "nothing changed";
     std::string s = parts[0];
     for (size_t i = 1; i < parts.size(); ++i) s += ", " + parts[i];

@@ -28,6 +28,10 @@ std::string DurationText(double seconds) {
     return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
 }
 
+std::string CountedText(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string ReadProgressText(uint64_t done, uint64_t total, double seconds) {
     std::string text = ByteSizeText(done) + " of " + ByteSizeText(total);
     // The first moments measure the start, not the pace.

@@ -1,6 +1,7 @@
 #pragma once
-// How long reads are shown to a person, without Qt (the command line's stderr, the
-// windows' progress lines): sizes, speed and the time left.
+// How counts and long reads are shown to a person, without Qt (the command line's stderr, the
+// windows' progress lines): counts, sizes, speed and
+// the time left.
 #include <cstdint>
 #include <string>
 
@@ -9,6 +10,10 @@ namespace quindle {
 // "0 B", "512 B", "1.50 KB", "12.3 MB", "1.23 GB": units of 1024, three significant
 // digits, a point whatever the locale. The windows' SizeText says the same.
 std::string ByteSizeText(uint64_t bytes);
+
+// "1 file", "2 files": a count and its word, singular for one. The windows' Counted says the
+// same with the locale's grouping.
+std::string CountedText(uint64_t n, const char* one, const char* many);
 
 // "12 s", "2 min 5 s", "1 h 3 min": whole seconds rounded up.
 std::string DurationText(double seconds);

@@ -7,6 +7,7 @@
 #include "browse/DirectoryOutline.h"
 #include "browse/FileListBox.h"
 #include "changes/DiskChanges.h"
+#include "checksums/ProgressText.h"
 #include "cli/Cli.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"
@@ -30,71 +31,52 @@ void CatchStopSignals() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-// Folders and files memorized so far, on stderr: one line redrawn in place on a
-// terminal, a line every kLinesEvery folders otherwise (logs of cron jobs stay short).
+// Folders and files memorized so far (the walk's own counts), on stderr: one line redrawn
+// in place on a terminal, a line every kLinesEvery folders otherwise (logs of cron jobs stay
+// short).
 class Progress {
 public:
-    Progress(char drive, const TFileListBox& lister, const WalkProgress& walk)
-        : drive_(drive), lister_(lister), walk_(walk), tty_(isatty(2) == 1) {}
+    Progress(char drive, const WalkProgress& walk) : drive_(drive), walk_(walk), tty_(isatty(2) == 1) {}
 
-    // Called once before each directory: the previous one is done. The pumps below hidden
-    // folders count no folder of the record.
+    // Called at every pump of the walk.
     void Pump() {
-        // The checksum phase: the bytes read, the pace and the time left, at most a few
+        // Once contents are read: the bytes read, the pace and the time left, at most a few
         // times a second (a line a minute in a log).
         if (!walk_.reading.empty()) {
             const auto now = std::chrono::steady_clock::now();
             if (now - shownAt_ < (tty_ ? std::chrono::milliseconds(250) : std::chrono::milliseconds(60000))) return;
             shownAt_ = now;
-            reading_ = walk_.reading;
-            WriteAll(2, (tty_ ? "\r\x1b[K" : "") + std::string(1, drive_) + ": " + reading_ + (tty_ ? "" : "\n"));
+            WriteAll(2, (tty_ ? "\r\x1b[K" : "") + std::string(1, drive_) + ": " + walk_.reading + (tty_ ? "" : "\n"));
             return;
         }
-        if (walk_.hiddenFolders != hiddenSeen_) {
-            hiddenSeen_ = walk_.hiddenFolders;
-            return;
-        }
-        ++pumps_;
-        CountLister();
-        const long folders = pumps_ - 1;
+        if (shown_ && walk_.folders == shownFolders_) return;
+        shown_ = true;
+        shownFolders_ = walk_.folders;
         if (tty_)
-            WriteAll(2, "\r\x1b[K" + Text(folders));
-        else if (folders > 0 && folders % kLinesEvery == 0)
-            WriteAll(2, Text(folders) + "\n");
+            WriteAll(2, "\r\x1b[K" + Text());
+        else if (walk_.folders > 0 && walk_.folders % kLinesEvery == 0)
+            WriteAll(2, Text() + "\n");
     }
-    void Log(const std::string& line) {
-        WriteAll(2, (tty_ && pumps_ > 0 ? "\r\x1b[K" : "") + line + "\n");
-    }
-    // The walk has ended; `stopped`: on the stop request, before the last pumped directory.
-    void Finish(bool stopped) {
-        CountLister();
-        const long folders = stopped ? pumps_ - 1 : pumps_;
-        WriteAll(2, (tty_ ? "\r\x1b[K" : "") + Text(folders > 0 ? folders : 0) + "\n");
+    void Log(const std::string& line) { WriteAll(2, (tty_ && shown_ ? "\r\x1b[K" : "") + line + "\n"); }
+    // The walk has ended, to its end or not.
+    void Finish() {
+        WriteAll(2, (tty_ ? "\r\x1b[K" : "") + Text() + "\n");
         if (!walk_.reading.empty()) WriteAll(2, std::string(1, drive_) + ": checksums: " + walk_.reading + "\n");
     }
 
 private:
     static constexpr long kLinesEvery = 1000;
 
-    // The lister holds the files of the last directory it entered; a directory it could
-    // not enter leaves it on the previous one, which must not count twice.
-    void CountLister() {
-        if (pumps_ <= 1 || lister_.Directory() == counted_) return;
-        counted_ = lister_.Directory();
-        files_ += static_cast<long>(const_cast<TFileListBox&>(lister_).Count());
-    }
-    std::string Text(long folders) const {
-        return std::string(1, drive_) + ": " + std::to_string(folders) + " folders, " + std::to_string(files_) +
-               " files";
+    std::string Text() const {
+        return std::string(1, drive_) + ": " + CountedText(static_cast<uint64_t>(walk_.folders), "folder", "folders") +
+               ", " + CountedText(static_cast<uint64_t>(walk_.files), "file", "files");
     }
 
     char drive_;
-    const TFileListBox& lister_;
     const WalkProgress& walk_;
     bool tty_;
-    long pumps_ = 0, files_ = 0, hiddenSeen_ = 0;
-    std::string counted_;
-    std::string reading_; // the checksum phase's last figures
+    bool shown_ = false;
+    long shownFolders_ = 0;
     std::chrono::steady_clock::time_point shownAt_{};
 };
 
@@ -128,7 +110,7 @@ int Add(AppContext& ctx, const AddOptions& o) {
     TFileListBox lister(ctx);
     lister.SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
 
-    Progress progress(d, lister, ctx.Progress);
+    Progress progress(d, ctx.Progress);
     ctx.AddToLog = [&](const std::string& line) { progress.Log(line); };
     ctx.ProcessMessages = [&] {
         progress.Pump();
@@ -146,9 +128,9 @@ int Add(AppContext& ctx, const AddOptions& o) {
         if (o.checksums) walk.checksums = *o.checksums;
         result = MemorizeAndCompare(ctx, tree, lister, d, serial, path, info, {}, walk);
         complete = result.complete;
-        progress.Finish(!complete);
+        progress.Finish();
     } catch (const std::exception& e) {
-        progress.Finish(false);
+        progress.Finish();
         progress.Log(MessageLine(e.what()));
         // A drive that went away during the walk leaves it incomplete, as an interrupt does;
         // anything else (the record or its catalogue cannot be written: a full disk, no
@@ -165,8 +147,8 @@ int Add(AppContext& ctx, const AddOptions& o) {
     if (const std::string line = result.IncompleteLine(); !line.empty()) Message(line);
     if (const std::string line = result.ChangesLine(); !line.empty()) Message(line);
     if (walk.checksums && result.figures)
-        Message(std::to_string(result.figures->checksummed) + " checksums, " +
-                std::to_string(result.figures->contentUnread) + " files could not be read");
+        Message(CountedText(result.figures->checksummed, "checksum", "checksums") + ", " +
+                CountedText(result.figures->contentUnread, "file", "files") + " could not be read");
     return result.Detailed() ? kOk : kNotFound;
 }
 

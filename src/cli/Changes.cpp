@@ -10,6 +10,7 @@
 #include "checksums/Checksum.h"
 #include "copies/Copies.h"
 #include "changes/DiskChanges.h"
+#include "checksums/ProgressText.h"
 #include "cli/Cli.h"
 #include "package/Package.h"
 #include "records/DiskRecord.h"
@@ -56,10 +57,6 @@ private:
     std::string buf_;
 };
 
-std::string Plural(uint64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // A disk whose catalogue cannot be used, named on stderr.
 void LeftOut(const DiskInfo& disk, const std::string& reason) {
     Message("disk " + disk.serial + " left out: " + reason + " (memorize it again)");
@@ -90,8 +87,8 @@ int Diff(AppContext& ctx, const DiskOptions& o) {
     const bool tty = isatty(2) == 1;
     const std::string drive(1, *d);
     const auto figures = [&] {
-        return drive + ": " + std::to_string(ctx.Progress.folders) + " folders, " +
-               std::to_string(ctx.Progress.files) + " files";
+        return drive + ": " + CountedText(ctx.Progress.folders, "folder", "folders") + ", " +
+               CountedText(ctx.Progress.files, "file", "files");
     };
     long shown = -1;
     ctx.AddToLog = [&](const std::string& line) { WriteAll(2, (tty ? "\r\x1b[K" : "") + line + "\n"); };
@@ -201,8 +198,8 @@ int Dupes(AppContext& ctx, const DupesOptions& o) {
         out.Flush();
     }
     out.Flush(true);
-    Message(Plural(copies.groups.size(), "group", "groups") + " of copies, " +
-            Plural(copies.copyFiles, "file", "files") + "; " + std::to_string(copies.spareBytes) +
+    Message(CountedText(copies.groups.size(), "group", "groups") + " of copies, " +
+            CountedText(copies.copyFiles, "file", "files") + "; " + std::to_string(copies.spareBytes) +
             " bytes in copies beyond the first of each");
     return copies.groups.empty() ? kNotFound : kOk;
 }
@@ -248,9 +245,9 @@ int Unique(AppContext& ctx, const DiskOptions& o) {
         out.Flush();
     }
     out.Flush(true);
-    Message(Plural(entries.size(), "file", "files") + " of disk " + serial + " (" + std::to_string(bytes) +
+    Message(CountedText(entries.size(), "file", "files") + " of disk " + serial + " (" + std::to_string(bytes) +
             " bytes) " + (entries.size() == 1 ? "has" : "have") + " no copy on the " +
-            Plural(compared, "other disk", "other disks") + (skipped == 0 ? std::string() : " with a catalogue"));
+            CountedText(compared, "other disk", "other disks") + (skipped == 0 ? std::string() : " with a catalogue"));
     return entries.empty() ? kNotFound : kOk;
 }
 

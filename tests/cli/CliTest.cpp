@@ -192,6 +192,35 @@ TEST(Cli, AddWritesTheRecordThePackageDialogWrites) {
     EXPECT_NE(MaskDate(cli), cli); // the date line was there to mask
 }
 
+// The figures add ends with are the walk's, whatever the shape of the disk: a disk of its
+// root alone, with checksums (whose reading pumps as the walk goes) and without.
+TEST(Cli, AddCountsTheFoldersAndFilesItMemorized) {
+    struct Case {
+        std::vector<std::string> files;
+        bool checksums;
+        const char* figures;
+    } cases[] = {
+        {{"a.txt", "b.txt"}, false, "C: 1 folder, 2 files\n"},
+        {{"a.txt"}, true, "C: 1 folder, 1 file\n"},
+        {{"a.txt", "D/b.txt", "D/E/c.txt", "F/d.txt"}, true, "C: 4 folders, 4 files\n"},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        std::filesystem::remove(rig.c.path() + "/autoexec.bat");
+        for (const std::string& f : c.files) rig.c.MakeFile(f, "x");
+        std::vector<std::string> args{"add", "C:", "--title", "T"};
+        if (c.checksums) args.push_back("--checksums");
+        const Result r = rig.Cli(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find(c.figures), std::string::npos) << r.err;
+        if (c.checksums)
+            EXPECT_NE(r.err.find(std::to_string(c.files.size()) + (c.files.size() == 1 ? " checksum, " : " checksums, ") +
+                                 "0 files could not be read"),
+                      std::string::npos)
+                << r.err;
+    }
+}
+
 TEST(Cli, WithoutPackageOptionTheProgramsFolderRuleHolds) {
     Rig rig;
     // A copy of the binary in a folder of its own, first as a build, then as installed.
