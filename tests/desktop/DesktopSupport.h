@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "WaitFor.h"
+
 namespace quindle::test {
 
 inline bool& HaveDesktopFlag() {
@@ -23,18 +25,6 @@ inline void SetHaveDesktop(bool v) { HaveDesktopFlag() = v; }
 
 // Runs xdotool with the arguments; true when it succeeded.
 inline bool Xdo(const QStringList& args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }
-
-// Pumps the program's events until `done` holds or `ms` milliseconds have passed.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 15000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 inline QString WinId(const QWidget* w) { return QString::number(w->winId()); }
 

@@ -19,6 +19,7 @@
 #include "ui/main/MainForm.h"
 #include "ui/widgets/OvalButton.h"
 #include "ui/shared/Text.h"
+#include "ui/verify/VerifyWindow.h"
 #include "settings/UserSettings.h"
 #include "ui/widgets/WalkTicker.h"
 
@@ -99,9 +100,28 @@ void DiskWatch::Rescan(bool announce) {
     const auto same = [](const ConnectedDisk& a, const ConnectedDisk& b) {
         return a.recordFile == b.recordFile && a.letter == b.letter;
     };
-    if (!std::equal(before.begin(), before.end(), connected_.begin(), connected_.end(), same)) emit ConnectedChanged();
+    if (!std::equal(before.begin(), before.end(), connected_.begin(), connected_.end(), same)) {
+        RebuildVerifyActions();
+        emit ConnectedChanged();
+    }
     // The package dialog marks the disks in a drive.
     if (announce) collect_.MarkConnectedDisks();
+}
+
+void DiskWatch::RebuildVerifyActions() {
+    for (QAction* a : verify_) delete a;
+    verify_.clear();
+    // Right after "Memorize ... again", before whatever follows it.
+    const QList<QAction*> menu = main_.Collection1->actions();
+    const qsizetype at = menu.indexOf(UpdateConnected1);
+    QAction* next = at >= 0 && at + 1 < menu.size() ? menu[at + 1] : nullptr;
+    for (const ConnectedDisk& d : connected_) {
+        auto* a = new QAction(VerifyCommandText(d.letter), main_.Collection1);
+        a->setObjectName(QStringLiteral("Verify%1").arg(QChar(d.letter)));
+        connect(a, &QAction::triggered, this, [this, d] { ShowVerifyWindow(ctx_, ui_, &main_, d); });
+        main_.Collection1->insertAction(next, a);
+        verify_.push_back(a);
+    }
 }
 
 void DiskWatch::SetTarget(const ConnectedDisk& d) {

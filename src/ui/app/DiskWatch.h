@@ -38,6 +38,8 @@ public:
     // Package menu: memorizes the disk that appeared last again, with its own texts; what
     // changed then opens in a window of its own.
     QAction* UpdateConnected1 = nullptr;
+    // Package menu, after it: "Verify E:..." for each disk of the package in a drive.
+    const std::vector<QAction*>& VerifyActions() const { return verify_; }
 
     // The mount table changed: reads it, rebuilds the drive table and announces the disks
     // of the package that appeared. The notifier calls it; tests call it directly.
@@ -54,6 +56,7 @@ signals:
 private:
     void Rescan(bool announce);
     void SetTarget(const ConnectedDisk& d);
+    void RebuildVerifyActions();
 
     AppContext& ctx_;
     UiServices& ui_;
@@ -63,6 +66,7 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     std::vector<ConnectedDisk> connected_;
     ConnectedDisk target_;
+    std::vector<QAction*> verify_; // in the Package menu, one per connected disk
     bool pending_ = false; // a change arrived during a walk; handled once it has ended
 };
 

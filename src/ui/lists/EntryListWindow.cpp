@@ -86,6 +86,10 @@ QVariant TEntryRowsModel::headerData(int section, Qt::Orientation orientation, i
 
 std::string FilterKey(std::string_view text) { return Folded(text); }
 
+QVariant NumberCell(uint64_t v) { return QVariant(static_cast<qlonglong>(v)); }
+QVariant DateCell(int64_t seconds) { return QVariant(static_cast<qlonglong>(seconds)); }
+QVariant TextCell(const char* s) { return QVariant(QString::fromLatin1(s)); }
+
 void EntryRows::Add(std::initializer_list<QVariant> row, std::string_view filterText) {
     cells.insert(cells.end(), row.begin(), row.end());
     filterKeys.push_back(FilterKey(filterText));
@@ -186,18 +190,25 @@ void TEntryListWindow::SetRows(EntryRows rows) {
 
 void TEntryListWindow::ShowProgress() {
     if (!job_) return;
-    const size_t total = job_->total, done = job_->done;
-    Progress->setMaximum(static_cast<int>(std::max<size_t>(total, 1)));
-    Progress->setValue(static_cast<int>(std::min(done, total)));
-    if (!job_->cancel)
-        SummaryLabel->setText(QStringLiteral("Reading the catalogues: %1 of %2")
-                                  .arg(GroupedNumber(done), Counted(total, "disk", "disks")));
+    const uint64_t total = job_->total, done = job_->done;
+    if (total == 0 && status_) {
+        Progress->setRange(0, 0); // nothing to count yet: busy
+    } else {
+        // Per mille: a count of bytes does not fit the bar's int.
+        Progress->setRange(0, 1000);
+        Progress->setValue(total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(done, total) * 1000 / total));
+    }
+    if (job_->cancel) return;
+    SummaryLabel->setText(status_ ? status_()
+                                  : QStringLiteral("Reading the catalogues: %1 of %2")
+                                        .arg(GroupedNumber(done), Counted(total, "disk", "disks")));
 }
 
-void TEntryListWindow::Load(std::function<EntryRows(LoadProgress&)> work) {
+void TEntryListWindow::Load(std::function<EntryRows(LoadProgress&)> work, std::function<QString()> status) {
     if (job_) job_->cancel = true;
     auto job = std::make_shared<LoadProgress>();
     job_ = job;
+    status_ = std::move(status);
     model_->SetRows({}, {});
     Progress->setValue(0);
     Progress->show();
@@ -223,6 +234,7 @@ void TEntryListWindow::Load(std::function<EntryRows(LoadProgress&)> work) {
             [self, job, rows] {
                 if (!self || self->job_ != job) return;
                 self->job_.reset();
+                self->status_ = nullptr;
                 self->progressTimer_.stop();
                 self->Progress->hide();
                 self->CancelButton->hide();
@@ -231,6 +243,7 @@ void TEntryListWindow::Load(std::function<EntryRows(LoadProgress&)> work) {
                     self->SummaryLabel->setText(QStringLiteral("Cancelled"));
                     return;
                 }
+                if (!rows->log.empty()) self->ctx_.Log(rows->log);
                 self->SetRows(std::move(*rows));
             },
             Qt::QueuedConnection);
@@ -301,9 +314,6 @@ namespace {
 
 QString EntryPath(const Catalogue& c, uint32_t i) { return NameToQ(c.header.figures.root + c.Path(i, '\\')); }
 std::string EntryPathBytes(const Catalogue& c, uint32_t i) { return c.header.figures.root + c.Path(i, '\\'); }
-QVariant Number(uint64_t v) { return QVariant(static_cast<qlonglong>(v)); }
-QVariant Seconds(int64_t t) { return QVariant(static_cast<qlonglong>(t)); }
-QVariant Text(const char* s) { return QVariant(QString::fromLatin1(s)); }
 
 // "; 2 disks left out: Attic (88): no catalogue, ..." naming the first few.
 QString LeftOut(const std::vector<PackageCatalogues::Skipped>& skipped) {
@@ -334,10 +344,10 @@ TEntryListWindow* ShowChangesWindow(AppContext& ctx, UiServices& ui, QWidget* pa
         const Catalogue& cat = old ? before : after;
         const uint32_t i = old ? c.oldEntry : c.newEntry;
         const bool changed = c.change == ChangeKind::Changed;
-        rows.Add({Text(ChangeKindName(c.change)), Text(EntryKindName(cat.Kind(i))), Number(cat.size[i]),
-                  Seconds(cat.mtime[i]), EntryPath(cat, i),
-                  changed ? Number(before.size[c.oldEntry]) : QVariant(QString()),
-                  changed ? Seconds(before.mtime[c.oldEntry]) : QVariant(QString())},
+        rows.Add({TextCell(ChangeKindName(c.change)), TextCell(EntryKindName(cat.Kind(i))), NumberCell(cat.size[i]),
+                  DateCell(cat.mtime[i]), EntryPath(cat, i),
+                  changed ? NumberCell(before.size[c.oldEntry]) : QVariant(QString()),
+                  changed ? DateCell(before.mtime[c.oldEntry]) : QVariant(QString())},
                  EntryPathBytes(cat, i));
     }
     rows.summary = ToQ(ChangeCountsText(diff.counts));
@@ -372,7 +382,7 @@ TEntryListWindow* ShowCopiesWindow(AppContext& ctx, UiServices& ui, QWidget* par
                     const PackageDisk& d = p.disks[r.disk];
                     const std::string_view name = d.catalogue.Name(r.entry);
                     const auto sum = d.catalogue.ChecksumOf(r.entry);
-                    rows.Add({NameToQ(name), Number(g.size), Number(g.count), NameToQ(d.info.Name()), ToQ(d.Serial()),
+                    rows.Add({NameToQ(name), NumberCell(g.size), NumberCell(g.count), NameToQ(d.info.Name()), ToQ(d.Serial()),
                               EntryPath(d.catalogue, r.entry), sum ? ToQ(Checksum{*sum}.Hex()) : QString()},
                              name);
                 }
@@ -443,8 +453,8 @@ TEntryListWindow* ShowUniqueWindow(AppContext& ctx, UiServices& ui, QWidget* par
             rows.cells.reserve(entries.size() * 4);
             for (const uint32_t i : entries) {
                 bytes += disk.size[i];
-                rows.Add({Text(EntryKindName(disk.Kind(i))), Number(disk.size[i]),
-                          Seconds(disk.mtime[i]), EntryPath(disk, i)},
+                rows.Add({TextCell(EntryKindName(disk.Kind(i))), NumberCell(disk.size[i]),
+                          DateCell(disk.mtime[i]), EntryPath(disk, i)},
                          EntryPathBytes(disk, i));
             }
             rows.summary = Counted(entries.size(), "file", "files") + QStringLiteral(", ") +
@@ -492,11 +502,11 @@ TEntryListWindow* ShowDisksWindow(AppContext& ctx, UiServices& ui, QWidget* pare
                 const DiskSummary s = SummarizeDisk(folder, file, info);
                 const DiskFigures* f = s.figures ? &*s.figures : nullptr;
                 const auto number = [&](uint64_t DiskFigures::*field) {
-                    return f ? Number(f->*field) : QVariant(QString());
+                    return f ? NumberCell(f->*field) : QVariant(QString());
                 };
                 const auto drive = drives.find(file);
                 rows.Add({NameToQ(s.info.title), ToQ(s.info.serial),
-                          s.memorized ? Seconds(*s.memorized) : QVariant(NameToQ(s.info.date)),
+                          s.memorized ? DateCell(*s.memorized) : QVariant(NameToQ(s.info.date)),
                           number(&DiskFigures::files), number(&DiskFigures::folders), number(&DiskFigures::bytes),
                           number(&DiskFigures::capacity), number(&DiskFigures::freeBytes),
                           QVariant(f ? QString::fromLatin1(f->complete ? "yes" : "no") : QString()),

@@ -66,6 +66,7 @@ struct EntryRows {
     std::vector<QVariant> cells;
     std::vector<std::string> filterKeys; // per row (FilterKey)
     QString summary;
+    std::string log; // a line for the program's log once the rows are shown; none when empty
     // Adds a row; `filterText` is what the filter box looks in (the path, or the name).
     void Add(std::initializer_list<QVariant> row, std::string_view filterText);
 };
@@ -73,6 +74,11 @@ struct EntryRows {
 // What the filter box compares: case folded by the one rule for names (Unicode simple
 // folding), so "ÉTÉ" finds "été" as it does in Find files.
 std::string FilterKey(std::string_view text);
+
+// Cells as the model takes them: a count or size, a date (seconds since 1970), a fixed text.
+QVariant NumberCell(uint64_t v);
+QVariant DateCell(int64_t seconds);
+QVariant TextCell(const char* s);
 
 class TEntryListWindow : public QDialog {
     Q_OBJECT
@@ -85,8 +91,10 @@ public:
     // Works out the rows on a thread of its own: `work` reads what it needs (never this
     // window), counts in the LoadProgress it is given and returns early once its cancel is
     // set. Meanwhile the window shows a progress bar and Cancel. A newer Load cancels the
-    // one before; closing the window cancels it too.
-    void Load(std::function<EntryRows(LoadProgress&)> work);
+    // one before; closing the window cancels it too. `status`, when given, says how far the
+    // work has got (called on this window's thread, ten times a second; it reads only what
+    // it shares with `work` under a lock); otherwise the line counts disks read.
+    void Load(std::function<EntryRows(LoadProgress&)> work, std::function<QString()> status = {});
     bool Loading() const { return job_ != nullptr; }
 
     // The rows shown (filtered and sorted), each as its cells' texts as shown.
@@ -118,6 +126,7 @@ private:
     TEntryRowsModel* model_;
     QSortFilterProxyModel* proxy_;
     std::shared_ptr<LoadProgress> job_; // the running Load; null when none
+    std::function<QString()> status_;   // its progress line, when it has its own
     QTimer progressTimer_;
 };
 

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/ScriptedUi.h"
+#include "ui/WaitFor.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"
 #include "support/DamagedCatalogue.h"
@@ -42,7 +43,7 @@ QStringList Rows(const TFileHitsModel& m) {
 }
 
 void Settle(TFindFilesWindow& w) {
-    QTRY_VERIFY_WITH_TIMEOUT(!w.Busy(), 10000);
+    ASSERT_TRUE(test::WaitFor([&] { return !w.Busy(); }, 10000));
     QCoreApplication::processEvents();
 }
 

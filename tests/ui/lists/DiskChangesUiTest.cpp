@@ -37,6 +37,7 @@
 #include "ui/lists/EntryListWindow.h"
 #include "ui/widgets/OvalButton.h"
 #include "ui/ScriptedUi.h"
+#include "ui/WaitFor.h"
 
 using namespace quindle;
 using quindle::test::TempDrive;
@@ -290,12 +291,12 @@ TEST(DiskChangesUi, CopiesAndFilesWithoutACopyFromThePackageMenu) {
     ASSERT_EQ(w->ShownRows(), 1);
     EXPECT_EQ(w->ShownRow(0)[3], "E:\\readme.txt");
     w->DiskBox->setCurrentIndex(1);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->Loading(), 10000);
+    ASSERT_TRUE(test::WaitFor([&] { return !w->Loading(); }, 10000));
     EXPECT_EQ(w->Summary().toStdString(), "3 files, 26 bytes with no copy on the 1 other disk; 1 disk left out: Broken (99): the "
                             "catalogue is damaged");
     EXPECT_EQ(w->ShownRows(), 3);
     w->DiskBox->setCurrentIndex(2);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->Loading(), 10000);
+    ASSERT_TRUE(test::WaitFor([&] { return !w->Loading(); }, 10000));
     EXPECT_EQ(w->Summary().toStdString(), "Broken (99) has no details until it is memorized again (the catalogue is damaged)");
     EXPECT_EQ(w->ShownRows(), 0);
     delete w;
@@ -385,7 +386,7 @@ TEST(DiskChangesUi, CancelStopsReadingThePackagesCataloguesAndAClosedWindowLetsI
     EXPECT_TRUE(w->CancelButton->isVisible());
     EXPECT_TRUE(w->Summary().startsWith("Reading the catalogues: ")) << w->Summary().toStdString();
     w->CancelButton->OnClick(w->CancelButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->Loading(), 10000);
+    ASSERT_TRUE(test::WaitFor([&] { return !w->Loading(); }, 10000));
     EXPECT_EQ(w->Summary().toStdString(), "Cancelled");
     EXPECT_EQ(w->ShownRows(), 0);
     EXPECT_TRUE(w->CancelButton->isHidden());
