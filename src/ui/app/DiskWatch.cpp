@@ -33,6 +33,12 @@ DiskWatch::DiskWatch(AppContext& ctx, UiServices& ui, TMainForm& main, TCollectF
     UpdateConnected1->setEnabled(false);
     main_.Walks.AddTreeCommand(UpdateConnected1);
     connect(UpdateConnected1, &QAction::triggered, this, [this] { UpdateConnected1Click(); });
+    // Disks join and leave the package without the drives changing (Add, Remove, another
+    // program): the menu looks again each time it opens. Not during a walk, which owns the
+    // drive table until it ends.
+    connect(main_.Collection1, &QMenu::aboutToShow, this, [this] {
+        if (!main_.Walks.Running()) Rescan(false);
+    });
     if (watch_.Fd() >= 0) {
         // The kernel marks the table's descriptor "exceptional" (POLLPRI) on every change.
         notifier_ = new QSocketNotifier(watch_.Fd(), QSocketNotifier::Exception, this);

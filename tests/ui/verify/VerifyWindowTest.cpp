@@ -68,15 +68,19 @@ struct Rig {
         form.Edit1->setText("Photos");
         form.ChecksumsBox->setChecked(checksums);
         form.ActionButton->OnClick(form.ActionButton);
-        app->Watch->DrivesChanged();
         return ui.boxes.empty() ? QString() : ui.boxes.back().text;
     }
+    // The Package menu's commands as it shows them when opened.
     QStringList MenuTexts() const {
+        QMenu& menu = *app->MainForm->Collection1;
+        menu.popup(QPoint(0, 0));
+        menu.hide();
         QStringList out;
         for (QAction* a : app->MainForm->Collection1->actions()) out << a->text();
         return out;
     }
     TEntryListWindow* Verify() {
+        MenuTexts();
         const auto& actions = app->Watch->VerifyActions();
         EXPECT_EQ(actions.size(), 1u);
         if (actions.empty()) return nullptr;
