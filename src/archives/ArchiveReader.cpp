@@ -366,16 +366,18 @@ public:
         // in memory, where each jump would otherwise cost a read of its own (a zip of a
         // hundred members: two hundred reads).
         if (size <= kReadWholeBytes) {
-            std::string bytes(static_cast<size_t>(size), '\0');
+            // One buffer per thread, kept: a fresh one would be zeroed and faulted in page by
+            // page for every archive.
+            thread_local std::unique_ptr<char[]> buffer(new char[kReadWholeBytes]);
             size_t got = 0;
-            while (got < bytes.size()) {
-                const ssize_t n = pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+            while (got < size) {
+                const ssize_t n = pread(fd, buffer.get() + got, static_cast<size_t>(size) - got, static_cast<off_t>(got));
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) break;
                 got += static_cast<size_t>(n);
             }
             // A file that shrank or cannot be read is left to the reader below, which says so.
-            if (got == bytes.size()) return RunBytes(bytes, sig);
+            if (got == size) return RunBytes(std::string_view(buffer.get(), got), sig);
         }
         // A compressed stream is read straight through: large blocks. Elsewhere the reader
         // jumps from header to header and reads little at each.

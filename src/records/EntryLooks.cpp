@@ -1,5 +1,7 @@
 #include "records/EntryLooks.h"
 
+#include "archives/HeadReader.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,13 +51,18 @@ void LookAtFolder(FolderLook& look, int dirfd, const std::string& host, const Ar
     int folder = dirfd;
     if (folder < 0) folder = open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return;
+    std::vector<uint32_t> files;
+    std::vector<const char*> names;
+    std::vector<uint64_t> sizes;
     for (size_t i = 0; i < look.names.size(); ++i) {
         const EntryLook& l = look.found[i];
         if (l.error != 0 || l.kind != EntryKind::File) continue;
-        ArchiveListing listing = ListArchive(folder, look.names[i].c_str(), l.size, *archives);
-        if (listing.Status() != ArchiveStatus::NotArchive && listing.Status() != ArchiveStatus::Skipped)
-            look.archives.emplace_back(static_cast<uint32_t>(i), std::move(listing));
+        files.push_back(static_cast<uint32_t>(i));
+        names.push_back(look.names[i].c_str());
+        sizes.push_back(l.size);
     }
+    for (auto& [k, listing] : ListArchivesAmong(folder, names, sizes, *archives))
+        look.archives.emplace_back(files[k], std::move(listing));
     if (folder != dirfd) close(folder);
 }
 

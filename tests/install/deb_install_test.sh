@@ -25,7 +25,7 @@ debs=("$work"/pkg/quindle_*.deb)
 deb=${debs[0]}
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins libarchive13; do
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins libarchive13 liburing2 libzstd1 libxxhash0 libutf8proc2; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "section is not utils"
