@@ -83,7 +83,12 @@ EntryLooker::EntryLooker(size_t maxInFlight, ArchiveOptions archives)
           o.stop = [this, asked = std::move(o.stop)] { return stopListings_.load() || (asked && asked()); };
           return o;
       }()),
-      worker_([this] { Work(); }) {}
+      workers_([this, archives = archives_.mode != ArchiveMode::None] {
+          std::vector<std::thread> t;
+          const size_t n = archives && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+          for (size_t i = 0; i < n; ++i) t.emplace_back([this] { Work(); });
+          return t;
+      }()) {}
 
 EntryLooker::~EntryLooker() {
     stopListings_ = true;
@@ -92,8 +97,8 @@ EntryLooker::~EntryLooker() {
         stop_ = true;
     }
     wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
-    for (FolderLook& look : todo_) close(look.fd); // never looked at: the walk ended
+    for (std::thread& t : workers_) t.join();
+    for (auto& [place, look] : todo_) close(look.fd); // never looked at: the walk ended
 }
 
 void EntryLooker::Hand(FolderLook look) {
@@ -105,9 +110,9 @@ void EntryLooker::Hand(FolderLook look) {
         room_.wait(lock, [this] { return inFlight_ + batch_ <= max_ || inFlight_ == 0; });
         flush_ = false;
     }
-    todo_.push_back(std::move(look));
+    todo_.emplace_back(handed_++, std::move(look));
     ++inFlight_;
-    const bool wake = asleep_ && todo_.size() >= batch_;
+    const bool wake = asleep_ > 0 && todo_.size() >= batch_;
     lock.unlock(); // the worker, woken, finds the lock free
     if (wake) wake_.notify_one();
 }
@@ -128,12 +133,12 @@ std::deque<FolderLook> EntryLooker::Take(bool all) {
 void EntryLooker::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto ready = [this] { return todo_.size() >= batch_ || (flush_ && !todo_.empty()); };
-    std::vector<FolderLook> batch;
+    std::vector<std::pair<uint64_t, FolderLook>> batch;
     for (;;) {
         if (!stop_ && !ready()) {
-            asleep_ = true;
+            ++asleep_;
             wake_.wait(lock, [&] { return stop_ || ready(); });
-            asleep_ = false;
+            --asleep_;
         }
         if (stop_) return; // what is left is closed by the destructor
         const size_t n = std::min(todo_.size(), batch_);
@@ -141,8 +146,9 @@ void EntryLooker::Work() {
             batch.push_back(std::move(todo_.front()));
             todo_.pop_front();
         }
+        if (ready()) wake_.notify_one(); // more than this batch: another worker may take it
         lock.unlock();
-        for (FolderLook& look : batch) {
+        for (auto& [place, look] : batch) {
             LookAtFolder(look, look.fd, std::string(), stopListings_ ? nullptr : &archives_);
             close(look.fd);
             look.fd = -1;
@@ -153,10 +159,13 @@ void EntryLooker::Work() {
             if (allLooked) std::vector<std::string>().swap(look.names);
         }
         lock.lock();
-        for (FolderLook& look : batch) done_.push_back(std::move(look));
+        for (auto& [place, look] : batch) early_.emplace(place, std::move(look));
+        // In the walk's order: what follows the last taken, as far as it is done.
+        for (auto it = early_.begin(); it != early_.end() && it->first == next_; it = early_.erase(it), ++next_)
+            done_.push_back(std::move(it->second));
         inFlight_ -= batch.size();
         batch.clear();
-        room_.notify_one();
+        room_.notify_all();
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -92,12 +93,21 @@ private:
     std::atomic<bool> stopListings_{false};
     std::mutex mutex_;
     std::condition_variable wake_, room_;
-    std::deque<FolderLook> todo_, done_; // guarded by mutex_
+    // Folders handed over, each with its place in the walk's order; guarded by mutex_.
+    std::deque<std::pair<uint64_t, FolderLook>> todo_;
+    // Looked at out of order (by another worker), until those before them are done; then,
+    // in order, to be taken. Guarded by mutex_.
+    std::map<uint64_t, FolderLook> early_;
+    std::deque<FolderLook> done_;
+    uint64_t handed_ = 0, next_ = 0;     // places given, and the next place done_ takes; guarded by mutex_
     size_t inFlight_ = 0;                // handed over, not yet looked at; guarded by mutex_
     bool flush_ = false;                 // the walk waits for everything; guarded by mutex_
-    bool asleep_ = false;                // the worker waits for work; guarded by mutex_
+    size_t asleep_ = 0;                  // workers waiting for work; guarded by mutex_
     bool stop_ = false;                  // guarded by mutex_
-    std::thread worker_;                 // last: it starts once everything above is ready
+    // Last: they start once everything above is ready. Two when archives are listed and the
+    // machine has the processors: reading files' heads and listing archives costs more than
+    // the walk, and one worker would hold it back.
+    std::vector<std::thread> workers_;
 };
 
 } // namespace quindle

@@ -99,15 +99,19 @@ TEST(EntryLooks, FoldersInFlightStayBoundedAndComeBackInOrder) {
     std::vector<std::string> names;
     for (int i = 0; i < 400; ++i) names.push_back("f" + std::to_string(i));
     const int base = OpenDescriptors();
+    // Listing archives takes two workers where the machine has two processors: the folders
+    // still come back in the order handed over.
     struct Case {
         size_t max;
         int folders;
-    } const cases[] = {{1, 50}, {4, 200}, {0, 300}};
+        ArchiveMode archives;
+    } const cases[] = {{1, 50, ArchiveMode::None},     {4, 200, ArchiveMode::None},    {0, 300, ArchiveMode::None},
+                       {1, 50, ArchiveMode::Indexed},  {4, 200, ArchiveMode::Indexed}, {0, 300, ArchiveMode::Indexed}};
     for (const Case& c : cases) {
-        SCOPED_TRACE("at most " + std::to_string(c.max));
+        SCOPED_TRACE("at most " + std::to_string(c.max) + (c.archives == ArchiveMode::None ? "" : ", archives"));
         std::vector<FolderLook> back;
         {
-            EntryLooker looker(c.max);
+            EntryLooker looker(c.max, {c.archives, {}, {}});
             const size_t max = looker.MaxInFlight();
             EXPECT_GE(max, 1u);
             EXPECT_LE(max, 64u);
@@ -124,7 +128,8 @@ TEST(EntryLooks, FoldersInFlightStayBoundedAndComeBackInOrder) {
                 for (FolderLook& l : looker.Take(false)) back.push_back(std::move(l));
             }
             for (FolderLook& l : looker.Take(true)) back.push_back(std::move(l));
-            EXPECT_LE(worst, static_cast<int>(max));
+            // Beside the folders, each worker that reads files' heads keeps its ring open.
+            EXPECT_LE(worst, static_cast<int>(max) + (c.archives == ArchiveMode::None ? 0 : 2));
         }
         EXPECT_EQ(OpenDescriptors(), base);
         ASSERT_EQ(back.size(), static_cast<size_t>(c.folders));
