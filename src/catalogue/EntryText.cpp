@@ -94,6 +94,13 @@ void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool 
     if (const Checksum128* sum = details ? c.ChecksumOf(i) : nullptr) out += ",\"xxh128\":\"" + Checksum{*sum}.Hex() + '"';
 }
 
+std::string EntryNoteText(const Catalogue& c, size_t i) {
+    const std::string_view note = c.Note(i);
+    if (note.empty()) return {};
+    const char* what = !c.IsArchive(i) ? "Content not read: " : (c.flags[i] & kEntryPartial) ? "Listed in part: " : "Not listed: ";
+    return what + std::string(note);
+}
+
 std::string IsoUtc(int64_t seconds) {
     const time_t t = static_cast<time_t>(seconds);
     std::tm tm{};

@@ -23,6 +23,11 @@ void AppendJsonString(std::string& out, std::string_view bytes);
 // listing stopped. Each starts with its comma; no braces.
 void AppendEntryJsonFields(std::string& out, const Catalogue& c, size_t i, bool details = true);
 
+// What entry i's note says, for a person: "Not listed: <why>" for an archive that could not
+// be listed, "Listed in part: <why>" for one whose listing stopped at a bound, "Content not
+// read: <why>" for a file whose checksum could not be taken; "" without a note.
+std::string EntryNoteText(const Catalogue& c, size_t i);
+
 // "2024-05-01T12:34:56Z".
 std::string IsoUtc(int64_t seconds);
 

@@ -80,8 +80,12 @@ QVariant TFileHitsModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::FontRole || role == Qt::ToolTipRole) {
         const auto drive = connected_.find(d->serial);
         if (role == Qt::ToolTipRole) {
-            const QString serial = QStringLiteral("Serial %1").arg(ToQ(d->serial));
-            return drive == connected_.end() ? serial : serial + QStringLiteral(", in drive %1:").arg(QChar(drive->second));
+            QString tip = QStringLiteral("Serial %1").arg(ToQ(d->serial));
+            if (drive != connected_.end()) tip += QStringLiteral(", in drive %1:").arg(QChar(drive->second));
+            // Why an archive was not listed, or a file's content not read.
+            if (d->details)
+                if (const std::string note = EntryNoteText(d->cat, e); !note.empty()) tip += QStringLiteral("\n") + NameToQ(note);
+            return tip;
         }
         if (drive == connected_.end()) return {};
         QFont bold;

@@ -164,9 +164,10 @@ QVariant TCatalogueRowsModel::data(const QModelIndex& index, int role) const {
     }
     const auto entry = static_cast<uint32_t>(e);
     const Catalogue& c = index_->Cat();
-    // An archive's name tells in its tooltip why it was not listed, or not all of it.
-    if (role == Qt::ToolTipRole && col == NameColumn && c.IsArchive(entry) && !c.Note(entry).empty())
-        return NameToQ(c.Name(entry)) + QStringLiteral(": ") + NameToQ(c.Note(entry));
+    // A name tells in its tooltip why its archive was not listed (or not all of it), or why
+    // its content could not be read.
+    if (role == Qt::ToolTipRole && col == NameColumn && !c.Note(entry).empty())
+        return NameToQ(c.Name(entry)) + QStringLiteral("\n") + NameToQ(EntryNoteText(c, entry));
     switch (col) {
     case FolderColumn: return NameToQ(index_->FolderPath(entry));
     case NameColumn: return NameToQ(c.Name(entry));

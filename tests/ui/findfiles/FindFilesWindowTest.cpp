@@ -15,11 +15,15 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+
 #include "ui/ScriptedUi.h"
 #include "ui/WaitFor.h"
 #include "records/DiskRecord.h"
 #include "records/Memorizer.h"
 #include "support/DamagedCatalogue.h"
+#include "support/NoPermissionOverride.h"
 #include "support/TempDrive.h"
 #include "ui/app/Application.h"
 #include "ui/findfiles/FindFilesWindow.h"
@@ -258,4 +262,41 @@ TEST(FindFilesWindow, HiddenFilesCheckBoxLeavesHiddenEntriesOut) {
     w->HiddenBox->setChecked(true);
     Settle(*w);
     EXPECT_EQ(w->Model->rowCount(), 5);
+}
+
+// Why an archive was not listed, or a file's content not read, is in the row's tooltip, as
+// in Browse's.
+TEST(FindFilesWindow, TheTooltipSaysWhyAnArchiveWasNotListedOrAFileNotRead) {
+    if (std::system("command -v zip >/dev/null 2>&1") != 0) GTEST_SKIP() << "zip is needed";
+    QTemporaryDir progDir;
+    test::ScriptedUi ui;
+    Application app(ui, progDir.path() + "/quindle");
+    TempDrive e{'E', 77u};
+    e.MakeFile("src/inside.txt", "hello");
+    const std::string script = "cd '" + e.path() + "' && cd src && zip -q ../good.zip inside.txt && cd .. && rm -r src"
+                               " && head -c 60 good.zip > broken.zip && echo secret > locked.txt && chmod 000 locked.txt";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    e.MapInto(app.ctx.platform);
+    WalkOptions options;
+    options.checksums = true;
+    {
+        // Without the override root reads every file with: locked.txt cannot be read.
+        test::WithoutPermissionOverride noOverride;
+        ASSERT_TRUE(MemorizeDiskWithInfo(app.ctx, app.MainForm->DirectoryOutline1, app.MainForm->FileListBox1, 'E', "77",
+                                         RecordPath(app.ctx, "77"), {"Holiday", "", ""}, {}, options));
+    }
+    app.MainForm->FindFiles1->trigger();
+    TFindFilesWindow* w = app.MainForm->FindFilesWindow;
+    ASSERT_TRUE(w);
+    Settle(*w);
+    QTest::keyClicks(w->QueryEdit, ".");
+    Settle(*w);
+    std::map<std::string, std::string> tips;
+    for (int r = 0; r < w->Model->rowCount(); ++r)
+        tips[w->Model->index(r, TFileHitsModel::ColPath).data().toString().toStdString()] =
+            w->Model->index(r, TFileHitsModel::ColPath).data(Qt::ToolTipRole).toString().toStdString();
+    EXPECT_EQ(tips["E:\\good.zip\\inside.txt"], "Serial 77");
+    EXPECT_EQ(tips["E:\\good.zip"], "Serial 77");
+    EXPECT_TRUE(tips["E:\\broken.zip"].starts_with("Serial 77\nNot listed: ")) << tips["E:\\broken.zip"];
+    EXPECT_EQ(tips["E:\\locked.txt"], "Serial 77\nContent not read: Permission denied");
 }
