@@ -10,6 +10,9 @@
 //   archives/plain  memorizing a disk of 100,000 files, 1,000 of them zips of 100 members,
 //                through quindle-cli add --archives indexed, against --archives none of the
 //                same disk. Goal: at most 1.3.
+//   memory/member  the growth in peak memory of that walk per member listed, against the
+//                bytes an entry of the catalogue takes in memory; memory/member-walk against
+//                what an entry costs the walk of the disk without archives.
 //
 // Usage: archives [--mb N] [--dir DIR] [--cli QUINDLE-CLI] [--no-walk]. --mb sets the tarball's compressed size (a quick run:
 // --mb 100); --dir keeps the generated files there for the next run. Every figure is the
@@ -30,7 +33,9 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "archives/Archives.h"
+#include "catalogue/DiskCatalogue.h"
 #include "archives/HeadReader.h"
 
 using namespace quindle;
@@ -189,6 +194,16 @@ void StatNames(const std::string& dir, const std::vector<std::string>& names, si
     close(dfd);
 }
 
+// The catalogue beside `record`: its entries, and the bytes an entry takes in memory.
+size_t CatalogueEntries(const std::string& record) {
+    const auto c = OpenDiskCatalogue(record, "Special Information about this disk by Quindle");
+    return c.catalogue ? c.catalogue->Count() : 0;
+}
+double CatalogueBytesPerEntry(const std::string& record) {
+    const auto c = OpenDiskCatalogue(record, "Special Information about this disk by Quindle");
+    return c.catalogue && c.catalogue->Count() ? static_cast<double>(c.catalogue->MemoryBytes()) / c.catalogue->Count() : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -260,20 +275,71 @@ int main(int argc, char** argv) {
         if (!fs::exists(disk + "/f989/p98999.txt")) MakeWalkDisk(disk, zips);
         fs::create_directories(package);
         fs::create_directories(config + "/Tavrel");
-        std::ofstream(config + "/Tavrel/Quindle.conf")
-            << "[Drives]\nQ\\path=" << disk << "\nQ\\serial=77\nQ\\kind=removable\n";
+        // For memory: S holds 10 of the zips, T all 1,000 of them, nothing else; R nothing.
+        for (const auto& [letter, count] : {std::pair<char, int>{'S', 10}, {'T', 1000}}) {
+            const std::string d = dir + "/zips-only-" + std::to_string(count);
+            fs::create_directories(d);
+            for (int z = 0; z < count; ++z)
+                if (!fs::exists(d + "/z" + std::to_string(z) + ".zip"))
+                    fs::copy_file(zips + "/z" + std::to_string(z) + ".zip", d + "/z" + std::to_string(z) + ".zip");
+        }
+        fs::create_directories(dir + "/empty");
+        std::ofstream conf(config + "/Tavrel/Quindle.conf");
+        conf << "[Drives]\nQ\\path=" << disk << "\nQ\\serial=77\n";
+        conf << "R\\path=" << dir << "/empty\nR\\serial=78\n";
+        conf << "S\\path=" << dir << "/zips-only-10\nS\\serial=79\n";
+        conf << "T\\path=" << dir << "/zips-only-1000\nT\\serial=80\n";
+        conf.close();
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         const auto add = [&](const char* mode) {
-            const std::string command = "'" + cli + "' --package '" + package + "' add Q: --title Bench --replace --archives " +
-                                        mode + " > /dev/null 2>&1";
-            return [command] { [[maybe_unused]] const int rc = std::system(command.c_str()); };
+            return bench::RunCli({cli, "--package", package, "add", "Q:", "--title", "Bench", "--replace", "--archives", mode});
         };
-        add("none")(); // warm cache
-        const double none = Best(3, add("none"));
-        const double indexed = Best(3, add("indexed"));
+        // Each figure the best of three; the peak memory the largest.
+        const auto best = [&](const char* mode) {
+            bench::CliRun out = add(mode);
+            for (int i = 0; i < 2; ++i) {
+                const bench::CliRun r = add(mode);
+                out.seconds = std::min(out.seconds, r.seconds);
+                out.maxRssKiB = std::max(out.maxRssKiB, r.maxRssKiB);
+            }
+            return out;
+        };
+        add("none"); // warm cache
+        const bench::CliRun none = best("none");
+        const size_t entriesNone = CatalogueEntries(package + "/77.dat");
+        const bench::CliRun indexed = best("indexed");
+        const size_t entriesIndexed = CatalogueEntries(package + "/77.dat");
         std::printf("archives/plain: %.2f (100,000 files, 1,000 of them zips of 100 members: add --archives indexed "
                     "%.2f s; baseline: add --archives none, %.2f s; goal <= 1.3)\n",
-                    indexed / none, indexed, none);
+                    indexed.seconds / none.seconds, indexed.seconds, none.seconds);
+        // What each member adds to the peak: the disk of 1,000 zips against the disk of 10,
+        // so that what the listing costs once (its threads, their buffers and heaps) is left
+        // out; against what an entry takes in the catalogue in memory (names, columns, flags),
+        // and what an entry costs the walk of the disk without archives (its peak over an
+        // empty disk's).
+        const auto peak = [&](char drive, const char* serial, size_t& entries) {
+            long kib = 0;
+            for (int i = 0; i < 3; ++i)
+                kib = std::max(kib, bench::RunCli({cli, "--package", package, "add", std::string(1, drive) + ":", "--title",
+                                                   "Memory", "--replace", "--archives", "indexed"})
+                                        .maxRssKiB);
+            entries = CatalogueEntries(package + "/" + serial + ".dat");
+            return kib;
+        };
+        size_t emptyEntries = 0, fewEntries = 0, manyEntries = 0;
+        const long emptyKiB = peak('R', "78", emptyEntries), fewKiB = peak('S', "79", fewEntries),
+                   manyKiB = peak('T', "80", manyEntries);
+        const size_t members = manyEntries > fewEntries ? manyEntries - fewEntries : 1;
+        const double perMember = (manyKiB - fewKiB) * 1024.0 / static_cast<double>(members);
+        const double perEntry = CatalogueBytesPerEntry(package + "/77.dat");
+        const double walkPerEntry = (none.maxRssKiB - emptyKiB) * 1024.0 / static_cast<double>(std::max<size_t>(entriesNone, 1));
+        std::printf("memory/member: %.2f (%.0f bytes a member: peak %.1f MB with %zu entries against %.1f MB with %zu; "
+                    "baseline: %.0f bytes an entry of the catalogue in memory)\n",
+                    perMember / perEntry, perMember, manyKiB / 1024.0, manyEntries, fewKiB / 1024.0, fewEntries, perEntry);
+        std::printf("memory/member-walk: %.2f (baseline: %.0f bytes an entry of the walk without archives, its peak "
+                    "%.1f MB over an empty disk's %.1f MB for %zu entries; the archives' walk peaked at %.1f MB)\n",
+                    perMember / walkPerEntry, walkPerEntry, none.maxRssKiB / 1024.0, emptyKiB / 1024.0, entriesNone,
+                    indexed.maxRssKiB / 1024.0);
     }
 
     if (!keep) fs::remove_all(dir);

@@ -50,6 +50,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "checksums/ChecksumReader.h"
 #include "checksums/ProgressText.h"
 
@@ -291,34 +292,8 @@ std::map<std::string, std::string> XxhsumAll(const std::string& data) {
     return sums;
 }
 
-// One run of the command line: its time, its peak resident size and its exit status.
-struct CliRun {
-    double seconds = 0;
-    long maxRssKiB = 0;
-    int status = -1;
-};
-
-CliRun RunCli(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t io;
-    posix_spawn_file_actions_init(&io);
-    posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&io, 2, "/dev/null", O_WRONLY, 0);
-    CliRun run;
-    const auto t0 = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        struct rusage usage {};
-        if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-        run.maxRssKiB = usage.ru_maxrss;
-    }
-    run.seconds = Seconds(t0);
-    posix_spawn_file_actions_destroy(&io);
-    return run;
-}
+using bench::CliRun;
+using bench::RunCli;
 
 // The command line's figures: the disk mapped as drive Q of a package of its own.
 struct CliFigures {

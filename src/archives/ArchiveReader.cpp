@@ -408,6 +408,10 @@ private:
                 if (!members_.Build(listing_, limits_.maxMembers) && s == ArchiveStatus::Listed)
                     SetStatus(0, ArchiveStatus::Partial, kMembersReason);
             }
+            // The listing waits beside its folder's others until the walk takes them: no
+            // room to spare from growing.
+            listing_.members.shrink_to_fit();
+            listing_.names.shrink_to_fit();
             return std::move(listing_);
         } catch (const std::bad_alloc&) {
             ArchiveListing failed;
