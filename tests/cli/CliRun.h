@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/SettingsDrives.h"
 #include "support/TempDrive.h"
 
 extern char** environ;
@@ -47,17 +48,5 @@ inline CliResult RunProgram(const std::string& program, const std::vector<std::s
 }
 
 inline CliResult RunCli(const std::vector<std::string>& args) { return RunProgram(QUINDLE_CLI, args); }
-
-// The user's settings file maps these drives, by their folders and serials, and no others.
-inline void MapDrives(std::initializer_list<const TempDrive*> drives) {
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-    s.clear();
-    for (const TempDrive* d : drives) {
-        const QString letter(QChar(d->Info().letter));
-        s.setValue("Drives/" + letter + "/path", QString::fromStdString(d->path()));
-        s.setValue("Drives/" + letter + "/serial", static_cast<unsigned>(*d->Info().serial));
-    }
-    s.sync();
-}
 
 } // namespace quindle::test

@@ -32,6 +32,7 @@
 #include "ui/app/DiskWatch.h"
 #include "ui/shared/Formats.h"
 #include "records/IniFile.h"
+#include "support/SettingsDrives.h"
 #include "support/TempDrive.h"
 #include "ui/app/Application.h"
 #include "ui/lists/EntryListWindow.h"
@@ -58,13 +59,7 @@ struct Rig {
     TCollectForm* form = nullptr;
 
     Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        s.setValue("Drives/C/path", QString::fromStdString(c.path()));
-        s.setValue("Drives/C/serial", 1);
-        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
-        s.setValue("Drives/E/serial", kSerial);
-        s.sync();
+        test::MapDrives({&c, &e});
         e.MakeFile("readme.txt", "r");
         e.MakeFile("Docs/a.doc", "a");
         app = std::make_unique<Application>(ui, progDir.path() + "/quindle");
@@ -73,10 +68,7 @@ struct Rig {
         main->DriveComboBox1.BuildList();
         main->DriveComboBox1.SetDrive('E');
     }
-    ~Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-    }
+    ~Rig() { test::MapDrives({}); }
     QString Add(const QString& title) {
         main->Add1Click();
         form->Edit1->setText(title);

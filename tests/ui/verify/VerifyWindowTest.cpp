@@ -20,6 +20,7 @@
 #include <string>
 
 #include "catalogue/DiskCatalogue.h"
+#include "support/SettingsDrives.h"
 #include "support/TempDrive.h"
 #include "ui/ScriptedUi.h"
 #include "ui/WaitFor.h"
@@ -43,19 +44,8 @@ struct Rig {
     TempDrive e{'E', kSerial};
     std::unique_ptr<Application> app;
 
-    Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-        s.setValue("Drives/C/path", QString::fromStdString(c.path()));
-        s.setValue("Drives/C/serial", 1);
-        s.setValue("Drives/E/path", QString::fromStdString(e.path()));
-        s.setValue("Drives/E/serial", kSerial);
-        s.sync();
-    }
-    ~Rig() {
-        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Tavrel", "Quindle");
-        s.clear();
-    }
+    Rig() { test::MapDrives({&c, &e}); }
+    ~Rig() { test::MapDrives({}); }
     void Start() {
         app = std::make_unique<Application>(ui, progDir.path() + "/quindle");
         app->MainForm->DriveComboBox1.BuildList();
