@@ -175,7 +175,8 @@ std::vector<std::pair<uint32_t, ArchiveListing>> ListArchivesAmong(int dirfd, co
     const std::vector<HeadRead> read = heads.Read(dirfd, asked, kSniffHeadBytes);
     for (size_t k = 0; k < candidates.size(); ++k) {
         const uint32_t i = candidates[k];
-        // A head that could not be read is left to the listing, which says why.
+        // A head that could not be read here is left to the listing, which opens the file
+        // on its own.
         if (read[k].error == 0 && SniffHead(read[k].head, sizes[i]) == ArchiveSignature::None) continue;
         ArchiveListing listing = ListArchive(dirfd, names[i], sizes[i], options);
         if (listing.Status() != ArchiveStatus::NotArchive && listing.Status() != ArchiveStatus::Skipped)

@@ -137,9 +137,11 @@ TEST(OutlineView, Screenshot) {
     QApplication::processEvents();
     const QImage shot = f.view.grab().toImage();
     EXPECT_FALSE(shot.isNull());
-    const std::filesystem::path docs = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "docs";
-    std::filesystem::create_directories(docs);
-    EXPECT_TRUE(shot.save(QString::fromStdString((docs / "outline.png").string())));
+    // Into the temporary folder, never the source tree the tests run from.
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / "quindle-outline.png";
+    EXPECT_TRUE(shot.save(QString::fromStdString(file.string())));
+    EXPECT_EQ(QImage(QString::fromStdString(file.string())).size(), shot.size());
+    std::filesystem::remove(file);
 }
 
 // A walk changes the tree once per folder and pumps events in between: the view draws at
