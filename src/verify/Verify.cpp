@@ -27,10 +27,10 @@ const char* VerifyStatusName(VerifyStatus s) {
     return "changed";
 }
 
-std::string VerifyCountsText(const VerifyCounts& c) {
-    return std::to_string(c.same) + " same, " + std::to_string(c.changed) + " changed (" + std::to_string(c.silent) +
-           " silent), " + std::to_string(c.missing) + " missing, " + std::to_string(c.added) + " added, " +
-           std::to_string(c.unreadable) + " unreadable";
+std::string VerifyCountsText(const VerifyCounts& c, const std::function<std::string(uint64_t)>& number) {
+    const auto n = [&](uint64_t v) { return number ? number(v) : std::to_string(v); };
+    return n(c.same) + " same, " + n(c.changed) + " changed (" + n(c.silent) + " silent), " + n(c.missing) +
+           " missing, " + n(c.added) + " added, " + n(c.unreadable) + " unreadable";
 }
 
 std::string VerifyProgress::Text() const {

@@ -43,8 +43,9 @@ struct VerifyCounts {
     uint64_t Differing() const { return changed + missing + added + unreadable; }
 };
 
-// "12 same, 2 changed (1 silent), 1 missing, 0 added, 0 unreadable".
-std::string VerifyCountsText(const VerifyCounts& c);
+// "12 same, 2 changed (1 silent), 1 missing, 0 added, 0 unreadable"; `number` writes each
+// count (plain digits when none is given).
+std::string VerifyCountsText(const VerifyCounts& c, const std::function<std::string(uint64_t)>& number = {});
 
 struct VerifyResult {
     std::vector<VerifyItem> items; // sorted by path

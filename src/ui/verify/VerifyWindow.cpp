@@ -8,6 +8,7 @@
 
 #include "package/Package.h"
 #include "ui/lists/EntryListWindow.h"
+#include "ui/shared/Formats.h"
 #include "ui/shared/Text.h"
 #include "verify/Verify.h"
 
@@ -21,10 +22,14 @@ struct VerifyShared {
     VerifyProgress progress;
 };
 
-// The log's line: "Verified E: Backup (123): 12 same, 0 changed (0 silent), ...".
+// The counts with the locale's grouping, as the windows show numbers.
+std::string CountsText(const VerifyCounts& c) {
+    return VerifyCountsText(c, [](uint64_t n) { return FromQ(GroupedNumber(n)); });
+}
+
+// The log's line: "Verified E: Backup (123): 1,200 same, 0 changed (0 silent), ...".
 std::string LogLine(char letter, const DiskInfo& info, const VerifyResult& r) {
-    std::string line = "Verified " + std::string(1, letter) + ": " + info.NameWithSerial() + ": " +
-                       VerifyCountsText(r.counts);
+    std::string line = "Verified " + std::string(1, letter) + ": " + info.NameWithSerial() + ": " + CountsText(r.counts);
     if (!r.withChecksums) line += "; sizes and dates only: the disk was memorized without checksums";
     return line;
 }
@@ -61,7 +66,7 @@ EntryRows VerifyRows(const std::string& record, const std::string& infoSection, 
                   changed ? DateCell(it.oldMtime) : QVariant(QString()), note},
                  path);
     }
-    rows.summary = ToQ(VerifyCountsText(r.counts));
+    rows.summary = ToQ(CountsText(r.counts));
     if (!r.withChecksums) rows.summary += QStringLiteral("; contents not compared: memorized without checksums");
     rows.log = LogLine(letter, info, r);
     return rows;
