@@ -1,9 +1,10 @@
 #pragma once
 // The memorizer's looks at what it lists: the kind, size and date of every entry of a
-// listed folder (lstat), taken on a worker thread while the walk lists the next folders,
-// and handed back folder by folder. A folder travels to the worker as an open descriptor,
-// so the folders in flight are bounded: a walk never holds more descriptors than a small
-// share of the process's limit, however far the worker falls behind (a slow network share).
+// listed folder (lstat), and the archives among its files, taken on worker threads while
+// the walk lists the next folders, and handed back folder by folder. A folder travels to a
+// worker as an open descriptor, so the folders in flight are bounded: a walk never holds more
+// descriptors than a small share of the process's limit, however far the workers fall behind
+// (a slow network share).
 #include <sys/types.h>
 
 #include <atomic>
@@ -58,8 +59,9 @@ EntryKind KindOfMode(mode_t mode);
 void LookAtFolder(FolderLook& look, int dirfd, const std::string& host = std::string(),
                   const ArchiveOptions* archives = nullptr);
 
-// The worker. Folders handed over are looked at in order; what was looked at is taken
-// back by the walk with Take.
+// The workers. Folders handed over are looked at a batch at a time (two batches at once
+// where two workers run); what was looked at is taken back by the walk with Take, in the
+// order handed over.
 class EntryLooker {
 public:
     // `maxInFlight`: folders handed over and not yet looked at, at most (0: from the
