@@ -32,11 +32,11 @@
 #include "ui/app/DiskWatch.h"
 #include "ui/shared/Formats.h"
 #include "records/IniFile.h"
-#include "support/SettingsDrives.h"
 #include "support/TempDrive.h"
 #include "ui/app/Application.h"
 #include "ui/lists/EntryListWindow.h"
 #include "ui/widgets/OvalButton.h"
+#include "ui/ProgramRig.h"
 #include "ui/ScriptedUi.h"
 #include "ui/WaitFor.h"
 
@@ -48,27 +48,18 @@ namespace {
 const std::string kInfo = "Special Information about this disk by Quindle";
 constexpr uint32_t kSerial = 439041101u;
 
-// The program with drives C and E mapped in the settings, so a rebuilt drive table has them.
-struct Rig {
-    QTemporaryDir progDir;
-    test::ScriptedUi ui;
-    TempDrive c{'C', 1u};
-    TempDrive e{'E', kSerial};
-    std::unique_ptr<Application> app;
+// The program with drives C and E mapped in the settings, E holding two files.
+struct Rig : test::ProgramRig {
     TMainForm* main = nullptr;
     TCollectForm* form = nullptr;
 
-    Rig() {
-        test::MapDrives({&c, &e});
+    Rig() : ProgramRig(kSerial) {
         e.MakeFile("readme.txt", "r");
         e.MakeFile("Docs/a.doc", "a");
-        app = std::make_unique<Application>(ui, progDir.path() + "/quindle");
+        Start();
         main = app->MainForm.get();
         form = app->CollectForm.get();
-        main->DriveComboBox1.BuildList();
-        main->DriveComboBox1.SetDrive('E');
     }
-    ~Rig() { test::MapDrives({}); }
     QString Add(const QString& title) {
         main->Add1Click();
         form->Edit1->setText(title);

@@ -20,8 +20,8 @@
 #include <string>
 
 #include "catalogue/DiskCatalogue.h"
-#include "support/SettingsDrives.h"
 #include "support/TempDrive.h"
+#include "ui/ProgramRig.h"
 #include "ui/ScriptedUi.h"
 #include "ui/WaitFor.h"
 #include "ui/app/Application.h"
@@ -37,20 +37,8 @@ namespace {
 
 constexpr uint32_t kSerial = 77001u;
 
-struct Rig {
-    QTemporaryDir progDir;
-    test::ScriptedUi ui;
-    TempDrive c{'C', 1u};
-    TempDrive e{'E', kSerial};
-    std::unique_ptr<Application> app;
-
-    Rig() { test::MapDrives({&c, &e}); }
-    ~Rig() { test::MapDrives({}); }
-    void Start() {
-        app = std::make_unique<Application>(ui, progDir.path() + "/quindle");
-        app->MainForm->DriveComboBox1.BuildList();
-        app->MainForm->DriveComboBox1.SetDrive('E');
-    }
+struct Rig : test::ProgramRig {
+    Rig() : ProgramRig(kSerial) {}
     // Package > Add of drive E, checksums as asked.
     QString Add(bool checksums) {
         app->MainForm->Add1Click();
