@@ -311,7 +311,6 @@ int main(int argc, char** argv) {
         const bench::CliRun none = best("none");
         const size_t entriesNone = CatalogueEntries(package + "/77.dat");
         const bench::CliRun indexed = best("indexed");
-        const size_t entriesIndexed = CatalogueEntries(package + "/77.dat");
         std::printf("archives/plain: %.2f (100,000 files, 1,000 of them zips of 100 members: add --archives indexed "
                     "%.2f s; baseline: add --archives none, %.2f s; goal <= 1.3)\n",
                     indexed.seconds / none.seconds, indexed.seconds, none.seconds);

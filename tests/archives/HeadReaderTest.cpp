@@ -72,8 +72,12 @@ TEST(HeadReader, GivesEachFilesFirstBytesAndErrorsAsAPlainReadDoes) {
     for (const Case& c : cases) {
         const std::string path = f.dir.path() + "/" + c.name;
         if (std::string(c.make) == "file") f.dir.MakeFile(c.name, c.content);
-        if (std::string(c.make) == "link") ASSERT_EQ(symlink((f.dir.path() + "/longer").c_str(), path.c_str()), 0);
-        if (std::string(c.make) == "fifo") ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        if (std::string(c.make) == "link") {
+            ASSERT_EQ(symlink((f.dir.path() + "/longer").c_str(), path.c_str()), 0);
+        }
+        if (std::string(c.make) == "fifo") {
+            ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        }
     }
     std::vector<const char*> names;
     for (const Case& c : cases) names.push_back(c.name.c_str());
@@ -113,7 +117,9 @@ TEST(HeadReader, KeepsAccessTimesAndReadsAnothersFileWhenTheOwnerCheckRefuses) {
         const std::string path = dir.MakeFile(names.back(), Bytes(1000, i));
         const struct timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-        if (i % 2) ASSERT_EQ(chown(path.c_str(), 12345, 12345), 0); // another's
+        if (i % 2) {
+            ASSERT_EQ(chown(path.c_str(), 12345, 12345), 0); // another's
+        }
     }
     const auto atime = [&](const std::string& name) {
         struct stat st {};
@@ -140,7 +146,9 @@ TEST(HeadReader, KeepsAccessTimesAndReadsAnothersFileWhenTheOwnerCheckRefuses) {
         for (size_t i = 0; i < names.size(); ++i) {
             EXPECT_EQ(heads[i].error, 0) << names[i];
             EXPECT_EQ(heads[i].head, Bytes(1000, static_cast<unsigned>(i)).substr(0, kSniffHeadBytes));
-            if (i % 2 == 0) EXPECT_EQ(atime(names[i]), 1'000'000'000) << names[i]; // still the owner's
+            if (i % 2 == 0) {
+                EXPECT_EQ(atime(names[i]), 1'000'000'000) << names[i]; // still the owner's
+            }
         }
     }
     // The mount does change access times on an ordinary read.
@@ -185,7 +193,9 @@ TEST(HeadReader, TheArchivesAmongAFoldersFilesAreThoseListingEachFileFinds) {
         EXPECT_EQ(batched.count("renamed.txt"), 1u); // content, not the name
         EXPECT_EQ(batched.count("damaged.zip"), 1u); // a reason, not silence
         EXPECT_EQ(batched.count("plain.zip"), 0u);
-        if (mode == ArchiveMode::All) EXPECT_EQ(batched.count("three.tgz"), 1u);
+        if (mode == ArchiveMode::All) {
+            EXPECT_EQ(batched.count("three.tgz"), 1u);
+        }
     }
     EXPECT_TRUE(ListArchivesAmong(fd, asked, sizes, test::Mode(ArchiveMode::None)).empty());
     close(fd);
