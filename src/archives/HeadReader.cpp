@@ -59,7 +59,8 @@ struct HeadReader::Ring {
     ~Ring() { io_uring_queue_exit(&ring); }
 };
 
-HeadReader::HeadReader() {
+HeadReader::HeadReader(bool batched) {
+    if (!batched) return;
     auto r = std::make_unique<Ring>();
     if (io_uring_queue_init(kBatch * 4, &r->ring, 0) != 0) return;
     // Direct descriptors: opened into the ring's table, never the process's, so a batch

@@ -28,7 +28,8 @@ HeadRead ReadHeadPlain(int dirfd, const char* name, size_t want);
 
 class HeadReader {
 public:
-    HeadReader();
+    // `batched` false: file by file, as where the kernel refuses the ring (for tests).
+    explicit HeadReader(bool batched = true);
     ~HeadReader();
     HeadReader(const HeadReader&) = delete;
     HeadReader& operator=(const HeadReader&) = delete;
