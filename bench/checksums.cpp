@@ -330,6 +330,7 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    bench::StartCliRunner(); // before the bench grows: see CliRun.h
     std::string dir = (fs::temp_directory_path() / "quindle-bench-checksums").string();
     double scale = 1;
     int runs = 3;

@@ -23,10 +23,6 @@
 
 namespace quindle {
 
-void ReadTimeZoneOnce() {
-    if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 0);
-}
-
 std::optional<ArchiveMode> ParseArchiveMode(std::string_view text) {
     for (const ArchiveMode m : {ArchiveMode::None, ArchiveMode::Indexed, ArchiveMode::All})
         if (text == ArchiveModeName(m)) return m;

@@ -153,13 +153,13 @@ void CatalogueCollector::LookOrHand(FolderLook look, const std::string& host) {
 
 void CatalogueCollector::FinishChecksums() {
     if (!checksums_) return;
-    for (const FolderLook& look : looker_.Take(true)) Apply(look);
+    ApplyEveryLook();
     checksums_->Finish();
 }
 
 Catalogue CatalogueCollector::Finish(char d, const std::string& rootHost, bool stopped) {
     if (stopped) looker_.StopListings();
-    for (const FolderLook& look : looker_.Take(true)) Apply(look);
+    ApplyEveryLook();
     DiskFigures f;
     const DriveInfo* drive = ctx_.platform.FindDrive(d);
     f.fileSystem = drive && !drive->fsType.empty() ? drive->fsType : FileSystemName(rootHost);
@@ -177,6 +177,11 @@ Catalogue CatalogueCollector::Finish(char d, const std::string& rootHost, bool s
     f.complete = !stopped && unread_ == 0;
     f.archiveMode = static_cast<uint8_t>(archives_.mode);
     return builder_.Finish(std::move(f));
+}
+
+void CatalogueCollector::ApplyEveryLook() {
+    for (std::deque<FolderLook> looks; !(looks = looker_.TakeNext()).empty();)
+        for (const FolderLook& look : looks) Apply(look);
 }
 
 void CatalogueCollector::Apply(const FolderLook& look) {

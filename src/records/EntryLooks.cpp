@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 namespace quindle {
 
@@ -118,13 +119,26 @@ void EntryLooker::Hand(FolderLook look) {
 }
 
 std::deque<FolderLook> EntryLooker::Take(bool all) {
+    if (all) {
+        std::deque<FolderLook> out;
+        for (std::deque<FolderLook> some; !(some = TakeNext()).empty();)
+            std::move(some.begin(), some.end(), std::back_inserter(out));
+        return out;
+    }
+    std::deque<FolderLook> out;
+    std::lock_guard<std::mutex> lock(mutex_);
+    out.swap(done_);
+    return out;
+}
+
+std::deque<FolderLook> EntryLooker::TakeNext() {
     std::deque<FolderLook> out;
     std::unique_lock<std::mutex> lock(mutex_);
-    if (all && inFlight_ > 0) {
+    if (done_.empty() && inFlight_ > 0) {
         flush_ = true;
-        wake_.notify_one();
-        room_.wait(lock, [this] { return inFlight_ == 0; });
-        flush_ = false;
+        wake_.notify_all();
+        room_.wait(lock, [this] { return !done_.empty() || inFlight_ == 0; });
+        flush_ = inFlight_ > 0;
     }
     out.swap(done_);
     return out;
@@ -132,23 +146,21 @@ std::deque<FolderLook> EntryLooker::Take(bool all) {
 
 void EntryLooker::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
+    // A sleeping worker wakes for a batch of folders; an awake one takes them one at a time
+    // until none is left, so that two workers share the last heavy folders (a run of
+    // archives at the end of a disk) instead of one taking them all in its batch.
     const auto ready = [this] { return todo_.size() >= batch_ || (flush_ && !todo_.empty()); };
-    std::vector<std::pair<uint64_t, FolderLook>> batch;
     for (;;) {
         if (!stop_ && !ready()) {
             ++asleep_;
             wake_.wait(lock, [&] { return stop_ || ready(); });
             --asleep_;
         }
-        if (stop_) return; // what is left is closed by the destructor
-        const size_t n = std::min(todo_.size(), batch_);
-        for (size_t i = 0; i < n; ++i) {
-            batch.push_back(std::move(todo_.front()));
+        while (!stop_ && !todo_.empty()) {
+            auto [place, look] = std::move(todo_.front());
             todo_.pop_front();
-        }
-        if (ready()) wake_.notify_one(); // more than this batch: another worker may take it
-        lock.unlock();
-        for (auto& [place, look] : batch) {
+            if (ready()) wake_.notify_one(); // more than one worker's share: wake another
+            lock.unlock();
             LookAtFolder(look, look.fd, std::string(), stopListings_ ? nullptr : &archives_);
             close(look.fd);
             look.fd = -1;
@@ -157,15 +169,15 @@ void EntryLooker::Work() {
                                    std::all_of(look.found.begin(), look.found.end(),
                                                [](const EntryLook& l) { return l.error == 0; });
             if (allLooked) std::vector<std::string>().swap(look.names);
+            lock.lock();
+            early_.emplace(place, std::move(look));
+            // In the walk's order: what follows the last taken, as far as it is done.
+            for (auto it = early_.begin(); it != early_.end() && it->first == next_; it = early_.erase(it), ++next_)
+                done_.push_back(std::move(it->second));
+            --inFlight_;
+            room_.notify_all();
         }
-        lock.lock();
-        for (auto& [place, look] : batch) early_.emplace(place, std::move(look));
-        // In the walk's order: what follows the last taken, as far as it is done.
-        for (auto it = early_.begin(); it != early_.end() && it->first == next_; it = early_.erase(it), ++next_)
-            done_.push_back(std::move(it->second));
-        inFlight_ -= batch.size();
-        batch.clear();
-        room_.notify_all();
+        if (stop_) return; // what is left is closed by the destructor
     }
 }
 

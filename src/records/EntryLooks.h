@@ -78,6 +78,10 @@ public:
     // The folders looked at since the last call, in the order handed over; `all`: waits
     // until every folder handed over has been looked at.
     std::deque<FolderLook> Take(bool all);
+    // The folders looked at since the last call, waiting until there is one; empty once
+    // every folder handed over has been taken. Lets the walk apply each as it comes rather
+    // than hold them all.
+    std::deque<FolderLook> TakeNext();
 
     // Archives being listed stop where they are (partial), and the ones after are not read:
     // the walk was stopped and waits for what was handed over.
