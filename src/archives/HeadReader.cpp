@@ -72,18 +72,28 @@ HeadReader::HeadReader(bool batched) {
 HeadReader::~HeadReader() = default;
 
 std::vector<HeadRead> HeadReader::Read(int dirfd, const std::vector<const char*>& names, size_t want) {
-    want = std::min(want, kMaxHead);
     std::vector<HeadRead> out(names.size());
-    if (!ring_ || broken_) {
-        for (size_t i = 0; i < names.size(); ++i) out[i] = ReadHeadPlain(dirfd, names[i], want);
-        return out;
-    }
-    for (size_t at = 0; at < names.size(); at += kBatch)
-        ReadBatch(dirfd, names.data() + at, std::min<size_t>(kBatch, names.size() - at), want, out.data() + at);
+    ReadEach(dirfd, names, want, [&](size_t i, std::string_view head, int error) {
+        out[i].head.assign(head);
+        out[i].error = error;
+    });
     return out;
 }
 
-void HeadReader::ReadBatch(int dirfd, const char* const* names, size_t count, size_t want, HeadRead* out) {
+void HeadReader::ReadEach(int dirfd, const std::vector<const char*>& names, size_t want, const HeadFn& fn) {
+    want = std::min(want, kMaxHead);
+    for (size_t at = 0; at < names.size(); at += kBatch) {
+        const size_t count = std::min<size_t>(kBatch, names.size() - at);
+        if (!ring_ || broken_ || !ReadBatch(dirfd, names.data() + at, count, want, at, fn))
+            for (size_t i = 0; i < count; ++i) {
+                const HeadRead r = ReadHeadPlain(dirfd, names[at + i], want);
+                fn(at + i, r.head, r.error);
+            }
+    }
+}
+
+bool HeadReader::ReadBatch(int dirfd, const char* const* names, size_t count, size_t want, size_t first,
+                           const HeadFn& fn) {
     io_uring& ring = ring_->ring;
     int flags = kOpenFlags;
     if (plainOpens_ > 0)
@@ -114,8 +124,7 @@ void HeadReader::ReadBatch(int dirfd, const char* const* names, size_t count, si
         if (rc < 0 && io_uring_sq_ready(&ring) == count * 3) {
             // Nothing went in: the ring is of no use; file by file from now on.
             broken_ = true;
-            for (size_t i = 0; i < count; ++i) out[i] = ReadHeadPlain(dirfd, names[i], want);
-            return;
+            return false;
         }
         if (rc < 0) break; // a part went in: wait for that part, then give up on the ring
     }
@@ -129,8 +138,7 @@ void HeadReader::ReadBatch(int dirfd, const char* const* names, size_t count, si
         if (rc < 0) {
             // The ring cannot be waited on: its buffers stay as they are until it ends.
             broken_ = true;
-            for (size_t i = 0; i < count; ++i) out[i] = ReadHeadPlain(dirfd, names[i], want);
-            return;
+            return false;
         }
         const size_t i = static_cast<size_t>(cqe->user_data >> 2);
         const auto op = static_cast<Op>(cqe->user_data & 3);
@@ -147,17 +155,19 @@ void HeadReader::ReadBatch(int dirfd, const char* const* names, size_t count, si
         if (open < 0 && open != -ENOENT && open != -ELOOP && open != -EACCES) {
             // Asked again on its own: a refusal of O_NOATIME, a kernel without these
             // operations, or a batch that did not go in.
-            out[i] = ReadHeadPlain(dirfd, names[i], want);
+            const HeadRead r = ReadHeadPlain(dirfd, names[i], want);
+            fn(first + i, r.head, r.error);
         } else if (open < 0) {
-            out[i].error = -open;
+            fn(first + i, {}, -open);
         } else if (read[i] < 0) {
-            out[i].error = -read[i];
+            fn(first + i, {}, -read[i]);
         } else {
-            out[i].head.assign(ring_->buffers.data() + i * kMaxHead, static_cast<size_t>(read[i]));
+            fn(first + i, std::string_view(ring_->buffers.data() + i * kMaxHead, static_cast<size_t>(read[i])), 0);
         }
     }
     if (refusals >= kRefusalsToStop) plainOpens_ = kPlainOpensAfterRefusals;
     if (unsupported == count) broken_ = true;
+    return true;
 }
 
 std::vector<std::pair<uint32_t, ArchiveListing>> ListArchivesAmong(int dirfd, const std::vector<const char*>& names,
@@ -173,12 +183,14 @@ std::vector<std::pair<uint32_t, ArchiveListing>> ListArchivesAmong(int dirfd, co
         candidates.push_back(static_cast<uint32_t>(i));
         asked.push_back(names[i]);
     }
-    const std::vector<HeadRead> read = heads.Read(dirfd, asked, kSniffHeadBytes);
-    for (size_t k = 0; k < candidates.size(); ++k) {
-        const uint32_t i = candidates[k];
-        // A head that could not be read here is left to the listing, which opens the file
-        // on its own.
-        if (read[k].error == 0 && SniffHead(read[k].head, sizes[i]) == ArchiveSignature::None) continue;
+    // The few heads that may be an archive's; a head that could not be read here is left to
+    // the listing, which opens the file on its own.
+    std::vector<uint32_t> maybe;
+    heads.ReadEach(dirfd, asked, kSniffHeadBytes, [&](size_t k, std::string_view head, int error) {
+        if (error != 0 || SniffHead(head, sizes[candidates[k]]) != ArchiveSignature::None)
+            maybe.push_back(candidates[k]);
+    });
+    for (const uint32_t i : maybe) {
         ArchiveListing listing = ListArchive(dirfd, names[i], sizes[i], options);
         if (listing.Status() != ArchiveStatus::NotArchive && listing.Status() != ArchiveStatus::Skipped)
             out.emplace_back(i, std::move(listing));

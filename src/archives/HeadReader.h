@@ -7,8 +7,10 @@
 //
 // A HeadReader belongs to one thread (a ring is not shared).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,10 +40,16 @@ public:
     bool Batched() const { return ring_ != nullptr && !broken_; }
     // The first `want` bytes (at most 4096) of each of `names` below `dirfd`, in order.
     std::vector<HeadRead> Read(int dirfd, const std::vector<const char*>& names, size_t want);
+    // The same, each head handed to fn(index in names, head, errno or 0) as it is read, in
+    // order, without a copy: the head is valid during the call only.
+    using HeadFn = std::function<void(size_t, std::string_view, int)>;
+    void ReadEach(int dirfd, const std::vector<const char*>& names, size_t want, const HeadFn& fn);
 
 private:
     struct Ring;
-    void ReadBatch(int dirfd, const char* const* names, size_t count, size_t want, HeadRead* out);
+    // One batch through the ring (names[0..count) are names[first..] of the caller's); false
+    // when the ring failed before anything was handed to fn.
+    bool ReadBatch(int dirfd, const char* const* names, size_t count, size_t want, size_t first, const HeadFn& fn);
     std::unique_ptr<Ring> ring_;
     bool broken_ = false;     // the ring failed: file by file from then on
     unsigned plainOpens_ = 0; // opens left without O_NOATIME, after a run of refusals

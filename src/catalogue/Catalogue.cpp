@@ -27,27 +27,30 @@ std::string IncompleteCatalogueLine(const DiskFigures& f) {
     return "The catalogue is incomplete: " + IncompleteCatalogueText(f);
 }
 
-bool SumsIntoParent(const Catalogue& c, size_t i) {
-    const auto k = static_cast<EntryKind>(c.kind[i]);
-    return (k == EntryKind::Folder || k == EntryKind::File) &&
-           c.kind[c.parent[i]] == static_cast<uint8_t>(EntryKind::Folder);
-}
+bool SumsIntoParent(const Catalogue& c, size_t i) { return SumsInto(c.kind[i], c.kind[c.parent[i]]); }
 
-std::string Catalogue::Path(size_t i, char sep) const {
+namespace {
+
+// Entry i's path below the root, for a catalogue or its columns being built.
+template <class Columns> std::string JoinedPath(const Columns& c, size_t i, char sep) {
     std::vector<size_t> chain; // i and its folders up to, not including, the root
     size_t length = 0;
-    for (size_t at = i; at != 0 && at < Count() && parent[at] < at; at = parent[at]) {
+    for (size_t at = i; at != 0 && at < c.Count() && c.parent[at] < at; at = c.parent[at]) {
         chain.push_back(at);
-        length += Name(at).size() + 1;
+        length += c.Name(at).size() + 1;
     }
     std::string path;
     path.reserve(length);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         if (!path.empty()) path += sep;
-        path += Name(*it);
+        path += c.Name(*it);
     }
     return path;
 }
+
+} // namespace
+
+std::string Catalogue::Path(size_t i, char sep) const { return JoinedPath(*this, i, sep); }
 
 std::string_view Catalogue::Note(size_t i) const {
     if (!(flags[i] & kEntryNoted)) return {};
@@ -65,69 +68,73 @@ size_t Catalogue::MemoryBytes() const {
 }
 
 CatalogueBuilder::CatalogueBuilder() {
-    cat_.nameStart = {0, 0};
-    cat_.parent = {kNoParent};
-    cat_.kind = {static_cast<uint8_t>(EntryKind::Folder)};
-    cat_.size = {0};
-    cat_.mtime = {0};
-    cat_.flags = {0};
+    cols_.nameStart.push_back(0);
+    cols_.nameStart.push_back(0);
+    cols_.parent.push_back(kNoParent);
+    cols_.kind.push_back(static_cast<uint8_t>(EntryKind::Folder));
+    cols_.size.push_back(0);
+    cols_.mtime.push_back(0);
+    cols_.flags.push_back(0);
 }
 
+std::string CatalogueBuilder::Path(size_t i, char sep) const { return JoinedPath(cols_, i, sep); }
+
 void CatalogueBuilder::SetNote(uint32_t index, std::string_view note) {
-    auto& notes = cat_.notes;
+    auto& notes = cols_.notes;
     auto at = std::lower_bound(notes.begin(), notes.end(), index,
                                [](const auto& n, uint32_t e) { return n.first < e; });
     const bool has = at != notes.end() && at->first == index;
-    if (note.empty() || cat_.kind[index] != static_cast<uint8_t>(EntryKind::File)) {
+    if (note.empty() || cols_.kind[index] != static_cast<uint8_t>(EntryKind::File)) {
         if (has) notes.erase(at);
-        cat_.flags[index] &= static_cast<uint8_t>(~kEntryNoted);
+        cols_.flags[index] &= static_cast<uint8_t>(~kEntryNoted);
         return;
     }
     note = note.substr(0, kMaxNoteBytes);
     if (has) at->second.assign(note);
     else notes.insert(at, {index, std::string(note)});
-    cat_.flags[index] |= kEntryNoted;
+    cols_.flags[index] |= kEntryNoted;
 }
 
 void CatalogueBuilder::SetChecksum(uint32_t index, const Checksum128& sum) {
-    if (cat_.kind[index] != static_cast<uint8_t>(EntryKind::File)) return;
-    if (cat_.checksums.size() < cat_.Count()) cat_.checksums.resize(cat_.Count());
-    cat_.checksums[index] = sum;
-    cat_.flags[index] |= kEntryChecksummed;
+    if (cols_.kind[index] != static_cast<uint8_t>(EntryKind::File)) return;
+    if (cols_.checksums.size() < cols_.Count()) cols_.checksums.resize(cols_.Count());
+    cols_.checksums[index] = sum;
+    cols_.flags[index] |= kEntryChecksummed;
 }
 
 uint32_t CatalogueBuilder::Add(uint32_t parent, std::string_view name, EntryKind kind, uint64_t size, int64_t mtime) {
-    if (cat_.names.size() + name.size() > UINT32_MAX || cat_.Count() >= UINT32_MAX - 1)
+    if (cols_.names.size() + name.size() > UINT32_MAX || cols_.Count() >= UINT32_MAX - 1)
         throw std::length_error("the catalogue is too large");
-    const auto index = static_cast<uint32_t>(cat_.Count());
-    cat_.names.insert(cat_.names.end(), name.begin(), name.end());
-    cat_.nameStart.push_back(static_cast<uint32_t>(cat_.names.size()));
-    cat_.parent.push_back(parent);
-    cat_.kind.push_back(static_cast<uint8_t>(kind));
-    cat_.size.push_back(kind == EntryKind::Folder ? 0 : size);
-    cat_.mtime.push_back(mtime);
+    const auto index = static_cast<uint32_t>(cols_.Count());
+    cols_.names.append(name.data(), name.size());
+    cols_.nameStart.push_back(static_cast<uint32_t>(cols_.names.size()));
+    cols_.parent.push_back(parent);
+    cols_.kind.push_back(static_cast<uint8_t>(kind));
+    cols_.size.push_back(kind == EntryKind::Folder ? 0 : size);
+    cols_.mtime.push_back(mtime);
     // Below a hidden folder everything is hidden; inside an archive everything is a member.
-    const uint8_t above = cat_.flags[parent];
-    cat_.flags.push_back(static_cast<uint8_t>((above & kEntryHidden) |
-                                              ((above & (kEntryMember | kEntryArchive)) ? kEntryMember : 0)));
-    if (!cat_.checksums.empty()) cat_.checksums.emplace_back();
+    const uint8_t above = cols_.flags[parent];
+    cols_.flags.push_back(static_cast<uint8_t>((above & kEntryHidden) |
+                                               ((above & (kEntryMember | kEntryArchive)) ? kEntryMember : 0)));
+    if (!cols_.checksums.empty()) cols_.checksums.push_back({});
     return index;
 }
 
 Catalogue CatalogueBuilder::Finish(DiskFigures figures) {
-    Catalogue& c = cat_;
+    Columns& c = cols_;
+    const size_t n = c.Count();
     figures.files = figures.folders = 0;
     figures.hiddenEntries = figures.archiveMembers = figures.archivesListed = figures.archivesUnlisted = 0;
     figures.checksummed = figures.contentUnread = 0;
-    if (!c.checksums.empty()) c.checksums.resize(c.Count());
+    if (!c.checksums.empty()) c.checksums.resize(n);
     // A note or a checksum is a file's: an entry that turned out to be something else
     // (a later look found a folder) keeps neither.
-    for (size_t i = 0; i < c.Count(); ++i)
+    for (size_t i = 0; i < n; ++i)
         if (c.kind[i] != static_cast<uint8_t>(EntryKind::File) && (c.flags[i] & (kEntryNoted | kEntryChecksummed)))
             c.flags[i] &= static_cast<uint8_t>(~(kEntryNoted | kEntryChecksummed));
-    std::erase_if(c.notes, [&](const auto& n) { return !(c.flags[n.first] & kEntryNoted); });
+    std::erase_if(c.notes, [&](const auto& note) { return !(c.flags[note.first] & kEntryNoted); });
     // Children come after their parent: one backward pass sums every folder.
-    for (size_t i = c.Count(); i-- > 0;) {
+    for (size_t i = n; i-- > 0;) {
         const uint8_t fl = c.flags[i];
         const bool folder = c.kind[i] == static_cast<uint8_t>(EntryKind::Folder);
         if (fl & kEntryMember) ++figures.archiveMembers;
@@ -141,24 +148,26 @@ Catalogue CatalogueBuilder::Finish(DiskFigures figures) {
         else if (fl & kEntryNoted)
             ++figures.contentUnread;
         if (i == 0) break;
-        if (SumsIntoParent(c, i)) c.size[c.parent[i]] += c.size[i];
+        if (SumsInto(c.kind[i], c.kind[c.parent[i]])) c.size[c.parent[i]] += c.size[i];
     }
     figures.bytes = c.size[0];
-    c.names.shrink_to_fit();
-    c.nameStart.shrink_to_fit();
-    c.parent.shrink_to_fit();
-    c.kind.shrink_to_fit();
-    c.size.shrink_to_fit();
-    c.mtime.shrink_to_fit();
-    c.flags.shrink_to_fit();
-    c.notes.shrink_to_fit();
-    c.checksums.shrink_to_fit();
-    c.header.version = kCatalogueVersion;
-    c.header.entryCount = c.Count();
-    c.header.nameBytes = c.names.size();
-    c.header.figures = std::move(figures);
-    Catalogue out = std::move(c);
-    cat_ = Catalogue();
+    // Column by column, each given back as it is copied.
+    Catalogue out;
+    out.names = c.names.TakeVector();
+    out.nameStart = c.nameStart.TakeVector();
+    out.parent = c.parent.TakeVector();
+    out.kind = c.kind.TakeVector();
+    out.size = c.size.TakeVector();
+    out.mtime = c.mtime.TakeVector();
+    out.flags = c.flags.TakeVector();
+    out.checksums = c.checksums.TakeVector();
+    out.notes = std::move(c.notes);
+    out.notes.shrink_to_fit();
+    out.header.version = kCatalogueVersion;
+    out.header.entryCount = out.Count();
+    out.header.nameBytes = out.names.size();
+    out.header.figures = std::move(figures);
+    cols_ = Columns();
     return out;
 }
 

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "catalogue/GrowingColumn.h"
+
 namespace quindle {
 
 enum class EntryKind : uint8_t {
@@ -143,28 +145,34 @@ struct Catalogue {
 // folder. An archive's members never add to it (nor to the folders above): the figures and
 // folder totals count what lies on the disk, the members' own folders what lies in them.
 bool SumsIntoParent(const Catalogue& c, size_t i);
+// The same for an entry of kind `kind` held by one of kind `parentKind` (EntryKind values).
+constexpr bool SumsInto(uint8_t kind, uint8_t parentKind) {
+    return (kind == static_cast<uint8_t>(EntryKind::Folder) || kind == static_cast<uint8_t>(EntryKind::File)) &&
+           parentKind == static_cast<uint8_t>(EntryKind::Folder);
+}
 
-// Builds a catalogue while a walk goes: folders are added before anything they hold.
+// Builds a catalogue while a walk goes: folders are added before anything they hold. The
+// columns grow without copies (GrowingColumn) and become the catalogue's at Finish.
 class CatalogueBuilder {
 public:
     // The root is entry 0.
     CatalogueBuilder();
-    void SetTime(uint32_t index, int64_t mtime) { cat_.mtime[index] = mtime; }
+    void SetTime(uint32_t index, int64_t mtime) { cols_.mtime[index] = mtime; }
     // What a later look at entry `index` found (a folder's size stays summed by Finish).
     void SetEntry(uint32_t index, EntryKind kind, uint64_t size, int64_t mtime) {
-        cat_.kind[index] = static_cast<uint8_t>(kind);
-        cat_.size[index] = kind == EntryKind::Folder ? 0 : size;
-        cat_.mtime[index] = mtime;
+        cols_.kind[index] = static_cast<uint8_t>(kind);
+        cols_.size[index] = kind == EntryKind::Folder ? 0 : size;
+        cols_.mtime[index] = mtime;
     }
     // Flags entry `index` hidden: hidden itself, or below a hidden folder.
-    void SetHidden(uint32_t index) { cat_.flags[index] |= kEntryHidden; }
+    void SetHidden(uint32_t index) { cols_.flags[index] |= kEntryHidden; }
     // Archives, notes and checksums are regular files' only: for another entry these do
     // nothing, and Finish drops them from an entry found to be something else since.
     // Flags entry `index` an archive whose members are added after it (`partial`: not all
     // of them could be read).
     void SetArchive(uint32_t index, bool partial) {
-        if (cat_.kind[index] == static_cast<uint8_t>(EntryKind::File))
-            cat_.flags[index] |= kEntryArchive | (partial ? kEntryPartial : 0);
+        if (cols_.kind[index] == static_cast<uint8_t>(EntryKind::File))
+            cols_.flags[index] |= kEntryArchive | (partial ? kEntryPartial : 0);
     }
     // The entry's note (an archive's error, why a file's content could not be read), cut to
     // kMaxNoteBytes; "" removes it.
@@ -174,15 +182,28 @@ public:
     // everything below a member); returns its index. Below a hidden folder, it is hidden. A
     // folder's size is summed by Finish(); the size given for it is ignored.
     uint32_t Add(uint32_t parent, std::string_view name, EntryKind kind, uint64_t size, int64_t mtime);
-    // Sums the folder sizes and counts, fills the figures, trims the arrays and hands the
-    // catalogue over.
+    // Sums the folder sizes and counts, fills the figures and hands the catalogue over.
     Catalogue Finish(DiskFigures figures);
-    size_t Count() const { return cat_.Count(); }
-    // The entries added so far (a folder's size is not summed yet).
-    const Catalogue& Entries() const { return cat_; }
+    size_t Count() const { return cols_.Count(); }
+    // Of the entries added so far, as Catalogue's.
+    std::string_view Name(size_t i) const { return cols_.Name(i); }
+    std::string Path(size_t i, char sep = '/') const;
 
 private:
-    Catalogue cat_;
+    struct Columns {
+        GrowingColumn<char> names;
+        GrowingColumn<uint32_t> nameStart, parent;
+        GrowingColumn<uint8_t> kind, flags;
+        GrowingColumn<uint64_t> size;
+        GrowingColumn<int64_t> mtime;
+        GrowingColumn<Checksum128> checksums; // empty until the first checksum, then Count() long
+        std::vector<std::pair<uint32_t, std::string>> notes;
+        size_t Count() const { return parent.size(); }
+        std::string_view Name(size_t i) const {
+            return {names.data() + nameStart[i], static_cast<size_t>(nameStart[i + 1] - nameStart[i])};
+        }
+    };
+    Columns cols_;
 };
 
 } // namespace quindle

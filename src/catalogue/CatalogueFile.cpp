@@ -155,6 +155,68 @@ void AppendFrame(std::string& out, int level, std::string_view raw) {
     out.resize(at + n);
 }
 
+// Compresses what is put into it as one zstd frame of `pledged` bytes, with its content
+// checksum, appended to `out`. The bytes pass through a staging block of the compressor's own
+// block size, so the entries' bytes are never whole in memory beside the catalogue.
+class FrameSink {
+public:
+    FrameSink(int level, uint64_t pledged, std::string& out)
+        : cctx_(Compressor(level)), out_(out), pledged_(pledged), in_(new char[ZSTD_CStreamInSize()]),
+          outStage_(new char[ZSTD_CStreamOutSize()]) {
+        // Level 3's window and tables for a catalogue of about 3 MB, at most: a larger window
+        // found nothing more in a catalogue of 200,000 entries, and the window and tables are
+        // what the encoding holds beside the catalogue (zstd makes them smaller still for a
+        // smaller catalogue).
+        ZSTD_CCtx_setParameter(cctx_, ZSTD_c_windowLog, 19);
+        ZSTD_CCtx_setParameter(cctx_, ZSTD_c_hashLog, 16);
+        ZSTD_CCtx_setParameter(cctx_, ZSTD_c_chainLog, 15);
+        ZSTD_CCtx_setPledgedSrcSize(cctx_, pledged);
+    }
+    void Put(const void* p, size_t n) {
+        const auto* bytes = static_cast<const char*>(p);
+        while (n > 0) {
+            const size_t k = std::min(n, ZSTD_CStreamInSize() - used_);
+            std::memcpy(in_.get() + used_, bytes, k);
+            used_ += k;
+            put_ += k;
+            bytes += k;
+            n -= k;
+            if (used_ == ZSTD_CStreamInSize()) Flush(ZSTD_e_continue);
+        }
+    }
+    void Varint(uint64_t v) {
+        if (ZSTD_CStreamInSize() - used_ < 10) Flush(ZSTD_e_continue);
+        const size_t n = static_cast<size_t>(PutVarint(in_.get() + used_, v) - (in_.get() + used_));
+        used_ += n;
+        put_ += n;
+    }
+    // Ends the frame; throws std::length_error when the bytes put are not those pledged.
+    void End() {
+        if (put_ != pledged_) throw std::length_error("catalogue columns");
+        Flush(ZSTD_e_end);
+        if (ZSTD_sizeof_CCtx(cctx_) > kKeptCompressorBytes) tCompressor.reset();
+    }
+
+private:
+    void Flush(ZSTD_EndDirective mode) {
+        ZSTD_inBuffer in{in_.get(), used_, 0};
+        for (;;) {
+            ZSTD_outBuffer o{outStage_.get(), ZSTD_CStreamOutSize(), 0};
+            const size_t left = ZSTD_compressStream2(cctx_, &o, &in, mode);
+            if (ZSTD_isError(left)) throw std::length_error(ZSTD_getErrorName(left));
+            out_.append(outStage_.get(), o.pos);
+            if (mode == ZSTD_e_end ? left == 0 : in.pos == in.size) break;
+        }
+        used_ = 0;
+    }
+
+    ZSTD_CCtx* cctx_;
+    std::string& out_;
+    uint64_t pledged_, put_ = 0;
+    std::unique_ptr<char[]> in_, outStage_;
+    size_t used_ = 0;
+};
+
 std::string EncodeHeaderBlock(const Catalogue& cat, uint64_t bodyRaw) {
     const DiskFigures& f = cat.header.figures;
     const RecordBinding& b = cat.header.binding;
@@ -263,37 +325,28 @@ EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel
         raw += VarintSize(ZigZag(TimeStep(cat.mtime[i], prevTime)));
         prevTime = cat.mtime[i];
     }
-    std::string body(raw, '\0');
-    char* p = body.data();
-    std::memcpy(p, cat.kind.data(), n); // n >= 1
-    p += n;
-    for (size_t i = 0; i < n; ++i) p = PutVarint(p, cat.nameStart[i + 1] - cat.nameStart[i]);
-    if (!cat.names.empty()) std::memcpy(p, cat.names.data(), cat.names.size());
-    p += cat.names.size();
-    for (size_t i = 1; i < n; ++i) p = PutVarint(p, i - cat.parent[i]);
-    for (size_t i = 0; i < n; ++i)
-        if (cat.kind[i] != static_cast<uint8_t>(EntryKind::Folder)) p = PutVarint(p, cat.size[i]);
-    prevTime = 0;
-    for (size_t i = 0; i < n; ++i) {
-        p = PutVarint(p, ZigZag(TimeStep(cat.mtime[i], prevTime)));
-        prevTime = cat.mtime[i];
-    }
-    std::memcpy(p, cat.flags.data(), n);
-    p += n;
-    for (const auto& note : cat.notes) {
-        p = PutVarint(p, note.second.size());
-        std::memcpy(p, note.second.data(), note.second.size());
-        p += note.second.size();
-    }
-    for (size_t i = 0; i < n; ++i)
-        if (cat.flags[i] & kEntryChecksummed) {
-            std::memcpy(p, cat.checksums[i].data(), 16);
-            p += 16;
-        }
-    if (p != body.data() + body.size()) throw std::length_error("catalogue columns");
     EncodedEntries e;
     e.rawBytes = raw;
-    AppendFrame(e.frame, compressionLevel, body);
+    FrameSink body(compressionLevel, raw, e.frame);
+    body.Put(cat.kind.data(), n); // n >= 1
+    for (size_t i = 0; i < n; ++i) body.Varint(cat.nameStart[i + 1] - cat.nameStart[i]);
+    body.Put(cat.names.data(), cat.names.size());
+    for (size_t i = 1; i < n; ++i) body.Varint(i - cat.parent[i]);
+    for (size_t i = 0; i < n; ++i)
+        if (cat.kind[i] != static_cast<uint8_t>(EntryKind::Folder)) body.Varint(cat.size[i]);
+    prevTime = 0;
+    for (size_t i = 0; i < n; ++i) {
+        body.Varint(ZigZag(TimeStep(cat.mtime[i], prevTime)));
+        prevTime = cat.mtime[i];
+    }
+    body.Put(cat.flags.data(), n);
+    for (const auto& note : cat.notes) {
+        body.Varint(note.second.size());
+        body.Put(note.second.data(), note.second.size());
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (cat.flags[i] & kEntryChecksummed) body.Put(cat.checksums[i].data(), 16);
+    body.End();
     return e;
 }
 

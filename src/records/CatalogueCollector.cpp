@@ -70,7 +70,7 @@ void CatalogueCollector::Folder(TDirectoryOutline& tree, int n, const std::strin
             if (std::binary_search(hiddenNames.begin(), hiddenNames.end(), look.names[j]))
                 builder_.SetHidden(static_cast<uint32_t>(look.first + j));
     }
-    if (look.fd >= 0) looker_.Hand(std::move(look));
+    if (look.fd >= 0) HandOver(std::move(look));
     else Apply(look);
     if (!hiddenFolders.empty()) HiddenFolders(index, dir, host, std::move(hiddenFolders));
 }
@@ -144,7 +144,7 @@ void CatalogueCollector::LookOrHand(FolderLook look, const std::string& host) {
     const int read = ctx_.platform.FolderFdOfLastRead(host);
     look.fd = read >= 0 ? fcntl(read, F_DUPFD_CLOEXEC, 0) : open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (look.fd >= 0) {
-        looker_.Hand(std::move(look));
+        HandOver(std::move(look));
         return;
     }
     LookAtFolder(look, read, host, &archives_);
@@ -179,6 +179,14 @@ Catalogue CatalogueCollector::Finish(char d, const std::string& rootHost, bool s
     return builder_.Finish(std::move(f));
 }
 
+void CatalogueCollector::HandOver(FolderLook look) {
+    // While the workers are full, what they give back is applied rather than left waiting:
+    // a folder's archives listed wait in memory until the walk takes them.
+    while (!looker_.HasRoom())
+        for (const FolderLook& done : looker_.TakeNext()) Apply(done);
+    looker_.Hand(std::move(look));
+}
+
 void CatalogueCollector::ApplyEveryLook() {
     for (std::deque<FolderLook> looks; !(looks = looker_.TakeNext()).empty();)
         for (const FolderLook& look : looks) Apply(look);
@@ -197,7 +205,7 @@ void CatalogueCollector::Apply(const FolderLook& look) {
             // Read while the walk goes on (the names may be gone from the look: the
             // catalogue has them).
             if (checksums_ && l.kind == EntryKind::File)
-                checksums_->Hand(entry, HostJoin(look.host, std::string(builder_.Entries().Name(entry))), l.size);
+                checksums_->Hand(entry, HostJoin(look.host, std::string(builder_.Name(entry))), l.size);
         } else
             Unread(look.where, i < look.names.size() ? look.names[i] : std::string(), l.error);
     }

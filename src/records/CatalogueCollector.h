@@ -57,6 +57,8 @@ private:
     // A folder whose names could not be listed: its date alone.
     void Unlisted(uint32_t index, const std::string& dir, const std::string& host);
     void Apply(const FolderLook& look);
+    // Hands a folder to the workers, applying what they give back while they are full.
+    void HandOver(FolderLook look);
     // Waits for every folder handed over, applying each as it comes back.
     void ApplyEveryLook();
     // The members of the regular file entry `file`, read as an archive, added below it.

@@ -17,7 +17,7 @@ namespace {
 constexpr uint64_t kStoreEvery = 256;
 
 // "E:\Docs\a.txt" for the log.
-std::string ShownPath(const Catalogue& c, size_t i, char d) {
+std::string ShownPath(const CatalogueBuilder& c, size_t i, char d) {
     std::string scratch;
     return std::string(1, static_cast<char>(UpperByte(static_cast<unsigned char>(d)))) + ":\\" +
            OneLineName(c.Path(i, '\\'), scratch);
@@ -36,7 +36,7 @@ void ChecksumPhase::Store(const std::vector<ChecksumResult>& results) {
             const std::string why = ChecksumProblemText(r);
             builder_.SetNote(i, why);
             ++out_.unreadable;
-            ctx_.Log("Cannot read the content of " + ShownPath(builder_.Entries(), i, d_) + ": " + why);
+            ctx_.Log("Cannot read the content of " + ShownPath(builder_, i, d_) + ": " + why);
         }
     }
 }

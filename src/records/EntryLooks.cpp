@@ -131,6 +131,11 @@ std::deque<FolderLook> EntryLooker::Take(bool all) {
     return out;
 }
 
+bool EntryLooker::HasRoom() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inFlight_ < max_;
+}
+
 std::deque<FolderLook> EntryLooker::TakeNext() {
     std::deque<FolderLook> out;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -138,7 +143,7 @@ std::deque<FolderLook> EntryLooker::TakeNext() {
         flush_ = true;
         wake_.notify_all();
         room_.wait(lock, [this] { return !done_.empty() || inFlight_ == 0; });
-        flush_ = inFlight_ > 0;
+        flush_ = false;
     }
     out.swap(done_);
     return out;

@@ -75,6 +75,8 @@ public:
     // Hands a folder over (look.fd open; closed by the worker). Waits while the most
     // folders allowed are in flight.
     void Hand(FolderLook look);
+    // Whether a folder handed over now would not wait.
+    bool HasRoom();
     // The folders looked at since the last call, in the order handed over; `all`: waits
     // until every folder handed over has been looked at.
     std::deque<FolderLook> Take(bool all);
