@@ -276,12 +276,13 @@ int main(int argc, char** argv) {
         if (!fs::exists(disk + "/f989/p98999.txt")) MakeWalkDisk(disk, zips);
         fs::create_directories(package);
         fs::create_directories(config + "/Tavrel");
-        // For memory: S holds 10 of the zips, T all 1,000 of them, ten to a folder as on a
-        // disk of backups, nothing else; R nothing.
+        // For memory: S holds 10 of the zips, one to a folder, so that both workers list as
+        // they do on T; T all 1,000 of them, ten to a folder as on a disk of backups; nothing
+        // else; R nothing.
         for (const int count : {10, 1000}) {
             const std::string d = dir + "/zips-only-" + std::to_string(count);
             for (int z = 0; z < count; ++z) {
-                const std::string folder = d + "/d" + std::to_string(z / 10);
+                const std::string folder = d + "/d" + std::to_string(count == 10 ? z : z / 10);
                 fs::create_directories(folder);
                 if (!fs::exists(folder + "/z" + std::to_string(z) + ".zip"))
                     fs::copy_file(zips + "/z" + std::to_string(z) + ".zip", folder + "/z" + std::to_string(z) + ".zip");

@@ -55,7 +55,9 @@ HeadRead ReadHeadPlain(int dirfd, const char* name, size_t want) {
 
 struct HeadReader::Ring {
     io_uring ring{};
-    std::vector<char> buffers = std::vector<char>(kBatch * kMaxHead);
+    // Heads lie `want` bytes apart, so a batch of small heads touches a few pages, not one
+    // page a file; left unwritten until read into.
+    std::unique_ptr<char[]> buffers{new char[kBatch * kMaxHead]};
     ~Ring() { io_uring_queue_exit(&ring); }
 };
 
@@ -110,7 +112,7 @@ bool HeadReader::ReadBatch(int dirfd, const char* const* names, size_t count, si
         s->flags |= IOSQE_IO_LINK;
         s->user_data = Tag(i, kOpen);
         s = io_uring_get_sqe(&ring);
-        io_uring_prep_read(s, static_cast<int>(slot), ring_->buffers.data() + i * kMaxHead, static_cast<unsigned>(want), 0);
+        io_uring_prep_read(s, static_cast<int>(slot), ring_->buffers.get() + i * want, static_cast<unsigned>(want), 0);
         s->flags |= IOSQE_FIXED_FILE | IOSQE_IO_HARDLINK;
         s->user_data = Tag(i, kRead);
         s = io_uring_get_sqe(&ring);
@@ -162,7 +164,7 @@ bool HeadReader::ReadBatch(int dirfd, const char* const* names, size_t count, si
         } else if (read[i] < 0) {
             fn(first + i, {}, -read[i]);
         } else {
-            fn(first + i, std::string_view(ring_->buffers.data() + i * kMaxHead, static_cast<size_t>(read[i])), 0);
+            fn(first + i, std::string_view(ring_->buffers.get() + i * want, static_cast<size_t>(read[i])), 0);
         }
     }
     if (refusals >= kRefusalsToStop) plainOpens_ = kPlainOpensAfterRefusals;

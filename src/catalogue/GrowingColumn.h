@@ -95,7 +95,7 @@ private:
         return page;
     }
     static constexpr size_t kFirst = size_t(64) << 10; // bytes mapped at first (a multiple of any page size)
-    static constexpr size_t kChunk = size_t(256) << 10; // bytes copied before they are given back
+    static constexpr size_t kChunk = size_t(64) << 10; // bytes copied before they are given back
 
     size_t Capacity() const { return mapped_ / sizeof(T); }
     void Grow(size_t need) {

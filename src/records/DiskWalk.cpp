@@ -96,11 +96,12 @@ std::optional<WalkedCatalogue> WalkDrive(AppContext& ctx, TDirectoryOutline& tre
     WalkedCatalogue walked;
     walked.catalogue = std::make_unique<Catalogue>(catalogue.Finish(d, rootHost, ctx.AbortFlag));
     if (store) {
-        if (finish) finish(*store);
-        store->Checkpoint();
-        store.reset(); // its lines are on disk: the encoding below does not hold them too
+        // The entries are compressed as they are encoded, into little more than the file:
+        // that goes on while the record is written.
         walked.entries =
             std::async(std::launch::async, [cat = walked.catalogue.get()] { return EncodeCatalogueEntries(*cat); });
+        if (finish) finish(*store);
+        store->Checkpoint();
     }
     return walked;
 }
