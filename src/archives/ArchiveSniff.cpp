@@ -125,8 +125,17 @@ bool LooksLikeArchiveName(std::string_view name) {
         ".zip", ".jar", ".war", ".apk", ".7z",  ".rar",  ".cab", ".iso", ".tar",  ".tgz", ".tbz",
         ".tbz2", ".txz", ".tzst", ".tlz4", ".cpio", ".gz", ".bz2", ".xz",  ".zst", ".lz4", ".lz",
     };
+    // Every ending is a dot and letters: a name ends so when what follows its last dot, with
+    // a name before it, is one of them. (Asked of every member listed: one pass, not one
+    // comparison an ending.)
+    constexpr size_t kLongest = 5;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot > kLongest) return false;
+    char lower[kLongest];
+    for (size_t i = dot; i < name.size(); ++i) lower[i - dot] = static_cast<char>(LowerByte(static_cast<unsigned char>(name[i])));
+    const std::string_view ending(lower, name.size() - dot);
     for (const std::string_view e : kEndings)
-        if (name.size() > e.size() && SameText(name.substr(name.size() - e.size()), e)) return true;
+        if (ending == e) return true;
     return false;
 }
 

@@ -41,8 +41,10 @@ struct TimeKeep {
     std::array<KeptTime, 256> kept{};
 
     KeptTime& Slot(const std::tm& t) {
-        const auto h = static_cast<unsigned>(t.tm_year * 977 + t.tm_mon * 433 + t.tm_mday * 211 + t.tm_hour * 97 +
-                                             t.tm_min * 31 + t.tm_sec * 7 + t.tm_isdst);
+        // Unsigned: the fields may be anything (Qt asks about years of hundreds of millions).
+        const auto u = [](int v) { return static_cast<unsigned>(v); };
+        const unsigned h = u(t.tm_year) * 977u + u(t.tm_mon) * 433u + u(t.tm_mday) * 211u + u(t.tm_hour) * 97u +
+                           u(t.tm_min) * 31u + u(t.tm_sec) * 7u + u(t.tm_isdst);
         return kept[(h ^ (h >> 8)) % kept.size()];
     }
 };

@@ -144,9 +144,11 @@ TEST(MemberPath, StaysInsideItsArchiveAndKeepsEveryOtherByte) {
 }
 
 TEST(ArchiveSniff, NamesLikeArchivesOnlyDecideWhereIndexedModeLooks) {
-    for (const char* yes : {"a.zip", "B.ZIP", "x.tar.gz", "x.TGZ", "disc.iso", "lib.jar", "a.b.7z", "s.tar.zst"})
+    for (const char* yes : {"a.zip", "B.ZIP", "x.tar.gz", "x.TGZ", "disc.iso", "lib.jar", "a.b.7z", "s.tar.zst",
+                            "a.tbz2", "A.TLZ4", ".tar.gz", "..lz"})
         EXPECT_TRUE(LooksLikeArchiveName(yes)) << yes;
-    for (const char* no : {"zip", ".zip", "a.zipx", "a.txt", "a.gzip", "a.zip.part", "tar", "photo.jpg", ""})
+    for (const char* no : {"zip", ".zip", "a.zipx", "a.txt", "a.gzip", "a.zip.part", "tar", "photo.jpg", "",
+                           "a.", ".", "a.tbz22", "a.zip\\", "a.zip/"})
         EXPECT_FALSE(LooksLikeArchiveName(no)) << no;
 }
 

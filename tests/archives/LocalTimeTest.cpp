@@ -48,6 +48,8 @@ std::vector<std::tm> Dates() {
     d.push_back(Fields(1980, 1, 1, 0, 0, 0, -1));    // the first DOS date
     d.push_back(Fields(2107, 12, 31, 23, 59, 58, -1)); // the last
     d.push_back(Fields(1901, 12, 14, 0, 0, 0, -1));
+    d.push_back(Fields(292277026 + 1900, 1, 1, 0, 0, 0, -1)); // as Qt asks, near the end of time_t
+    d.push_back(Fields(-292275055, 5, 19, 0, 0, 0, -1));
     return d;
 }
 
