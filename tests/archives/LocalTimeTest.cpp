@@ -30,18 +30,21 @@ std::tm Fields(int year, int month, int day, int hour, int minute, int second, i
     return t;
 }
 
-// Local dates around the turns of daylight saving time (the hour that does not exist, the
-// hour that comes twice, each way of asking for it), fields to be normalized, and dates far
-// from now.
+// The local times a turn of daylight saving time skips or repeats, in Berlin and New York.
+std::vector<std::tm> TurnsOfTheClock(int isdst) {
+    return {Fields(2021, 3, 28, 2, 30, 0, isdst), Fields(2021, 10, 31, 2, 30, 0, isdst),
+            Fields(2021, 3, 14, 2, 30, 0, isdst), Fields(2021, 11, 7, 1, 30, 0, isdst)};
+}
+
+// Dates whose answer the fields decide: the turns of the clock asked as summer or winter
+// time, fields to be normalized, and dates far from now. (Asked with isdst -1, a time the
+// clock skips or repeats gets from glibc whichever answer its guess from the call before
+// lands on: see below.)
 std::vector<std::tm> Dates() {
     std::vector<std::tm> d;
-    for (const int isdst : {-1, 0, 1}) {
-        d.push_back(Fields(2021, 3, 28, 2, 30, 0, isdst));  // Berlin: does not exist
-        d.push_back(Fields(2021, 10, 31, 2, 30, 0, isdst)); // Berlin: comes twice
-        d.push_back(Fields(2021, 3, 14, 2, 30, 0, isdst));  // New York: does not exist
-        d.push_back(Fields(2021, 11, 7, 1, 30, 0, isdst));  // New York: comes twice
-        d.push_back(Fields(2019, 7, 14, 12, 0, 0, isdst));
-    }
+    for (const int isdst : {0, 1})
+        for (const std::tm& t : TurnsOfTheClock(isdst)) d.push_back(t);
+    for (const int isdst : {-1, 0, 1}) d.push_back(Fields(2019, 7, 14, 12, 0, 0, isdst));
     d.push_back(Fields(2020, 13, 1, 0, 0, 0, -1));   // month 13: January next year
     d.push_back(Fields(2020, 3, 0, 0, 0, 0, -1));    // day 0: the last of February
     d.push_back(Fields(2020, 6, 30, 23, 59, 60, -1)); // second 60
@@ -130,6 +133,29 @@ TEST(LocalTime, ThreadsKeepTheirOwnAnswers) {
         });
     for (std::thread& t : threads) t.join();
     for (const int w : wrong) EXPECT_EQ(w, 0);
+}
+
+TEST(LocalTime, ATimeTheClockSkipsOrRepeatsKeepsOneOfItsAnswers) {
+    // Asked without saying whether it is summer time, such a time has two answers, and glibc
+    // gives either by what it was asked before. The program keeps the first it got: the same
+    // answer every time after, and one of the two.
+    TimeZone zone;
+    for (const char* tz : {"Europe/Berlin", "America/New_York"}) {
+        SCOPED_TRACE(tz);
+        zone.Set(tz);
+        const std::vector<std::tm> winter = TurnsOfTheClock(0), summer = TurnsOfTheClock(1);
+        const std::vector<std::tm> asked = TurnsOfTheClock(-1);
+        for (size_t i = 0; i < asked.size(); ++i) {
+            std::tm w = winter[i], s = summer[i], first = asked[i];
+            const time_t a = timelocal(&w), b = timelocal(&s), kept = mktime(&first);
+            EXPECT_TRUE(kept == a || kept == b) << i << ": " << kept << " is neither " << a << " nor " << b;
+            for (const std::tm& other : Dates()) { // glibc's guess moves; the answer stays
+                std::tm o = other, again = asked[i];
+                timelocal(&o);
+                EXPECT_EQ(mktime(&again), kept) << i;
+            }
+        }
+    }
 }
 
 TEST(LocalTime, LibarchiveCallsTheProgramsMktime) {
