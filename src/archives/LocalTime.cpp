@@ -8,9 +8,9 @@
 // same function under another name), kept per thread: under the same TZ the same fields
 // always give the same answer, which is all glibc's own cache of the zone assumes. A change
 // of TZ empties the keep; with TZ unset (glibc then looks at /etc/localtime at every call)
-// nothing is kept. One exception: a local time that a turn of daylight saving time skips or
-// repeats, asked with tm_isdst -1, has two answers, and glibc gives either by its guess from
-// the call before; the first answer is kept, so it is the same every time after.
+// nothing is kept. (A local time that a turn of daylight saving time skips or repeats, asked
+// with tm_isdst -1, has two answers, and glibc gives either by its guess from the call
+// before; so may this, from what it kept.)
 #include "archives/Archives.h"
 
 #include <array>

@@ -33,8 +33,13 @@ bool ResetPeak() {
     return static_cast<bool>(out);
 }
 
-// What a step adds to the resident peak beyond what was resident before it.
+// What a step adds to the resident peak beyond what was resident before it; -1 where that
+// cannot be told (AddressSanitizer's shadow grows with every block allocated).
 template <class Step> int64_t PeakGrowth(Step step) {
+#if defined(__SANITIZE_ADDRESS__)
+    step();
+    return -1;
+#endif
     const int64_t before = StatusBytes("VmRSS");
     if (!ResetPeak()) return -1;
     step();
@@ -93,7 +98,7 @@ TEST(GrowingColumn, IsNeverResidentTwice) {
     const int64_t growing = PeakGrowth([&] {
         for (size_t i = 0; i < kCount; ++i) column.push_back(static_cast<uint32_t>(i));
     });
-    if (growing < 0) GTEST_SKIP() << "this kernel cannot reset the resident peak";
+    if (growing < 0) GTEST_SKIP() << "resident peaks cannot be told here";
     const int64_t bytes = static_cast<int64_t>(kCount * sizeof(uint32_t));
     // Growing by doubling keeps no old copy: a std::vector's peak here is 1.5 times its size.
     EXPECT_LT(growing, bytes + bytes / 8);
@@ -112,7 +117,7 @@ TEST(CatalogueMemory, BuildingAndEncodingHoldTheCatalogueOnce) {
         AddEntries(b, kEntries);
         c = b.Finish(DiskFigures{});
     });
-    if (built < 0) GTEST_SKIP() << "this kernel cannot reset the resident peak";
+    if (built < 0) GTEST_SKIP() << "resident peaks cannot be told here";
     ASSERT_EQ(c.Count(), kEntries);
     const auto size = static_cast<int64_t>(c.MemoryBytes());
     EXPECT_LT(built, size + size / 4) << "catalogue of " << size << " bytes";
