@@ -171,6 +171,9 @@ public:
         ZSTD_CCtx_setParameter(cctx_, ZSTD_c_hashLog, 15);
         ZSTD_CCtx_setParameter(cctx_, ZSTD_c_chainLog, 14);
         ZSTD_CCtx_setPledgedSrcSize(cctx_, pledged);
+        // Room for the largest frame there can be, taken at once: pages not written stay
+        // untouched, and the frame is never copied to grow.
+        out_.reserve(out_.size() + ZSTD_compressBound(pledged));
     }
     void Put(const void* p, size_t n) {
         const auto* bytes = static_cast<const char*>(p);
@@ -354,19 +357,26 @@ EncodedEntries EncodeCatalogueEntries(const Catalogue& cat, int compressionLevel
     return e;
 }
 
-std::string EncodeCatalogue(const Catalogue& cat, const EncodedEntries& entries, int compressionLevel) {
+namespace {
+
+// The file up to its entries' frame: preamble, lengths and header block.
+std::string EncodeCatalogueHead(const Catalogue& cat, const EncodedEntries& entries, int compressionLevel = 3) {
     std::string out(kCatalogueMagic, sizeof kCatalogueMagic);
     PutU32(out, kCatalogueVersion);
     out.resize(kCataloguePreamble);
     AppendFrame(out, compressionLevel, EncodeHeaderBlock(cat, entries.rawBytes));
     const uint64_t headerLen = out.size() - kCataloguePreamble;
-    out += entries.frame;
-    const uint64_t bodyLen = entries.frame.size();
     std::string lengths;
     PutU32(lengths, static_cast<uint32_t>(headerLen));
-    PutU64(lengths, bodyLen);
+    PutU64(lengths, entries.frame.size());
     out.replace(12, lengths.size(), lengths);
     return out;
+}
+
+} // namespace
+
+std::string EncodeCatalogue(const Catalogue& cat, const EncodedEntries& entries, int compressionLevel) {
+    return EncodeCatalogueHead(cat, entries, compressionLevel) + entries.frame;
 }
 
 std::string EncodeCatalogue(const Catalogue& cat, int compressionLevel) {
@@ -744,22 +754,29 @@ std::optional<CatalogueHeader> ReadCatalogueHeaderFile(const std::string& path, 
 }
 
 void WriteCatalogueFile(const std::string& path, const Catalogue& cat, unsigned mode, const EncodedEntries* entries) {
-    std::string bytes;
+    // The head and the entries' frame are written one after the other: the frame, most of
+    // the file, is never copied.
+    EncodedEntries own;
+    std::string head;
     try {
-        bytes = entries ? EncodeCatalogue(cat, *entries) : EncodeCatalogue(cat);
+        if (!entries) {
+            own = EncodeCatalogueEntries(cat);
+            entries = &own;
+        }
+        head = EncodeCatalogueHead(cat, *entries);
     } catch (const std::length_error&) {
         throw EFileError(Format("Cannot create file %s", path));
     }
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) throw EFileError(Format("Cannot create file %s", path));
-    size_t done = 0;
     bool ok = true;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
+    for (const std::string_view part : {std::string_view(head), std::string_view(entries->frame)})
+        for (size_t done = 0; ok && done < part.size();) {
+            const ssize_t n = write(fd, part.data() + done, part.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            ok = n > 0;
+            if (ok) done += static_cast<size_t>(n);
+        }
     ok = ok && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (!ok) {
