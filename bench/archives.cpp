@@ -16,7 +16,8 @@
 //
 // Usage: archives [--mb N] [--dir DIR] [--cli QUINDLE-CLI] [--no-walk]. --mb sets the tarball's compressed size (a quick run:
 // --mb 100); --dir keeps the generated files there for the next run. Every figure is the
-// best of three runs with a warm cache (archives/plain: of five, the two modes in turns).
+// best of three runs with a warm cache (archives/plain: of five, the two modes in turns; the
+// peaks of memory/member: the median of five).
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
@@ -330,11 +331,14 @@ int main(int argc, char** argv) {
         // compressor, whose window follows the catalogue's size up to 256 KiB (1.2 MB of
         // compressor in all). So the figure is the disk of 3,000 zips against the disk of
         // 1,000, where all of them are reached; from 10 zips to 1,000 is printed beside it.
+        // A peak wanders by up to a megabyte from run to run (how far the listing threads
+        // ran ahead of the walk when it came): each disk's is the median of five runs.
         const auto peak = [&](char drive, const char* serial, size_t& entries) {
-            long kib = 0;
-            for (int i = 0; i < 3; ++i) kib = std::max(kib, fresh(drive, "indexed").maxRssKiB);
+            std::vector<long> kib;
+            for (int i = 0; i < 5; ++i) kib.push_back(fresh(drive, "indexed").maxRssKiB);
+            std::sort(kib.begin(), kib.end());
             entries = CatalogueEntries(package + "/" + serial + ".dat");
-            return kib;
+            return kib[kib.size() / 2];
         };
         const auto growth = [](long fromKiB, size_t fromEntries, long toKiB, size_t toEntries) {
             return (toKiB - fromKiB) * 1024.0 / static_cast<double>(toEntries > fromEntries ? toEntries - fromEntries : 1);

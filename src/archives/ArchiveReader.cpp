@@ -20,6 +20,7 @@
 
 #include "archives/ArchiveSniff.h"
 #include "archives/MemberTree.h"
+#include "archives/ZipIndex.h"
 
 namespace quindle {
 
@@ -384,11 +385,12 @@ public:
     static constexpr uint64_t kReadWholeBytes = uint64_t{1} << 20;
     ArchiveListing RunBytes(std::string_view bytes, ArchiveSignature sig) {
         MemorySource src(budget_, bytes);
-        return Run(src, sig, bytes.size());
+        return Run(src, sig, bytes.size(), bytes);
     }
 
 private:
-    ArchiveListing Run(Source& top, ArchiveSignature sig, uint64_t size) {
+    // `whole`: the archive's bytes, when they are all in memory.
+    ArchiveListing Run(Source& top, ArchiveSignature sig, uint64_t size, std::string_view whole = {}) {
         try {
             const Utf8Names utf8;
             listing_.archives[0].format = SignatureName(sig);
@@ -396,9 +398,10 @@ private:
                 SetStatus(0, ArchiveStatus::Error, kUnsupportedReason);
                 return std::move(listing_);
             }
-            const bool whole = !(options_.mode == ArchiveMode::Indexed && sig == ArchiveSignature::Compressed &&
-                                 size > limits_.indexedStreamBytes);
-            List(top, sig, 0, std::string(), whole);
+            const bool listed = !(options_.mode == ArchiveMode::Indexed && sig == ArchiveSignature::Compressed &&
+                                  size > limits_.indexedStreamBytes);
+            if (!(sig == ArchiveSignature::Zip && !whole.empty() && FromZipIndex(whole)))
+                List(top, sig, 0, std::string(), listed);
             const ArchiveStatus s = listing_.Status();
             if (s == ArchiveStatus::Listed || s == ArchiveStatus::Partial) {
                 if (!members_.Build(listing_, limits_.maxMembers) && s == ArchiveStatus::Listed)
@@ -416,6 +419,41 @@ private:
             failed.archives[0].reason = kMemoryReason;
             return failed;
         }
+    }
+
+    // Lists the zip `bytes` as archives[0] from its central directory, as List would in
+    // indexed mode; false, with nothing done, when ZipIndex does not vouch for it or a
+    // member would be looked into (named like an archive: libarchive reads its data).
+    bool FromZipIndex(std::string_view bytes) {
+        if (options_.mode != ArchiveMode::Indexed || !options_.zipIndex) return false;
+        std::vector<ZipIndexEntry> entries;
+        if (!ReadZipIndex(bytes, entries)) return false;
+        if (limits_.maxDepth > 1)
+            for (const ZipIndexEntry& e : entries) {
+                if (e.kind != MemberKind::File || e.size < kMinArchiveBytes || e.encrypted) continue;
+                path_.clear();
+                if (AppendMemberPath(e.name, path_) == PathVerdict::Ok &&
+                    LooksLikeArchiveName(std::string_view(path_).substr(path_.rfind('/') + 1)))
+                    return false;
+            }
+        listing_.archives[0].format = "zip";
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (i % 1024 == 0 && !budget_.Check()) {
+                SetStatus(0, ArchiveStatus::Partial, budget_.Reason());
+                return true;
+            }
+            if (members_.Count() >= limits_.maxMembers || members_.PathBytes() > limits_.maxNameBytes) {
+                budget_.Stop(kMembersReason);
+                SetStatus(0, ArchiveStatus::Partial, kMembersReason);
+                return true;
+            }
+            path_.clear();
+            const PathVerdict v = AppendMemberPath(entries[i].name, path_);
+            if (v == PathVerdict::Unsafe) ++listing_.droppedMembers;
+            if (v == PathVerdict::Ok) members_.Add(path_, 0, entries[i].kind, entries[i].size, entries[i].mtime);
+        }
+        SetStatus(0, ArchiveStatus::Listed);
+        return true;
     }
 
     void SetStatus(uint32_t id, ArchiveStatus s, const char* reason = "", const char* detail = nullptr) {

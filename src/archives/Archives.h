@@ -59,6 +59,10 @@ struct ArchiveOptions {
     ArchiveLimits limits;
     // Asked now and then during a listing; true stops it (partial).
     std::function<bool()> stop;
+    // In indexed mode, a zip read whole whose central directory is certain is listed from
+    // that alone (ZipIndex.h), not through libarchive; the listing is the same (tests and
+    // the fuzzer compare the two ways).
+    bool zipIndex = true;
 };
 
 enum class ArchiveStatus : uint8_t {

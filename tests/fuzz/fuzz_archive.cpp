@@ -40,7 +40,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const ArchiveListing all = ListArchiveBytes(bytes, Options(ArchiveMode::All));
     Check(all, "memory, all");
-    Check(ListArchiveBytes(bytes, Options(ArchiveMode::Indexed)), "memory, indexed");
+    const ArchiveListing indexed = ListArchiveBytes(bytes, Options(ArchiveMode::Indexed));
+    Check(indexed, "memory, indexed");
+    // A zip listed from its own directory lists as libarchive lists it.
+    ArchiveOptions throughLibarchive = Options(ArchiveMode::Indexed);
+    throughLibarchive.zipIndex = false;
+    const ArchiveListing other = ListArchiveBytes(bytes, throughLibarchive);
+    if (indexed.Status() != other.Status() || indexed.Info().format != other.Info().format ||
+        indexed.droppedMembers != other.droppedMembers || indexed.names != other.names ||
+        indexed.members.size() != other.members.size())
+        Fail("a zip's directory and libarchive list differently", other.Info().reason + " " + other.Info().detail);
+    for (size_t i = 0; i < indexed.members.size(); ++i) {
+        const ArchiveMember &a = indexed.members[i], &b = other.members[i];
+        if (a.parent != b.parent || a.kind != b.kind || a.size != b.size || a.mtime != b.mtime || a.implied != b.implied ||
+            a.archive != b.archive || a.nested != b.nested)
+            Fail("a zip's directory and libarchive give a member differently", std::string(indexed.Name(i)));
+    }
 
     // The same bytes as a file: read with pread, in blocks of their own size.
     static const std::string path = ScratchFolder() + "/archive";
