@@ -11,8 +11,9 @@
 //                for the first time, through quindle-cli add --archives indexed, against
 //                --archives none of the same disk. Goal: at most 1.3.
 //   memory/member  the growth in peak memory of that walk per member listed (from 1,000 zips
-//                to 3,000), against the bytes an entry of the catalogue takes in memory; memory/member-walk against
-//                what an entry costs the walk of the disk without archives.
+//                to 3,000), against the bytes an entry of the catalogue takes in memory;
+//                memory/member-walk against what an entry costs the walk of the disk
+//                without archives.
 //
 // Usage: archives [--mb N] [--dir DIR] [--cli QUINDLE-CLI] [--no-walk]. --mb sets the tarball's compressed size (a quick run:
 // --mb 100); --dir keeps the generated files there for the next run. Every figure is the
@@ -331,8 +332,8 @@ int main(int argc, char** argv) {
         // compressor, whose window follows the catalogue's size up to 256 KiB (1.2 MB of
         // compressor in all). So the figure is the disk of 3,000 zips against the disk of
         // 1,000, where all of them are reached; from 10 zips to 1,000 is printed beside it.
-        // A peak wanders by up to a megabyte from run to run (how far the listing threads
-        // ran ahead of the walk when it came): each disk's is the median of five runs.
+        // A peak wanders by up to a megabyte from run to run (with how far the listing
+        // threads ran ahead of the walk): each disk's is the median of five runs.
         const auto peak = [&](char drive, const char* serial, size_t& entries) {
             std::vector<long> kib;
             for (int i = 0; i < 5; ++i) kib.push_back(fresh(drive, "indexed").maxRssKiB);

@@ -171,8 +171,8 @@ bool ReadZipIndex(std::string_view bytes, std::vector<ZipIndexEntry>& out) {
             return false;
         // Sizes after the data leave zeros here; any other value is the one libarchive takes.
         const bool after = flags & kLengthsAfterData;
-        for (const auto& [own, central] : {std::pair{U32(h + 14), crc}, {U32(h + 18), packed}, {U32(h + 22), size}})
-            if (own != central && !(after && own == 0)) return false;
+        for (const auto& [here, there] : {std::pair{U32(h + 14), crc}, {U32(h + 18), packed}, {U32(h + 22), size}})
+            if (here != there && !(after && here == 0)) return false;
         Extras own;
         if (!ReadExtras(std::string_view(h + kLocalBytes + localName, localExtra), own) ||
             own.hasTime != central.hasTime || own.mtime != central.mtime)
