@@ -20,6 +20,7 @@
 
 #include "archives/ArchiveSniff.h"
 #include "archives/MemberTree.h"
+#include "archives/UdfImage.h"
 #include "archives/ZipIndex.h"
 
 namespace quindle {
@@ -129,32 +130,68 @@ la_int64_t SeekWithin(uint64_t& pos, uint64_t size, la_int64_t offset, int whenc
     return static_cast<la_int64_t>(pos);
 }
 
-// A regular file, read with pread. Blocks start small after a seek and grow while reading
-// goes straight on (a compressed tarball is read whole). A zip's reader seeks to every
-// member's header; what it then decompresses to look into the member is what the block
-// holds, so a small first block keeps that to about what the look needs.
+// A regular file's bytes, read with pread.
+class FdBytes final : public ImageBytes {
+public:
+    FdBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, char* out, size_t n) override {
+        size_t got = 0;
+        while (got < n) {
+            const ssize_t r = pread(fd_, out + got, n - got, static_cast<off_t>(offset + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        return got;
+    }
+
+private:
+    int fd_;
+    uint64_t size_;
+};
+
+// Bytes in memory, for a reader that asks for them by place.
+class MemoryBytes final : public ImageBytes {
+public:
+    explicit MemoryBytes(std::string_view bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    size_t ReadAt(uint64_t offset, char* out, size_t n) override {
+        if (offset >= bytes_.size()) return 0;
+        n = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - offset));
+        std::memcpy(out, bytes_.data() + offset, n);
+        return n;
+    }
+
+private:
+    std::string_view bytes_;
+};
+
+// A file, or a file inside an image, read by place. Blocks start small after a seek and grow
+// while reading goes straight on (a compressed tarball is read whole). A zip's reader seeks
+// to every member's header; what it then decompresses to look into the member is what the
+// block holds, so a small first block keeps that to about what the look needs.
 class FileSource final : public Source {
 public:
     static constexpr size_t kFirstBlock = 512;
 
-    FileSource(Budget& b, int fd, uint64_t size, size_t maxBlock)
-        : Source(b), fd_(fd), size_(size), maxBlock_(std::max(maxBlock, kFirstBlock)) {}
+    FileSource(Budget& b, ImageBytes& bytes, size_t maxBlock)
+        : Source(b), bytes_(bytes), size_(bytes.Size()), maxBlock_(std::max(maxBlock, kFirstBlock)) {}
 
     la_ssize_t Read(const void** buffer) override {
         if (pos_ >= size_) return 0;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(block_, size_ - pos_));
         if (buffer_.size() < want) buffer_.resize(want);
-        ssize_t n;
-        do n = pread(fd_, buffer_.data(), want, static_cast<off_t>(pos_));
-        while (n < 0 && errno == EINTR);
-        if (n < 0) {
+        const size_t n = bytes_.ReadAt(pos_, buffer_.data(), want);
+        if (n == 0) {
+            // Unreadable, or the file grew shorter since it was measured.
             failed = true;
             return ARCHIVE_FATAL;
         }
-        pos_ += static_cast<uint64_t>(n);
+        pos_ += n;
         block_ = std::min(block_ * 2, maxBlock_);
         *buffer = buffer_.data();
-        return n;
+        return static_cast<la_ssize_t>(n);
     }
     la_int64_t Skip(la_int64_t request) override {
         block_ = kFirstBlock;
@@ -167,7 +204,7 @@ public:
     bool CanSeek() const override { return true; }
 
 private:
-    int fd_;
+    ImageBytes& bytes_;
     uint64_t size_, pos_ = 0;
     size_t block_ = kFirstBlock, maxBlock_;
     std::vector<char> buffer_;
@@ -366,41 +403,36 @@ public:
             // One buffer per thread, kept: a fresh one would be zeroed and faulted in page by
             // page for every archive.
             thread_local std::unique_ptr<char[]> buffer(new char[kReadWholeBytes]);
-            size_t got = 0;
-            while (got < size) {
-                const ssize_t n = pread(fd, buffer.get() + got, static_cast<size_t>(size) - got, static_cast<off_t>(got));
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                got += static_cast<size_t>(n);
-            }
             // A file that shrank or cannot be read is left to the reader below, which says so.
-            if (got == size) return RunBytes(std::string_view(buffer.get(), got), sig);
+            if (FdBytes(fd, size).ReadAt(0, buffer.get(), static_cast<size_t>(size)) == size)
+                return RunBytes(std::string_view(buffer.get(), static_cast<size_t>(size)), sig);
         }
         // A compressed stream is read straight through: large blocks. Elsewhere the reader
         // jumps from header to header and reads little at each.
-        FileSource src(budget_, fd, size, sig == ArchiveSignature::Compressed ? (1u << 20) : (128u << 10));
-        return Run(src, sig, size);
+        FdBytes bytes(fd, size);
+        FileSource src(budget_, bytes, sig == ArchiveSignature::Compressed ? (1u << 20) : (128u << 10));
+        return Run(src, bytes, sig);
     }
     // Archives up to this size are read whole before they are listed.
     static constexpr uint64_t kReadWholeBytes = uint64_t{1} << 20;
     ArchiveListing RunBytes(std::string_view bytes, ArchiveSignature sig) {
         MemorySource src(budget_, bytes);
-        return Run(src, sig, bytes.size(), bytes);
+        MemoryBytes image(bytes);
+        return Run(src, image, sig, bytes);
     }
 
 private:
-    // `whole`: the archive's bytes, when they are all in memory.
-    ArchiveListing Run(Source& top, ArchiveSignature sig, uint64_t size, std::string_view whole = {}) {
+    // `top` and `image`: the archive's bytes as a stream and by place; `whole`: all of them,
+    // when they are in memory.
+    ArchiveListing Run(Source& top, ImageBytes& image, ArchiveSignature sig, std::string_view whole = {}) {
         try {
             const Utf8Names utf8;
             listing_.archives[0].format = SignatureName(sig);
-            if (sig == ArchiveSignature::Udf) {
-                SetStatus(0, ArchiveStatus::Error, kUnsupportedReason);
-                return std::move(listing_);
-            }
             const bool listed = !(options_.mode == ArchiveMode::Indexed && sig == ArchiveSignature::Compressed &&
-                                  size > limits_.indexedStreamBytes);
-            if (!(sig == ArchiveSignature::Zip && !whole.empty() && FromZipIndex(whole)))
+                                  image.Size() > limits_.indexedStreamBytes);
+            if (!(sig == ArchiveSignature::Zip && !whole.empty() && FromZipIndex(whole)) &&
+                !((sig == ArchiveSignature::Udf || sig == ArchiveSignature::Iso9660) &&
+                  FromUdf(image, 0, std::string(), sig == ArchiveSignature::Udf)))
                 List(top, sig, 0, std::string(), listed);
             const ArchiveStatus s = listing_.Status();
             if (s == ArchiveStatus::Listed || s == ArchiveStatus::Partial) {
@@ -453,6 +485,55 @@ private:
             if (v == PathVerdict::Ok) members_.Add(path_, 0, entries[i].kind, entries[i].size, entries[i].mtime);
         }
         SetStatus(0, ArchiveStatus::Listed);
+        return true;
+    }
+
+    // Lists `image` as archives[id] from its UDF volume, its members' paths starting with
+    // `prefix`. `pure`: the image has no ISO 9660 part. True when archives[id] was dealt
+    // with; false, with nothing left behind, when an image with an ISO 9660 part holds no
+    // UDF volume or one that cannot be read: libarchive then reads its ISO 9660 part.
+    bool FromUdf(ImageBytes& image, uint32_t id, const std::string& prefix, bool pure) {
+        if (!pure && !HasUdfVolume(image)) return false;
+        const size_t firstMember = members_.Count(), firstArchive = listing_.archives.size();
+        const uint64_t dropped = listing_.droppedMembers;
+        // An image is read by place: looking into a member costs only its first bytes.
+        const Look look =
+            options_.mode == ArchiveMode::All || listing_.archives[id].depth > 1 ? Look::Every : Look::NamedLikeArchives;
+        const UdfOutcome o = ListUdf(image, [&](const UdfEntry& e) {
+            if (!budget_.Check()) return false;
+            if (members_.Count() >= limits_.maxMembers || members_.PathBytes() > limits_.maxNameBytes) {
+                budget_.Stop(kMembersReason);
+                return false;
+            }
+            path_ = prefix;
+            const PathVerdict v = AppendMemberPath(e.path, path_);
+            if (v == PathVerdict::Unsafe) ++listing_.droppedMembers;
+            if (v != PathVerdict::Ok) return true;
+            const uint32_t n = members_.Add(path_, id, e.kind, e.size, e.mtime);
+            if (e.kind != MemberKind::File || e.size < kMinArchiveBytes ||
+                listing_.archives[id].depth >= limits_.maxDepth ||
+                (look == Look::NamedLikeArchives &&
+                 !LooksLikeArchiveName(std::string_view(path_).substr(path_.rfind('/') + 1))))
+                return true;
+            UdfFileBytes member(image, e);
+            NestedIn(member, n, id, path_ + '/');
+            return budget_.Reason() == nullptr;
+        });
+        listing_.droppedMembers += o.droppedNames;
+        if (o.result == UdfResult::Listed || o.result == UdfResult::Stopped) {
+            listing_.archives[id].format = "udf";
+            if (o.result == UdfResult::Listed)
+                SetStatus(id, ArchiveStatus::Listed);
+            else
+                SetStatus(id, ArchiveStatus::Partial, budget_.Reason() ? budget_.Reason() : kStoppedReason);
+            return true;
+        }
+        members_.Truncate(firstMember);
+        listing_.archives.resize(firstArchive);
+        listing_.droppedMembers = dropped;
+        if (!pure) return false;
+        SetStatus(id, ArchiveStatus::Error, o.result == UdfResult::Damaged ? kDamagedReason : kUnsupportedReason,
+                  o.detail.c_str());
         return true;
     }
 
@@ -631,20 +712,15 @@ private:
         }
         if (sig == ArchiveSignature::None) return;
 
-        const auto id = static_cast<uint32_t>(listing_.archives.size());
-        ArchiveInfo info;
-        info.depth = listing_.archives[parent].depth + 1;
-        info.format = SignatureName(sig);
-        listing_.archives.push_back(std::move(info));
-        members_.MarkNested(n, id);
-
-        const bool seeks = sig == ArchiveSignature::Zip || sig == ArchiveSignature::SevenZip;
-        if (sig == ArchiveSignature::Udf) {
-            SetStatus(id, ArchiveStatus::Error, kUnsupportedReason);
-        } else if (options_.mode == ArchiveMode::Indexed && size > limits_.indexedStreamBytes &&
-                   sig != ArchiveSignature::Compressed) {
+        const uint32_t id = OpenNested(n, parent, sig);
+        // Formats read by place (a zip's directory at its end, 7z's header, an image's
+        // descriptors) are read into memory first, up to a bound.
+        const bool byPlace = sig == ArchiveSignature::Zip || sig == ArchiveSignature::SevenZip ||
+                             sig == ArchiveSignature::Udf || sig == ArchiveSignature::Iso9660;
+        if (options_.mode == ArchiveMode::Indexed && size > limits_.indexedStreamBytes &&
+            sig != ArchiveSignature::Compressed) {
             SetStatus(id, ArchiveStatus::Skipped, kSkippedReason);
-        } else if (seeks && size <= limits_.nestedBufferBytes) {
+        } else if (byPlace && size <= limits_.nestedBufferBytes) {
             std::string whole = std::move(head);
             whole.reserve(size); // at most nestedBufferBytes
             if (!ReadMember(a, whole, size)) {
@@ -654,9 +730,13 @@ private:
                     SetStatus(id, ArchiveStatus::Error, kDamagedReason, archive_error_string(a));
                 return;
             }
-            MemorySource src(budget_, whole);
-            List(src, sig, id, prefix, true);
-        } else if (sig == ArchiveSignature::SevenZip) {
+            MemoryBytes image(whole);
+            if (!((sig == ArchiveSignature::Udf || sig == ArchiveSignature::Iso9660) &&
+                  FromUdf(image, id, prefix, sig == ArchiveSignature::Udf))) {
+                MemorySource src(budget_, whole);
+                List(src, sig, id, prefix, true);
+            }
+        } else if (sig == ArchiveSignature::SevenZip || sig == ArchiveSignature::Udf) {
             SetStatus(id, ArchiveStatus::Error, kNestedTooLargeReason);
         } else {
             // Streamed from the container's data; a compressed one larger than indexed mode
@@ -664,10 +744,49 @@ private:
             MemberSource src(budget_, a, std::move(head));
             List(src, sig, id, prefix, !(options_.mode == ArchiveMode::Indexed && size > limits_.indexedStreamBytes));
         }
-        if (listing_.archives[id].status == ArchiveStatus::NotArchive) {
-            listing_.archives.pop_back();
-            members_.MarkNested(n, kNoIndex);
+        CloseNested(n, id);
+    }
+
+    // Member `n` of archives[parent], at `prefix` (its path and "/"), whose bytes are
+    // `member` (a file inside an image): listed as an archive when its first bytes show one.
+    void NestedIn(ImageBytes& member, uint32_t n, uint32_t parent, const std::string& prefix) {
+        const uint64_t size = member.Size();
+        std::string head(kSniffHeadBytes, '\0');
+        head.resize(member.ReadAt(0, head.data(), head.size()));
+        ArchiveSignature sig = SniffHead(head, size);
+        if (sig == ArchiveSignature::Sector16) {
+            std::string sector(kVolumeDescriptorBytes, '\0');
+            sector.resize(member.ReadAt(kVolumeDescriptorOffset, sector.data(), sector.size()));
+            sig = SniffVolumeDescriptor(sector);
         }
+        if (sig == ArchiveSignature::None) return;
+        const uint32_t id = OpenNested(n, parent, sig);
+        const bool listed = !(options_.mode == ArchiveMode::Indexed && size > limits_.indexedStreamBytes);
+        if (!listed && sig != ArchiveSignature::Compressed) {
+            SetStatus(id, ArchiveStatus::Skipped, kSkippedReason);
+        } else if (!((sig == ArchiveSignature::Udf || sig == ArchiveSignature::Iso9660) &&
+                     FromUdf(member, id, prefix, sig == ArchiveSignature::Udf))) {
+            FileSource src(budget_, member, sig == ArchiveSignature::Compressed ? (1u << 20) : (128u << 10));
+            List(src, sig, id, prefix, listed);
+        }
+        CloseNested(n, id);
+    }
+
+    // Member `n` of archives[parent] is an archive of signature `sig`: its entry in archives.
+    uint32_t OpenNested(uint32_t n, uint32_t parent, ArchiveSignature sig) {
+        const auto id = static_cast<uint32_t>(listing_.archives.size());
+        ArchiveInfo info;
+        info.depth = listing_.archives[parent].depth + 1;
+        info.format = SignatureName(sig);
+        listing_.archives.push_back(std::move(info));
+        members_.MarkNested(n, id);
+        return id;
+    }
+    // Member `n` is a file after all when archives[id] turned out to be none.
+    void CloseNested(uint32_t n, uint32_t id) {
+        if (listing_.archives[id].status != ArchiveStatus::NotArchive) return;
+        listing_.archives.pop_back();
+        members_.MarkNested(n, kNoIndex);
     }
 
     const ArchiveOptions& options_;

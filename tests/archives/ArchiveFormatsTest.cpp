@@ -83,6 +83,30 @@ TEST(ArchiveFormats, EveryFormatListsTheSameTree) {
     }
 }
 
+TEST(ArchiveFormats, CabinetsHoldFilesAloneTheirFoldersAreImplied) {
+    if (!HasTool("gcab")) {
+        ADD_FAILURE() << "gcab is missing (scripts/setup installs it)";
+        return;
+    }
+    TempDir dir;
+    ASSERT_TRUE(Shell(dir, std::string(kTree) + "find tree -type f | sort | xargs gcab -c t.cab\n"
+                                                "gcab -c -z packed.cab tree/docs/b.txt tree/a.txt\n"));
+    for (const char* file : {"t.cab", "packed.cab"})
+        for (const ArchiveMode mode : {ArchiveMode::Indexed, ArchiveMode::All}) {
+            const ArchiveListing l = ListIn(dir, file, Mode(mode));
+            ASSERT_EQ(l.Status(), ArchiveStatus::Listed) << file << ": " << l.Info().detail;
+            EXPECT_EQ(l.Info().format, "cab");
+            auto expected = std::string(file) == "t.cab"
+                                ? std::map<std::string, std::string>{{"tree/docs/deep", "d*"},
+                                                                     {"tree/docs/deep/c.txt", "f 100"}}
+                                : std::map<std::string, std::string>{};
+            expected.insert({{"tree", "d*"}, {"tree/a.txt", "f 6"}, {"tree/docs", "d*"}, {"tree/docs/b.txt", "f 3893"}});
+            EXPECT_EQ(Members(l), expected) << file;
+            // DOS dates, in local time: whole seconds of two.
+            for (size_t i = 0; i < l.members.size(); ++i) EXPECT_EQ(l.members[i].mtime, kMadeAt) << file << ": " << l.Path(i);
+        }
+}
+
 TEST(ArchiveFormats, FilesThatAreNoArchivesStayFiles) {
     TempDir dir;
     struct Case {

@@ -235,16 +235,4 @@ zip -q bomb.zip bomb.tgz)"));
     EXPECT_EQ(ListIn(dir, "bomb.tgz", Mode(ArchiveMode::All)).members.size(), 3u);
 }
 
-TEST(ArchiveBounds, UdfWithoutIso9660IsUnsupported) {
-    TempDir dir;
-    // The volume recognition sequence of a UDF disc, at 32 KiB.
-    ASSERT_TRUE(Shell(dir, "python3 -c \"\n"
-                           "d = bytearray(40 * 2048)\n"
-                           "for k, m in enumerate((b'BEA01', b'NSR02', b'TEA01')): d[(16 + k) * 2048 + 1:(16 + k) * 2048 + 6] = m\n"
-                           "open('disc.udf', 'wb').write(d)\n\""));
-    const ArchiveListing l = ListIn(dir, "disc.udf");
-    EXPECT_EQ(l.Status(), ArchiveStatus::Error);
-    EXPECT_EQ(l.Info().reason, kUnsupportedReason);
-}
-
 } // namespace

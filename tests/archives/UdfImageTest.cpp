@@ -1,0 +1,216 @@
+// UDF images made by genisoimage (a UDF tree beside an ISO 9660 one) and mkudffs, and the
+// same images with their ISO 9660 part taken out, as DVD and Blu-ray images come.
+#include <cstdlib>
+
+#include "ArchiveRig.h"
+
+using namespace quindle;
+using namespace quindle::test;
+
+namespace {
+
+const char* kTree = R"(
+mkdir -p tree/docs/deep tree/empty
+printf 'hello\n' > tree/a.txt
+seq 1 1000 > tree/docs/b.txt
+head -c 100 /dev/zero | tr '\0' x > tree/docs/deep/c.txt
+find tree -exec touch -h -d @1500000000 {} +
+)";
+
+const std::map<std::string, std::string> kTreeMembers = {
+    {"tree", "d"},
+    {"tree/a.txt", "f 6"},
+    {"tree/docs", "d"},
+    {"tree/docs/b.txt", "f 3893"},
+    {"tree/docs/deep", "d"},
+    {"tree/docs/deep/c.txt", "f 100"},
+    {"tree/empty", "d"},
+};
+
+// genisoimage writes local times with their offset from UTC: an offset of its own, so that
+// a date read without it is off by hours.
+std::string Genisoimage(const std::string& args) {
+    return "TZ=Asia/Kolkata genisoimage -quiet -input-charset utf-8 -udf " + args + " 2>/dev/null\n";
+}
+
+// The image `from` with its ISO 9660 descriptors taken out: the UDF sequence moves to 32 KiB.
+std::string Pure(const std::string& from, const std::string& to) {
+    return "python3 - '" + from + "' '" + to + R"(' <<'PY'
+import sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+S = 2048
+marks = [s for s in range(16, 64) if d[s * S + 1:s * S + 6] in (b'CD001', b'BEA01', b'NSR02', b'NSR03', b'TEA01')]
+seq = [bytes(d[s * S:(s + 1) * S]) for s in marks if d[s * S + 1:s * S + 6] != b'CD001']
+assert len(seq) == 3, seq
+for s in marks: d[s * S:(s + 1) * S] = bytes(S)
+for k, v in enumerate(seq): d[(16 + k) * S:(17 + k) * S] = v
+open(sys.argv[2], 'wb').write(d)
+PY
+)";
+}
+
+// `file` with its anchors (at block 256, the last block and 256 before it; 2 KiB blocks)
+// overwritten: its UDF volume is lost.
+std::string LoseAnchor(const std::string& file) {
+    return "python3 - '" + file + R"(' <<'PY'
+import sys
+f = open(sys.argv[1], 'r+b')
+n = f.seek(0, 2) // 2048
+for at in (256, n - 1, n - 257):
+    f.seek(at * 2048)
+    if f.read(2) == bytes((2, 0)):
+        f.seek(at * 2048)
+        f.write(b'lost')
+PY
+)";
+}
+
+bool HaveTools() {
+    // mkudffs lies in /usr/sbin, outside a user's search path on Debian.
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    if (path.find("/usr/sbin") == std::string::npos) setenv("PATH", (path + ":/usr/sbin:/sbin").c_str(), 1);
+    for (const char* tool : {"genisoimage", "mkudffs", "python3", "zip"})
+        if (!HasTool(tool)) {
+            ADD_FAILURE() << tool << " is missing (scripts/setup installs it)";
+            return false;
+        }
+    return true;
+}
+
+TEST(UdfImages, WithAndWithoutAnIso9660PartTheUdfTreeIsListed) {
+    if (!HaveTools()) return;
+    TempDir dir;
+    ASSERT_TRUE(Shell(dir, std::string(kTree) + "mkdir top && cp -a tree top/\n" + Genisoimage("-R -o bridge.iso top") +
+                               Pure("bridge.iso", "pure.udf")));
+    for (const char* file : {"bridge.iso", "pure.udf"})
+        for (const ArchiveMode mode : {ArchiveMode::Indexed, ArchiveMode::All}) {
+            const ArchiveListing l = ListIn(dir, file, Mode(mode));
+            ASSERT_EQ(l.Status(), ArchiveStatus::Listed) << file << ": " << l.Info().reason << " " << l.Info().detail;
+            EXPECT_EQ(l.Info().format, "udf") << file;
+            EXPECT_EQ(Members(l), kTreeMembers) << file;
+            for (size_t i = 0; i < l.members.size(); ++i) EXPECT_EQ(l.members[i].mtime, kMadeAt) << file << ": " << l.Path(i);
+        }
+    // Nothing read as UDF unless asked: mode None.
+    EXPECT_EQ(ListIn(dir, "pure.udf", Mode(ArchiveMode::None)).Status(), ArchiveStatus::NotArchive);
+}
+
+TEST(UdfImages, WhereTheIso9660PartHoldsLessTheUdfTreeIsListed) {
+    if (!HaveTools()) return;
+    TempDir dir;
+    // Names as they are in the UDF tree; ISO 9660's own (no Rock Ridge, no Joliet) are
+    // short, upper case ASCII, as on Windows' install images, whose ISO 9660 part holds a
+    // notice alone.
+    ASSERT_TRUE(Shell(dir, "mkdir -p n/sub && printf a > 'n/naïve.txt' && printf bb > 'n/日本.txt' && printf d > n/.hidden\n"
+                           "printf ccc > 'n/Long file name.txt' && printf 'a UDF disc' > n/README.TXT\n" +
+                               Genisoimage("-o n.iso n") + Pure("n.iso", "n.udf") +
+                               "cp n.iso lost.iso && cp n.udf lost.udf\n" + LoseAnchor("lost.iso") +
+                               LoseAnchor("lost.udf")));
+    const std::map<std::string, std::string> udf = {
+        {".hidden", "f 1"},   {"Long file name.txt", "f 3"}, {"README.TXT", "f 10"},
+        {"naïve.txt", "f 1"}, {"sub", "d"},                  {"日本.txt", "f 2"},
+    };
+    for (const char* file : {"n.iso", "n.udf"}) {
+        const ArchiveListing l = ListIn(dir, file);
+        EXPECT_EQ(l.Info().format, "udf") << file;
+        EXPECT_EQ(Members(l), udf) << file;
+    }
+    // The UDF volume lost: the image's ISO 9660 part is read, or without one it is damaged.
+    const ArchiveListing iso = ListIn(dir, "lost.iso");
+    EXPECT_EQ(iso.Status(), ArchiveStatus::Listed);
+    EXPECT_EQ(iso.Info().format, "iso9660");
+    EXPECT_EQ(Members(iso).count("README.TXT"), 1u);
+    EXPECT_EQ(Members(iso).count("Long file name.txt"), 0u);
+    const ArchiveListing lost = ListIn(dir, "lost.udf");
+    EXPECT_EQ(lost.Status(), ArchiveStatus::Error);
+    EXPECT_EQ(lost.Info().reason, kDamagedReason);
+    EXPECT_TRUE(lost.members.empty());
+}
+
+TEST(UdfImages, ArchivesInsideImagesAndImagesInsideArchives) {
+    if (!HaveTools()) return;
+    TempDir dir;
+    ASSERT_TRUE(Shell(dir, std::string(kTree) +
+                               "zip -qr inner.zip tree && mkdir -p img/sub && cp inner.zip img/sub/ && cp inner.zip "
+                               "img/data.bin\n" +
+                               Genisoimage("-o img.iso img") + Pure("img.iso", "disc.iso") +
+                               "zip -q0 outer.zip disc.iso\n"));
+    const auto inner = std::to_string(dir.Read("inner.zip").size());
+    // Indexed mode looks into members named like archives; All into every one.
+    for (const ArchiveMode mode : {ArchiveMode::Indexed, ArchiveMode::All})
+        for (const char* file : {"img.iso", "disc.iso"}) {
+            const ArchiveListing l = ListIn(dir, file, Mode(mode));
+            ASSERT_EQ(l.Status(), ArchiveStatus::Listed) << file << ": " << l.Info().reason << " " << l.Info().detail;
+            const auto m = Members(l);
+            EXPECT_EQ(m.at("sub/inner.zip"), "f " + inner);
+            EXPECT_EQ(m.at("sub/inner.zip/tree/docs/b.txt"), "f 3893 @sub/inner.zip") << file;
+            ASSERT_TRUE(NestedAt(l, "sub/inner.zip"));
+            EXPECT_EQ(NestedAt(l, "sub/inner.zip")->format, "zip");
+            EXPECT_EQ(NestedAt(l, "sub/inner.zip")->depth, 2u);
+            EXPECT_EQ(m.count("data.bin/tree/a.txt"), mode == ArchiveMode::All ? 1u : 0u) << file;
+        }
+    // A UDF image inside a zip: read into memory, then like any image, down to the third level.
+    const ArchiveListing l = ListIn(dir, "outer.zip");
+    ASSERT_EQ(l.Status(), ArchiveStatus::Listed);
+    ASSERT_TRUE(NestedAt(l, "disc.iso"));
+    EXPECT_EQ(NestedAt(l, "disc.iso")->format, "udf");
+    EXPECT_EQ(Members(l).at("disc.iso/sub/inner.zip/tree/a.txt"), "f 6 @disc.iso/sub/inner.zip");
+    ArchiveOptions two;
+    two.limits.maxDepth = 2;
+    EXPECT_EQ(Members(ListIn(dir, "outer.zip", two)).count("disc.iso/sub/inner.zip/tree/a.txt"), 0u);
+    ArchiveOptions small;
+    small.limits.nestedBufferBytes = 4096;
+    const ArchiveListing s = ListIn(dir, "outer.zip", small);
+    ASSERT_TRUE(NestedAt(s, "disc.iso"));
+    EXPECT_EQ(NestedAt(s, "disc.iso")->reason, kNestedTooLargeReason);
+}
+
+TEST(UdfImages, VolumesAsMkudffsMakesThemAndWhatIsNoVolume) {
+    if (!HaveTools()) return;
+    struct Case {
+        const char* args;
+        ArchiveStatus status;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"-m hd -r 2.01 -b 2048", ArchiveStatus::Listed, ""},
+        {"-m hd -r 1.02 -b 2048", ArchiveStatus::Listed, ""},
+        {"-m hd -r 2.01 -b 512", ArchiveStatus::Listed, ""},
+        {"-m hd -r 2.01 -b 4096", ArchiveStatus::Listed, ""},
+        {"-m dvdrw -r 2.01 -b 2048", ArchiveStatus::Listed, ""}, // a sparable partition
+        {"-m cdr -r 2.01 -b 2048", ArchiveStatus::Error, kUnsupportedReason}, // a virtual one
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(Shell(dir, std::string("rm -f v.udf && truncate -s 40M v.udf && mkudffs ") + c.args + " v.udf"));
+        const ArchiveListing l = ListIn(dir, "v.udf");
+        EXPECT_EQ(l.Status(), c.status) << c.args << ": " << l.Info().detail;
+        EXPECT_EQ(l.Info().reason, c.reason) << c.args;
+        EXPECT_EQ(l.Info().format, "udf") << c.args;
+        EXPECT_TRUE(l.members.empty()) << c.args; // a new volume's root is empty
+    }
+    // The marks of a UDF volume and nothing after them.
+    ASSERT_TRUE(Shell(dir, "python3 -c \"\n"
+                           "d = bytearray(300 * 2048)\n"
+                           "for k, m in enumerate((b'BEA01', b'NSR02', b'TEA01')): d[(16 + k) * 2048 + 1:(16 + k) * 2048 + 6] = m\n"
+                           "open('marks.udf', 'wb').write(d)\n\""));
+    const ArchiveListing marks = ListIn(dir, "marks.udf");
+    EXPECT_EQ(marks.Status(), ArchiveStatus::Error);
+    EXPECT_EQ(marks.Info().reason, kDamagedReason);
+}
+
+TEST(UdfImages, AnImageCutShortListsNothingItDoesNotHold) {
+    if (!HaveTools()) return;
+    TempDir dir;
+    ASSERT_TRUE(Shell(dir, std::string(kTree) + "mkdir top && cp -a tree top/\n" + Genisoimage("-R -o bridge.iso top") +
+                               Pure("bridge.iso", "pure.udf")));
+    const std::string whole = dir.Read("pure.udf");
+    for (size_t cut = 34 * 1024; cut < whole.size(); cut += 2048 * 7 + 100) {
+        dir.MakeFile("cut.udf", whole.substr(0, cut));
+        const ArchiveListing l = ListIn(dir, "cut.udf");
+        if (l.Status() == ArchiveStatus::Error) continue;
+        EXPECT_EQ(l.Status(), ArchiveStatus::Listed) << cut;
+        for (const auto& [path, looks] : Members(l)) EXPECT_EQ(kTreeMembers.count(path), 1u) << cut << ": " << path;
+    }
+}
+
+} // namespace
