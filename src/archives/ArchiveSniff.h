@@ -17,7 +17,7 @@ enum class ArchiveSignature : uint8_t {
     Tar,
     Cpio,
     Iso9660,
-    Udf,        // UDF without an ISO 9660 part: libarchive does not read it
+    Udf,        // UDF without an ISO 9660 part (an image with both shows Iso9660)
     Compressed, // a compressed stream: an archive only when what it holds is one
     Sector16,   // zeros or a boot sector: look at the volume descriptor at 32 KiB
 };

@@ -1,5 +1,6 @@
 #pragma once
-// The members of archives found on a disk, read with libarchive: which files are archives
+// The members of archives found on a disk, read with libarchive (UDF images with a reader of
+// their own, UdfImage.h): which files are archives
 // (told by their content, never their name), and what they hold, down to archives inside
 // archives. No Qt.
 //
@@ -101,7 +102,7 @@ struct ArchiveInfo {
     uint32_t member = kNoIndex; // its member; kNoIndex for the listed file
     uint32_t depth = 1;         // 1 for the listed file
     ArchiveStatus status = ArchiveStatus::NotArchive;
-    std::string format; // "zip", "7z", "rar", "cab", "iso9660", "tar", "tar.gz", "cpio.xz", ...
+    std::string format; // "zip", "7z", "rar", "cab", "iso9660", "udf", "tar", "tar.gz", "cpio.xz", ...
     std::string reason; // Partial, Error or Skipped: why, as the user reads it (k...Reason)
     std::string detail; // the reader's own words for an Error, for the log; may be empty
 };
@@ -152,15 +153,19 @@ constexpr size_t kMaxMemberPath = 4096;
 //
 // Most files are not archives: telling so reads the first 512 bytes, and 2 KiB at 32 KiB
 // for the few that start with zeros or a boot sector (where ISO 9660 keeps its mark).
-// Zip, 7z, rar, cab, ISO 9660, tar and cpio are recognised by their marks; a compressed
+// Zip, 7z, rar, cab, ISO 9660, UDF, tar and cpio are recognised by their marks; a compressed
 // stream (gzip, bzip2, xz, lzip, zstd, lz4, compress) is an archive when what it holds is a
 // tar, a cpio or an ISO 9660 image, never a single compressed file. Self-extracting
 // programs and archives behind other data are files.
 //
-// Indexed mode lists zip, 7z, rar, cab, ISO 9660, and uncompressed tar and cpio (whose
+// An image with both a UDF volume and an ISO 9660 part is listed from its UDF tree, the one
+// Windows reads (some images hold a stub in ISO 9660's), or from its ISO 9660 part when the
+// UDF volume cannot be read.
+//
+// Indexed mode lists zip, 7z, rar, cab, ISO 9660 and UDF, and uncompressed tar and cpio (whose
 // members' data is skipped by seeking); compressed tarballs and archives inside archives
 // only up to limits.indexedStreamBytes. It looks for archives inside only among the
-// members of zip, tar, cpio and ISO 9660 whose names end as archives' do (".zip",
+// members of zip, tar, cpio and images whose names end as archives' do (".zip",
 // ".tar.gz", ...: LooksLikeArchiveName), and among every member of an archive it reads
 // whole anyway. All lists every archive and looks into every member. Either way a
 // member's content, never its name, tells whether it is an archive.

@@ -65,6 +65,52 @@ PY
 )";
 }
 
+// `from` (a UDF volume of one physical partition) with a metadata partition laid over that
+// partition block for block, as UDF 2.50 discs (Blu-ray) keep their directories: the file
+// set and the root directory are reached through the metadata file. `broken`: 1 loses the
+// metadata file (its mirror serves), 2 both.
+std::string Metadata(const std::string& from, const std::string& to, int broken) {
+    return "python3 - '" + from + "' '" + to + "' " + std::to_string(broken) + R"( <<'PY'
+import sys, struct
+src, dst, broken = sys.argv[1], sys.argv[2], int(sys.argv[3])  # 1: the file lost, its mirror kept; 2: both lost
+d = bytearray(open(src, 'rb').read())
+S = 2048
+def u16(o): return struct.unpack_from('<H', d, o)[0]
+def u32(o): return struct.unpack_from('<I', d, o)[0]
+def tag(o, ident, loc):
+    struct.pack_into('<HH', d, o, ident, 2)
+    struct.pack_into('<I', d, o + 12, loc)
+    d[o + 4] = sum(d[o + i] for i in range(16) if i != 4) & 0xFF
+blocks = [b for b in range(len(d) // S) if u16(b * S) in (5, 6) and u32(b * S + 12) == b]
+part = [b for b in blocks if u16(b * S) == 5][0]
+start, length, number = u32(part * S + 188), u32(part * S + 192), u16(part * S + 22)
+free = [m for m in range(length - 1, 0, -1) if not any(d[(start + m) * S:(start + m + 1) * S])][:2]
+real, zero = free[0], free[1]
+fe = (start + real) * S
+d[fe + 27] = 250                              # the metadata file
+struct.pack_into('<Q', d, fe + 56, length * S)  # its bytes: the whole partition, block for block
+struct.pack_into('<II', d, fe + 168, 0, 8)
+struct.pack_into('<II', d, fe + 176, length * S, 0)
+tag(fe, 261, real)
+for lvd in (b * S for b in blocks if u16(b * S) == 6):
+    mtl, n = u32(lvd + 264), u32(lvd + 268)
+    m = lvd + 440 + mtl
+    d[m:m + 64] = bytes(64)
+    d[m], d[m + 1] = 2, 64
+    d[m + 5:m + 28] = b'*UDF Metadata Partition'
+    struct.pack_into('<HHIII', d, m + 36, 1, number, zero if broken else real, zero if broken == 2 else real, 0xFFFFFFFF)
+    struct.pack_into('<II', d, lvd + 264, mtl + 64, n + 1)
+    fsd_block = u32(lvd + 252)
+    struct.pack_into('<H', d, lvd + 256, n)       # the file set, through the metadata partition
+    tag(lvd, 6, u32(lvd + 12))
+fsd = (start + fsd_block) * S
+struct.pack_into('<H', d, fsd + 408, 1)          # and the root directory
+tag(fsd, 256, fsd_block)
+open(dst, 'wb').write(d)
+PY
+)";
+}
+
 bool HaveTools() {
     // mkudffs lies in /usr/sbin, outside a user's search path on Debian.
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
@@ -162,6 +208,29 @@ TEST(UdfImages, ArchivesInsideImagesAndImagesInsideArchives) {
     const ArchiveListing s = ListIn(dir, "outer.zip", small);
     ASSERT_TRUE(NestedAt(s, "disc.iso"));
     EXPECT_EQ(NestedAt(s, "disc.iso")->reason, kNestedTooLargeReason);
+}
+
+TEST(UdfImages, AMetadataPartitionIsReadThroughItsFileOrItsMirror) {
+    if (!HaveTools()) return;
+    TempDir dir;
+    ASSERT_TRUE(Shell(dir, std::string(kTree) + "mkdir top && cp -a tree top/\n" + Genisoimage("-R -o bridge.iso top") +
+                               Pure("bridge.iso", "pure.udf") + Metadata("pure.udf", "meta.udf", 0) +
+                               Metadata("pure.udf", "mirror.udf", 1) + Metadata("pure.udf", "lost.udf", 2) +
+                               Metadata("bridge.iso", "lost.iso", 2)));
+    for (const char* file : {"meta.udf", "mirror.udf"}) {
+        const ArchiveListing l = ListIn(dir, file);
+        ASSERT_EQ(l.Status(), ArchiveStatus::Listed) << file << ": " << l.Info().detail;
+        EXPECT_EQ(l.Info().format, "udf");
+        EXPECT_EQ(Members(l), kTreeMembers) << file;
+    }
+    const ArchiveListing lost = ListIn(dir, "lost.udf");
+    EXPECT_EQ(lost.Status(), ArchiveStatus::Error);
+    EXPECT_EQ(lost.Info().reason, kDamagedReason);
+    EXPECT_EQ(lost.Info().detail, "metadata file cannot be read");
+    // An image with an ISO 9660 part falls back to it.
+    const ArchiveListing iso = ListIn(dir, "lost.iso");
+    EXPECT_EQ(iso.Info().format, "iso9660");
+    EXPECT_EQ(Members(iso), kTreeMembers);
 }
 
 TEST(UdfImages, VolumesAsMkudffsMakesThemAndWhatIsNoVolume) {
