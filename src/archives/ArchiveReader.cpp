@@ -151,22 +151,6 @@ private:
     uint64_t size_;
 };
 
-// Bytes in memory, for a reader that asks for them by place.
-class MemoryBytes final : public ImageBytes {
-public:
-    explicit MemoryBytes(std::string_view bytes) : bytes_(bytes) {}
-    uint64_t Size() const override { return bytes_.size(); }
-    size_t ReadAt(uint64_t offset, char* out, size_t n) override {
-        if (offset >= bytes_.size()) return 0;
-        n = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - offset));
-        std::memcpy(out, bytes_.data() + offset, n);
-        return n;
-    }
-
-private:
-    std::string_view bytes_;
-};
-
 // A file, or a file inside an image, read by place. Blocks start small after a seek and grow
 // while reading goes straight on (a compressed tarball is read whole). A zip's reader seeks
 // to every member's header; what it then decompresses to look into the member is what the
@@ -417,7 +401,7 @@ public:
     static constexpr uint64_t kReadWholeBytes = uint64_t{1} << 20;
     ArchiveListing RunBytes(std::string_view bytes, ArchiveSignature sig) {
         MemorySource src(budget_, bytes);
-        MemoryBytes image(bytes);
+        MemoryImage image(bytes);
         return Run(src, image, sig, bytes);
     }
 
@@ -730,7 +714,7 @@ private:
                     SetStatus(id, ArchiveStatus::Error, kDamagedReason, archive_error_string(a));
                 return;
             }
-            MemoryBytes image(whole);
+            MemoryImage image(whole);
             if (!((sig == ArchiveSignature::Udf || sig == ArchiveSignature::Iso9660) &&
                   FromUdf(image, id, prefix, sig == ArchiveSignature::Udf))) {
                 MemorySource src(budget_, whole);
@@ -799,17 +783,10 @@ private:
 
 ArchiveListing NotAnArchive() { return ArchiveListing{}; }
 
-// Reads up to `want` bytes at `offset`; the bytes read.
+// Up to `want` bytes at `offset`.
 std::string ReadAt(int fd, uint64_t offset, size_t want) {
     std::string out(want, '\0');
-    size_t got = 0;
-    while (got < want) {
-        const ssize_t n = pread(fd, out.data() + got, want - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    out.resize(got);
+    out.resize(FdBytes(fd, UINT64_MAX).ReadAt(offset, out.data(), want));
     return out;
 }
 

@@ -491,6 +491,13 @@ UdfOutcome ListUdf(ImageBytes& image, const std::function<bool(const UdfEntry&)>
     return Volume(image, maxDirectoryBytes).List(fn);
 }
 
+size_t MemoryImage::ReadAt(uint64_t offset, char* out, size_t n) {
+    if (offset >= bytes_.size()) return 0;
+    n = static_cast<size_t>(std::min<uint64_t>(n, bytes_.size() - offset));
+    std::memcpy(out, bytes_.data() + offset, n);
+    return n;
+}
+
 UdfFileBytes::UdfFileBytes(ImageBytes& image, const UdfEntry& e) : image_(image), embedded_(e.embedded), size_(e.size) {
     if (!e.extents) {
         size_ = std::min<uint64_t>(size_, embedded_.size());

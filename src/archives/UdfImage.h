@@ -29,6 +29,17 @@ public:
     virtual size_t ReadAt(uint64_t offset, char* out, size_t n) = 0;
 };
 
+// Bytes in memory.
+class MemoryImage final : public ImageBytes {
+public:
+    explicit MemoryImage(std::string_view bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    size_t ReadAt(uint64_t offset, char* out, size_t n) override;
+
+private:
+    std::string_view bytes_;
+};
+
 // A run of a file's bytes in the image; `zeros`: allocated but never written (reads as zeros).
 struct UdfExtent {
     uint64_t offset = 0, length = 0;

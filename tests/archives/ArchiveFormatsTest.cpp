@@ -13,25 +13,6 @@ using namespace quindle::test;
 
 namespace {
 
-// A small tree, every file and folder dated kMadeAt.
-const char* kTree = R"(
-mkdir -p tree/docs/deep tree/empty
-printf 'hello\n' > tree/a.txt
-seq 1 1000 > tree/docs/b.txt
-head -c 100 /dev/zero | tr '\0' x > tree/docs/deep/c.txt
-find tree -exec touch -h -d @1500000000 {} +
-)";
-
-const std::map<std::string, std::string> kTreeMembers = {
-    {"tree", "d"},
-    {"tree/a.txt", "f 6"},
-    {"tree/docs", "d"},
-    {"tree/docs/b.txt", "f 3893"},
-    {"tree/docs/deep", "d"},
-    {"tree/docs/deep/c.txt", "f 100"},
-    {"tree/empty", "d"},
-};
-
 const char* kIso = "xorriso -as mkisofs -quiet -R -graft-points -o t.iso tree=tree 2>/dev/null";
 
 struct Made {

@@ -9,7 +9,7 @@ using namespace quindle::test;
 
 namespace {
 
-const char* kTree = R"(
+const char* kLongTree = R"(
 mkdir -p tree/docs
 printf 'hello\n' > tree/a.txt
 seq 1 200000 > tree/docs/long.txt
@@ -35,7 +35,7 @@ std::string Cut(const char* from, const char* to, int percent) {
 
 TEST(DamagedArchives, StayFilesWithTheReason) {
     TempDir dir;
-    ASSERT_TRUE(Shell(dir, std::string(kTree) +
+    ASSERT_TRUE(Shell(dir, std::string(kLongTree) +
                                "zip -qr t.zip tree && tar cf t.tar tree && tar czf t.tgz tree && tar cJf t.txz tree\n"
                                "7z a -bd -bso0 -bsp0 t.7z tree && find tree | cpio --quiet -o -H newc > t.cpio\n"
                                "xorriso -as mkisofs -quiet -R -o t.iso tree 2>/dev/null\n" +
@@ -62,7 +62,7 @@ TEST(DamagedArchives, StayFilesWithTheReason) {
 
 TEST(EncryptedArchives, ReadableNamesAreListedEncryptedNamesAreAnError) {
     TempDir dir;
-    ASSERT_TRUE(Shell(dir, std::string(kTree) +
+    ASSERT_TRUE(Shell(dir, std::string(kLongTree) +
                                "zip -qr inner.zip tree\n"
                                "zip -q -P secret -r enc.zip tree inner.zip\n"
                                "7z a -bd -bso0 -bsp0 -psecret enc-data.7z tree\n"

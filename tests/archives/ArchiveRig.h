@@ -19,6 +19,25 @@ namespace quindle::test {
 // The one date every made file carries: 2017-07-14 02:40:00 UTC.
 constexpr int64_t kMadeAt = 1500000000;
 
+// A small tree, every file and folder dated kMadeAt.
+inline const char* kTree = R"(
+mkdir -p tree/docs/deep tree/empty
+printf 'hello\n' > tree/a.txt
+seq 1 1000 > tree/docs/b.txt
+head -c 100 /dev/zero | tr '\0' x > tree/docs/deep/c.txt
+find tree -exec touch -h -d @1500000000 {} +
+)";
+
+inline const std::map<std::string, std::string> kTreeMembers = {
+    {"tree", "d"},
+    {"tree/a.txt", "f 6"},
+    {"tree/docs", "d"},
+    {"tree/docs/b.txt", "f 3893"},
+    {"tree/docs/deep", "d"},
+    {"tree/docs/deep/c.txt", "f 100"},
+    {"tree/empty", "d"},
+};
+
 inline bool HasTool(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }

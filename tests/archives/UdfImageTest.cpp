@@ -9,24 +9,6 @@ using namespace quindle::test;
 
 namespace {
 
-const char* kTree = R"(
-mkdir -p tree/docs/deep tree/empty
-printf 'hello\n' > tree/a.txt
-seq 1 1000 > tree/docs/b.txt
-head -c 100 /dev/zero | tr '\0' x > tree/docs/deep/c.txt
-find tree -exec touch -h -d @1500000000 {} +
-)";
-
-const std::map<std::string, std::string> kTreeMembers = {
-    {"tree", "d"},
-    {"tree/a.txt", "f 6"},
-    {"tree/docs", "d"},
-    {"tree/docs/b.txt", "f 3893"},
-    {"tree/docs/deep", "d"},
-    {"tree/docs/deep/c.txt", "f 100"},
-    {"tree/empty", "d"},
-};
-
 // genisoimage writes local times with their offset from UTC: an offset of its own, so that
 // a date read without it is off by hours.
 std::string Genisoimage(const std::string& args) {
