@@ -158,9 +158,11 @@ private:
     [[noreturn]] static void Damaged(std::string what) { throw Failure{UdfResult::Damaged, std::move(what)}; }
     [[noreturn]] static void Unsupported(std::string what) { throw Failure{UdfResult::Unsupported, std::move(what)}; }
 
+    // Checks the place against the image before it sets memory aside.
     bool ReadBytes(uint64_t offset, size_t n, std::string& out) {
+        if (offset > image_.Size() || n > image_.Size() - offset) return false;
         out.resize(n);
-        return offset <= image_.Size() && n <= image_.Size() - offset && image_.ReadAt(offset, out.data(), n) == n;
+        return image_.ReadAt(offset, out.data(), n) == n;
     }
     bool ReadSector(uint64_t sector, std::string& out) {
         return sector <= UINT64_MAX / bs_ && ReadBytes(sector * bs_, bs_, out);
@@ -312,10 +314,21 @@ private:
     }
 
     void Block(uint16_t ref, uint32_t block, std::string& out) {
-        std::vector<UdfExtent> where;
-        Place(ref, block, bs_, where);
-        if (where.size() != 1 || where[0].zeros || !ReadBytes(where[0].offset, bs_, out))
-            Damaged("a block cannot be read");
+        where_.clear();
+        Place(ref, block, bs_, where_);
+        const uint64_t at = where_.size() == 1 && !where_[0].zeros ? where_[0].offset : UINT64_MAX;
+        if (at > image_.Size() || bs_ > image_.Size() - at) Damaged("a block cannot be read");
+        // Writers put a directory's file entries one after the other: a window of blocks
+        // read at once serves the next ones.
+        if (at < windowAt_ || at + bs_ > windowAt_ + window_.size()) {
+            const uint64_t n = std::min<uint64_t>(kWindowBytes, image_.Size() - at);
+            if (!ReadBytes(at, static_cast<size_t>(n), window_)) {
+                window_.clear();
+                Damaged("a block cannot be read");
+            }
+            windowAt_ = at;
+        }
+        out.assign(window_, static_cast<size_t>(at - windowAt_), bs_);
     }
 
     // The allocation descriptors `ads` of an entry in map `ref`, short (8 bytes) or long
@@ -387,7 +400,8 @@ private:
 
     // A directory's identifiers, all of them.
     std::string DirectoryBytes(const Entry& dir) {
-        if (dir.size > maxDirectoryBytes_) Damaged("directory too large");
+        // Its identifiers are bytes of the image: no more of them than the image holds.
+        if (dir.size > maxDirectoryBytes_ || dir.size > image_.Size()) Damaged("directory too large");
         if (!dir.embedded.empty() || dir.extents.empty()) return dir.embedded.substr(0, dir.size);
         std::string out;
         std::string chunk;
@@ -469,6 +483,11 @@ private:
     std::string volume_;
     std::vector<Map> maps_;
     uint64_t dropped_ = 0;
+    // The blocks last read at once, from windowAt_ in the image.
+    static constexpr uint64_t kWindowBytes = 64 * 1024;
+    std::string window_;
+    uint64_t windowAt_ = 0;
+    std::vector<UdfExtent> where_; // scratch
 };
 
 } // namespace
