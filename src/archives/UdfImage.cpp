@@ -20,6 +20,8 @@ constexpr uint16_t kFileSet = 256, kIdentifier = 257, kExtentList = 258, kIndire
 constexpr uint32_t kMaxSequenceBlocks = 256, kMaxHops = 16, kMaxMaps = 64;
 constexpr size_t kMaxExtents = size_t{1} << 20;
 constexpr uint32_t kMaxExtentLists = 1u << 16;
+// A link's components read to measure its target; a longer one keeps its entry's length.
+constexpr uint64_t kMaxLinkBytes = 4096;
 
 uint16_t U16(std::string_view b, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
@@ -80,12 +82,10 @@ void AppendUtf8(uint32_t c, std::string& out) {
     }
 }
 
-// A file identifier in OSTA's compressed Unicode: a byte saying 8 (Latin-1 bytes) or 16
-// (UTF-16, big-endian) bits a character, then the characters. False for a name this
-// program cannot keep: another compression (254 and 255 mark deleted names), broken
-// UTF-16, NUL or "/", "." or "..".
-bool DecodeName(std::string_view raw, std::string& out) {
-    out.clear();
+// Text in OSTA's compressed Unicode, appended to `out`: a byte saying 8 (Latin-1 bytes) or
+// 16 (UTF-16, big-endian) bits a character, then the characters. False for another
+// compression (254 and 255 mark deleted names) or broken UTF-16.
+bool AppendCompressed(std::string_view raw, std::string& out) {
     if (raw.size() < 2) return false;
     const auto comp = static_cast<uint8_t>(raw[0]);
     raw.remove_prefix(1);
@@ -109,7 +109,40 @@ bool DecodeName(std::string_view raw, std::string& out) {
     } else {
         return false;
     }
-    return out.find('\0') == std::string::npos && out.find('/') == std::string::npos && out != "." && out != "..";
+    return true;
+}
+
+// A file identifier; false for a name this program cannot keep: not decoded, NUL or "/",
+// "." or "..".
+bool DecodeName(std::string_view raw, std::string& out) {
+    out.clear();
+    return AppendCompressed(raw, out) && out.find('\0') == std::string::npos && out.find('/') == std::string::npos &&
+           out != "." && out != "..";
+}
+
+// The text of a symbolic link's target from its path components (ECMA-167 4/14.16): the
+// root, "..", "." or a name, each after a 4-byte head. Empty when they cannot be read.
+std::string LinkTarget(std::string_view d) {
+    std::string target;
+    for (size_t p = 0; p < d.size();) {
+        if (d.size() - p < 4) return {};
+        const auto type = static_cast<uint8_t>(d[p]), length = static_cast<uint8_t>(d[p + 1]);
+        if (d.size() - p - 4 < length) return {};
+        const std::string_view name = d.substr(p + 4, length);
+        p += 4 + size_t{length};
+        if (type == 1 || type == 2) {
+            target = "/";
+            continue;
+        }
+        if (!target.empty() && target.back() != '/') target += '/';
+        if (type == 3)
+            target += "..";
+        else if (type == 4)
+            target += ".";
+        else if (type != 5 || !AppendCompressed(name, target))
+            return {};
+    }
+    return target;
 }
 
 struct Failure {
@@ -465,9 +498,16 @@ private:
                 out.path = path;
                 out.kind = e.kind;
                 out.size = e.folder ? 0 : e.size;
-                out.mtime = e.mtime;
                 out.extents = &e.extents;
                 out.embedded = e.embedded;
+                // A link's size is its target's length, as elsewhere in the catalogue; its
+                // entry's bytes are the target in components.
+                if (e.kind == MemberKind::Link && e.size <= kMaxLinkBytes) {
+                    std::string components(static_cast<size_t>(e.size), '\0');
+                    components.resize(UdfFileBytes(image_, out).ReadAt(0, components.data(), components.size()));
+                    if (const std::string target = LinkTarget(components); !target.empty()) out.size = target.size();
+                }
+                out.mtime = e.mtime;
                 if (!fn(out)) throw Failure{UdfResult::Stopped, {}};
                 if (e.folder) below.push_back({ref, block, path});
             }

@@ -93,6 +93,39 @@ PY
 )";
 }
 
+// `file` with some of its files turned into symbolic links: each "name=target" pair gives
+// the file's name and its target's path components (ECMA-167), written over its data.
+std::string Links(const std::string& file, const std::string& pairs) {
+    return "python3 - '" + file + "' " + pairs + R"( <<'PY'
+import sys, struct
+d = bytearray(open(sys.argv[1], 'rb').read())
+S = 2048
+def u16(o): return struct.unpack_from('<H', d, o)[0]
+def u32(o): return struct.unpack_from('<I', d, o)[0]
+def tagged(o, ident): return u16(o) == ident and d[o + 4] == sum(d[o + i] for i in range(16) if i != 4) & 0xFF
+part = [b for b in range(len(d) // S) if tagged(b * S, 5)][0] * S
+start = u32(part + 188)
+for pair in sys.argv[2:]:
+    name, target = pair.split('=')
+    components = b''
+    for c in target.split('/'):
+        if c == '': components += bytes((2, 0, 0, 0)); continue
+        if c == '..': components += bytes((3, 0, 0, 0)); continue
+        components += bytes((5, len(c) + 1, 0, 0, 8)) + c.encode()
+    fid = next(o for o in range(0, len(d) - 64, 4) if tagged(o, 257) and d[o + 38 + u16(o + 36):o + 38 + u16(o + 36) + d[o + 19]] == b'' + name.encode())
+    fe = (start + u32(fid + 24)) * S
+    d[fe + 27] = 12
+    struct.pack_into('<Q', d, fe + 56, len(components))
+    ad = fe + 176 + u32(fe + 168)
+    struct.pack_into('<I', d, ad, len(components))
+    data = (start + u32(ad + 4)) * S
+    d[data:data + len(components)] = components
+    d[fe + 4] = sum(d[fe + i] for i in range(16) if i != 4) & 0xFF
+open(sys.argv[1], 'wb').write(d)
+PY
+)";
+}
+
 bool HaveTools() {
     // mkudffs lies in /usr/sbin, outside a user's search path on Debian.
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
@@ -213,6 +246,19 @@ TEST(UdfImages, AMetadataPartitionIsReadThroughItsFileOrItsMirror) {
     const ArchiveListing iso = ListIn(dir, "lost.iso");
     EXPECT_EQ(iso.Info().format, "iso9660");
     EXPECT_EQ(Members(iso), kTreeMembers);
+}
+
+TEST(UdfImages, ALinksSizeIsItsTargetsLength) {
+    if (!HaveTools()) return;
+    TempDir dir;
+    ASSERT_TRUE(Shell(dir, std::string(kTree) + "mkdir top && cp -a tree top/\n" + Genisoimage("-o links.iso top") +
+                               Links("links.iso", "a.txt=docs/b.txt c.txt=/x/../y")));
+    auto expected = kTreeMembers;
+    expected["tree/a.txt"] = "l 10";
+    expected["tree/docs/deep/c.txt"] = "l 7";
+    const ArchiveListing l = ListIn(dir, "links.iso");
+    EXPECT_EQ(l.Info().format, "udf");
+    EXPECT_EQ(Members(l), expected);
 }
 
 TEST(UdfImages, VolumesAsMkudffsMakesThemAndWhatIsNoVolume) {
