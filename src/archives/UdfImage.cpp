@@ -22,6 +22,9 @@ constexpr size_t kMaxExtents = size_t{1} << 20;
 constexpr uint32_t kMaxExtentLists = 1u << 16;
 // A link's components read to measure its target; a longer one keeps its entry's length.
 constexpr uint64_t kMaxLinkBytes = 4096;
+// Blocks of zeros passed over at an image's end, and blocks before the last recorded one
+// where a virtual allocation table may lie.
+constexpr uint64_t kMaxPadding = 1u << 16, kVatPlaces = 8;
 
 uint16_t U16(std::string_view b, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
@@ -152,6 +155,7 @@ struct Failure {
 
 // A file entry: what it is, and where its bytes lie.
 struct Entry {
+    uint8_t type = 0; // the entry's file type
     MemberKind kind = MemberKind::File;
     bool folder = false;
     uint64_t size = 0;
@@ -180,12 +184,16 @@ public:
 
 private:
     struct Map {
-        bool metadata = false;
+        bool metadata = false, isVirtual = false;
         uint16_t number = 0;       // the partition's
         uint64_t start = 0, length = 0; // the partition, in blocks
         // A metadata partition: its blocks are the metadata file's bytes.
         std::vector<UdfExtent> file;
         std::vector<uint64_t> fileStarts;
+        // A virtual partition (a disc written in sessions): the block of the physical map
+        // `physical` that each of its blocks is, from the virtual allocation table.
+        std::vector<uint32_t> table;
+        uint16_t physical = 0;
     };
 
     [[noreturn]] static void Damaged(std::string what) { throw Failure{UdfResult::Damaged, std::move(what)}; }
@@ -270,7 +278,7 @@ private:
                     m.metadata = true;
                     metadata.emplace_back(maps_.size(), std::string_view(volume_).substr(p + 40, 8));
                 } else if (id.starts_with("*UDF Virtual Partition")) {
-                    Unsupported("virtual partition");
+                    m.isVirtual = true;
                 } else if (!id.starts_with("*UDF Sparable Partition")) {
                     Unsupported("partition map of another kind");
                 }
@@ -284,19 +292,25 @@ private:
             maps_.push_back(std::move(m));
             p += length;
         }
-        // A metadata partition's file is read through a physical map of the same partition.
+        for (size_t k = 0; k < maps_.size(); ++k)
+            if (maps_[k].isVirtual) ReadTable(k);
+        // A metadata partition's file is read through another map of the same partition: the
+        // physical one, or on a disc written in sessions the virtual one.
         for (const auto& [k, places] : metadata) {
-            const uint16_t physical = PhysicalMapOf(maps_[k].number);
             Entry file;
             bool ok = false;
-            for (const size_t at : {size_t{0}, size_t{4}}) { // the file, then its mirror
-                try {
-                    file = ReadEntry(physical, U32(places, at));
-                    ok = true;
-                    break;
-                } catch (const Failure&) {
+            std::vector<uint16_t> through{PhysicalMapOf(maps_[k].number)};
+            for (size_t i = 0; i < maps_.size(); ++i)
+                if (maps_[i].isVirtual && maps_[i].number == maps_[k].number) through.push_back(static_cast<uint16_t>(i));
+            for (const uint16_t ref : through)
+                for (const size_t at : {size_t{0}, size_t{4}}) { // the file, then its mirror
+                    if (ok) break;
+                    try {
+                        file = ReadEntry(ref, U32(places, at));
+                        ok = true;
+                    } catch (const Failure&) {
+                    }
                 }
-            }
             if (!ok || !file.embedded.empty()) Damaged("metadata file cannot be read");
             uint64_t start = 0;
             for (const UdfExtent& e : file.extents) {
@@ -307,10 +321,54 @@ private:
         }
     }
 
+    // The virtual allocation table of virtual map `k`: the last file written to the disc, in
+    // its last recorded block or one of the few before it (a CD's run-out blocks), past the
+    // zeros an image may have been padded with. UDF 2.00 and later mark it by its file type
+    // and start it with a header; UDF 1.50 ends it with its identifier.
+    void ReadTable(size_t k) {
+        const uint16_t physical = PhysicalMapOf(maps_[k].number);
+        const Map p = maps_[physical];
+        uint64_t last = image_.Size() / bs_;
+        std::string b;
+        for (uint64_t padding = 0; last > 0 && padding < kMaxPadding; --last, ++padding)
+            if (!ReadSector(last - 1, b) || b.find_first_not_of('\0') != std::string::npos) break;
+        for (uint64_t back = 0; back < kVatPlaces && back < last; ++back) {
+            const uint64_t at = last - 1 - back;
+            if (at < p.start || at - p.start >= p.length) continue;
+            Entry e;
+            try {
+                e = ReadEntry(physical, static_cast<uint32_t>(at - p.start));
+            } catch (const Failure&) {
+                continue;
+            }
+            if ((e.type != 248 && e.type != 0) || e.size > image_.Size() || e.size < 36) continue;
+            UdfEntry view;
+            view.size = e.size;
+            view.extents = &e.extents;
+            view.embedded = e.embedded;
+            std::string t(static_cast<size_t>(e.size), '\0');
+            if (UdfFileBytes(image_, view).ReadAt(0, t.data(), t.size()) != t.size()) continue;
+            size_t first = 0, end = t.size();
+            if (e.type == 248) {
+                first = U16(t, 0);
+                if (first < 152 || first > end) continue;
+            } else {
+                if (std::string_view(t).substr(end - 35, 22) != "*UDF Virtual Alloc Tbl") continue;
+                end -= 36;
+            }
+            auto& table = maps_[k].table;
+            for (size_t i = first; i + 4 <= end; i += 4) table.push_back(U32(t, i));
+            maps_[k].physical = physical;
+            return;
+        }
+        Damaged("no virtual allocation table");
+    }
+
     // A physical map of partition `number`, made when the volume has none of its own.
     uint16_t PhysicalMapOf(uint16_t number) {
         for (size_t i = 0; i < maps_.size(); ++i)
-            if (!maps_[i].metadata && maps_[i].number == number) return static_cast<uint16_t>(i);
+            if (!maps_[i].metadata && !maps_[i].isVirtual && maps_[i].number == number)
+                return static_cast<uint16_t>(i);
         Map m;
         const auto it = partitions_.find(number);
         m.number = number;
@@ -324,6 +382,24 @@ private:
     void Place(uint16_t ref, uint32_t block, uint64_t length, std::vector<UdfExtent>& out) {
         if (ref >= maps_.size()) Damaged("extent in no partition");
         const Map& m = maps_[ref];
+        if (m.isVirtual) {
+            // Block by block through the table, runs that stay together joined.
+            for (uint64_t i = 0; length > 0; ++i) {
+                const uint64_t n = std::min<uint64_t>(length, bs_);
+                const uint64_t v = uint64_t{block} + i;
+                if (v >= m.table.size() || m.table[v] == UINT32_MAX) Damaged("block not in the allocation table");
+                const Map& p = maps_[m.physical];
+                if (m.table[v] >= p.length) Damaged("extent beyond its partition");
+                const uint64_t at = (p.start + m.table[v]) * bs_;
+                if (!out.empty() && !out.back().zeros && out.back().offset + out.back().length == at)
+                    out.back().length += n;
+                else
+                    out.push_back({at, n, false});
+                if (out.size() > kMaxExtents) Damaged("too many extents");
+                length -= n;
+            }
+            return;
+        }
         if (!m.metadata) {
             const uint64_t blocks = (length + bs_ - 1) / bs_;
             if (block > m.length || blocks > m.length - block) Damaged("extent beyond its partition");
@@ -411,6 +487,7 @@ private:
         if (!extended && !TagIs(b, kFileEntry, block)) Damaged("bad file entry");
         Entry e;
         const auto type = static_cast<uint8_t>(b[27]);
+        e.type = type;
         e.folder = type == 4;
         e.kind = type == 4    ? MemberKind::Folder
                  : type == 12 ? MemberKind::Link

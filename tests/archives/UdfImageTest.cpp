@@ -263,25 +263,41 @@ TEST(UdfImages, ALinksSizeIsItsTargetsLength) {
 
 TEST(UdfImages, VolumesAsMkudffsMakesThemAndWhatIsNoVolume) {
     if (!HaveTools()) return;
+    // Loses the image's virtual allocation table (UDF 2.01: an extended file entry of type 248).
+    const char* kLoseTable = "python3 -c \"\n"
+                             "d = bytearray(open('v.udf', 'rb').read())\n"
+                             "at = [b for b in range(len(d) // 2048) if d[b * 2048:b * 2048 + 2] == bytes((10, 1)) "
+                             "and d[b * 2048 + 27] == 248]\n"
+                             "assert at\n"
+                             "for b in at: d[b * 2048:(b + 1) * 2048] = bytes(2048)\n"
+                             "open('v.udf', 'wb').write(d)\"";
     struct Case {
         const char* args;
+        const char* after;
         ArchiveStatus status;
         const char* reason;
     };
     const Case cases[] = {
-        {"-m hd -r 2.01 -b 2048", ArchiveStatus::Listed, ""},
-        {"-m hd -r 1.02 -b 2048", ArchiveStatus::Listed, ""},
-        {"-m hd -r 2.01 -b 512", ArchiveStatus::Listed, ""},
-        {"-m hd -r 2.01 -b 4096", ArchiveStatus::Listed, ""},
-        {"-m dvdrw -r 2.01 -b 2048", ArchiveStatus::Listed, ""}, // a sparable partition
-        {"-m cdr -r 2.01 -b 2048", ArchiveStatus::Error, kUnsupportedReason}, // a virtual one
+        {"-m hd -r 2.01 -b 2048", "", ArchiveStatus::Listed, ""},
+        {"-m hd -r 1.02 -b 2048", "", ArchiveStatus::Listed, ""},
+        {"-m hd -r 2.01 -b 512", "", ArchiveStatus::Listed, ""},
+        {"-m hd -r 2.01 -b 4096", "", ArchiveStatus::Listed, ""},
+        {"-m dvdrw -r 2.01 -b 2048", "", ArchiveStatus::Listed, ""}, // a sparable partition
+        // Discs written in sessions: a virtual partition, its allocation table at the end of
+        // what was written, the image padded with zeros after it.
+        {"-m cdr -r 2.01 -b 2048", "", ArchiveStatus::Listed, ""},
+        {"-m cdr -r 1.50 -b 2048", "", ArchiveStatus::Listed, ""},
+        {"-m dvdr -r 2.01 -b 2048", "", ArchiveStatus::Listed, ""},
+        {"-m bdr -r 2.50 -b 2048", "", ArchiveStatus::Listed, ""}, // a metadata partition too
+        {"-m cdr -r 2.01 -b 2048", kLoseTable, ArchiveStatus::Error, kDamagedReason},
     };
     TempDir dir;
     for (const Case& c : cases) {
-        ASSERT_TRUE(Shell(dir, std::string("rm -f v.udf && truncate -s 40M v.udf && mkudffs ") + c.args + " v.udf"));
+        ASSERT_TRUE(Shell(dir, std::string("rm -f v.udf && truncate -s 40M v.udf && mkudffs ") + c.args + " v.udf\n" +
+                               c.after));
         const ArchiveListing l = ListIn(dir, "v.udf");
-        EXPECT_EQ(l.Status(), c.status) << c.args << ": " << l.Info().detail;
-        EXPECT_EQ(l.Info().reason, c.reason) << c.args;
+        EXPECT_EQ(l.Status(), c.status) << c.args << c.after << ": " << l.Info().detail;
+        EXPECT_EQ(l.Info().reason, c.reason) << c.args << c.after;
         EXPECT_EQ(l.Info().format, "udf") << c.args;
         EXPECT_TRUE(l.members.empty()) << c.args; // a new volume's root is empty
     }
