@@ -4,8 +4,8 @@
 // UDF file system") and others lack altogether. This reads what a UDF reader must to list
 // the tree: the anchor at block 256, the volume's partitions and logical volume, its file
 // set, and every directory's identifiers and file entries. Physical, sparable (as physical:
-// an image has no bad blocks to spare) and metadata partitions are read; a virtual partition
-// (a CD-R written in sessions) is not supported. No Qt, no libarchive.
+// an image has no bad blocks to spare), virtual (a disc written in sessions, through its
+// allocation table) and metadata partitions are read. No Qt, no libarchive.
 //
 // Every length, count and place the image gives is checked against the image before it is
 // used; a directory seen twice (a loop) is read once. Nothing here throws but bad_alloc.
@@ -61,7 +61,7 @@ enum class UdfResult : uint8_t {
     Listed,      // every entry handed over
     NoVolume,    // no UDF volume: the image's descriptors do not name one
     Damaged,     // a structure the tree needs is missing or inconsistent
-    Unsupported, // a virtual partition, extended allocation descriptors
+    Unsupported, // a partition map of another kind, extended allocation descriptors
     Stopped,     // the callback returned false
 };
 
